@@ -1,0 +1,2 @@
+#include "tools/plate/plate_render.h"
+int cfPlateRendererVersion() { return 0; }
