@@ -246,14 +246,52 @@ ccNMMatrix ccNMMatrix::solveLeastSquares(const ccNMMatrix& B, double relativeRan
     throw ccMathError(L"Least squares needs at least as many equations as unknowns (" + std::to_wstring(rows_) +
                       L" < " + std::to_wstring(cols_) + L")");
   }
+  const int m = rows_, n = cols_, k = B.cols_;
+  // Householder QR first: R (n x n) has the singular values of A, and the Jacobi sweeps then
+  // run on n rows instead of m. Columns are held contiguously (column-major) for the
+  // reflections.
+  const std::size_t um = static_cast<std::size_t>(m);
+  std::vector<double> a(um * static_cast<std::size_t>(n + k));  // columns of A, then of B
+  for (int i = 0; i < m; ++i) {
+    for (int c = 0; c < n; ++c) a[static_cast<std::size_t>(c) * um + static_cast<std::size_t>(i)] = (*this)(i, c);
+    for (int c = 0; c < k; ++c) a[static_cast<std::size_t>(n + c) * um + static_cast<std::size_t>(i)] = B(i, c);
+  }
+  for (int j = 0; j < n; ++j) {
+    double* x = &a[static_cast<std::size_t>(j) * um];
+    double norm = 0.0;
+    for (int i = j; i < m; ++i) norm += x[i] * x[i];
+    norm = std::sqrt(norm);
+    if (norm == 0.0) continue;
+    // Reflect x[j..m) onto alpha e_j with v = x - alpha e_j; alpha takes the sign that avoids
+    // cancellation.
+    const double alpha = x[j] > 0.0 ? -norm : norm;
+    const double vj = x[j] - alpha;
+    const double vv = vj * vj + (norm * norm - x[j] * x[j]);
+    if (!(vv > 0.0)) continue;
+    for (int c = j + 1; c < n + k; ++c) {
+      double* y = &a[static_cast<std::size_t>(c) * um];
+      double d = vj * y[j];
+      for (int i = j + 1; i < m; ++i) d += x[i] * y[i];
+      d *= 2.0 / vv;
+      y[j] -= d * vj;
+      for (int i = j + 1; i < m; ++i) y[i] -= d * x[i];
+    }
+    x[j] = alpha;
+  }
+  ccNMMatrix rTop(n, n), bTop(n, k);
+  for (int i = 0; i < n; ++i) {
+    for (int c = i; c < n; ++c) rTop(i, c) = a[static_cast<std::size_t>(c) * um + static_cast<std::size_t>(i)];
+    for (int c = 0; c < k; ++c) bTop(i, c) = a[static_cast<std::size_t>(n + c) * um + static_cast<std::size_t>(i)];
+  }
+
   ccNMMatrix U, V;
   std::vector<double> W;
-  decompose(U, W, V);
-  if (cols_ > 0 && !(W.back() > relativeRankTolerance * W.front())) {
+  rTop.decompose(U, W, V);
+  if (n > 0 && !(W.back() > relativeRankTolerance * W.front())) {
     throw ccMathError(L"The least-squares system is rank deficient");
   }
-  ccNMMatrix utb = U.transpose() * B;
-  for (int r = 0; r < utb.rows_; ++r)
-    for (int c = 0; c < utb.cols_; ++c) utb(r, c) /= W[static_cast<std::size_t>(r)];
+  ccNMMatrix utb = U.transpose() * bTop;
+  for (int i = 0; i < utb.rows_; ++i)
+    for (int c = 0; c < utb.cols_; ++c) utb(i, c) /= W[static_cast<std::size_t>(i)];
   return V * utb;
 }

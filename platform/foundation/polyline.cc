@@ -40,39 +40,64 @@ ccVector<2> vertexMean(const std::vector<ccVector<2>>& v) {
   return m / static_cast<double>(v.size());
 }
 
-// Closest points between segments ab and cd; distance 0 at a touching or crossing point.
-ccPolyline::NearestPoints segmentNearest(const ccLineSeg& s, const ccLineSeg& t) {
-  ccPolyline::NearestPoints best;
-  best.distance = std::numeric_limits<double>::infinity();
-  auto consider = [&best](const ccVector<2>& p, const ccVector<2>& q) {
-    double d = p.distance(q);
-    if (d < best.distance) best = {p, q, d};
-  };
-  consider(s.p1(), t.nearestPoint(s.p1()));
-  consider(s.p2(), t.nearestPoint(s.p2()));
-  consider(s.nearestPoint(t.p1()), t.p1());
-  consider(s.nearestPoint(t.p2()), t.p2());
-  if (best.distance == 0.0) return best;
-  // A proper crossing: the ends of each segment lie strictly on opposite sides of the other.
-  ccVector<2> ab = s.p2() - s.p1(), cd = t.p2() - t.p1();
-  double d1 = ab.cross(t.p1() - s.p1()), d2 = ab.cross(t.p2() - s.p1());
-  double d3 = cd.cross(s.p1() - t.p1()), d4 = cd.cross(s.p2() - t.p1());
-  if (((d1 < 0.0 && d2 > 0.0) || (d1 > 0.0 && d2 < 0.0)) && ((d3 < 0.0 && d4 > 0.0) || (d3 > 0.0 && d4 < 0.0))) {
-    ccVector<2> x = t.p1() + cd * (d1 / (d1 - d2));
-    best = {x, x, 0.0};
-  }
-  return best;
+// Squared distance from p to segment ab, and the nearest point.
+double segmentPointSq(const ccVector<2>& a, const ccVector<2>& ab, double abLen2, const ccVector<2>& p,
+                      ccVector<2>& nearest) {
+  double t = abLen2 > 0.0 ? ab.dot(p - a) / abLen2 : 0.0;
+  nearest = t <= 0.0 ? a : t >= 1.0 ? a + ab : a + ab * t;
+  return (p - nearest).lengthSq();
 }
 
-// Boundary segments of a polyline; a single vertex is a degenerate segment.
-std::vector<ccLineSeg> boundary(const ccPolyline& p) {
-  std::vector<ccLineSeg> out;
-  if (p.numVertices() == 1) {
-    out.emplace_back(p.vertex(0), p.vertex(0));
-    return out;
-  }
-  for (int i = 0; i < p.numSegments(); ++i) out.push_back(p.segment(i));
+// A boundary segment with its axis-aligned box, for pruning.
+struct Seg {
+  ccVector<2> a, ab;
+  double len2;
+  double x0, x1, y0, y1;
+};
+
+std::vector<Seg> segments(const ccPolyline& p) {
+  std::vector<Seg> out;
+  auto add = [&out](const ccVector<2>& a, const ccVector<2>& b) {
+    ccVector<2> ab = b - a;
+    out.push_back({a, ab, ab.lengthSq(), std::min(a.x(), b.x()), std::max(a.x(), b.x()), std::min(a.y(), b.y()),
+                   std::max(a.y(), b.y())});
+  };
+  if (p.numVertices() == 1) add(p.vertex(0), p.vertex(0));
+  for (int i = 0; i < p.numSegments(); ++i) add(p.segment(i).p1(), p.segment(i).p2());
   return out;
+}
+
+// Squared gap between two boxes (0 when they meet).
+double boxGapSq(const Seg& s, const Seg& t) {
+  double dx = std::max({0.0, t.x0 - s.x1, s.x0 - t.x1}), dy = std::max({0.0, t.y0 - s.y1, s.y0 - t.y1});
+  return dx * dx + dy * dy;
+}
+
+// Closest points between two segments, squared distance; 0 at a touching or crossing point.
+double segmentNearestSq(const Seg& s, const Seg& t, ccVector<2>& onS, ccVector<2>& onT) {
+  double best = std::numeric_limits<double>::infinity();
+  ccVector<2> n;
+  auto consider = [&](double d, const ccVector<2>& p, const ccVector<2>& q) {
+    if (d < best) {
+      best = d;
+      onS = p;
+      onT = q;
+    }
+  };
+  const ccVector<2> sb = s.a + s.ab, tb = t.a + t.ab;
+  consider(segmentPointSq(t.a, t.ab, t.len2, s.a, n), s.a, n);
+  consider(segmentPointSq(t.a, t.ab, t.len2, sb, n), sb, n);
+  consider(segmentPointSq(s.a, s.ab, s.len2, t.a, n), n, t.a);
+  consider(segmentPointSq(s.a, s.ab, s.len2, tb, n), n, tb);
+  if (best == 0.0) return best;
+  // A proper crossing: the ends of each segment lie strictly on opposite sides of the other.
+  double d1 = s.ab.cross(t.a - s.a), d2 = s.ab.cross(tb - s.a);
+  double d3 = t.ab.cross(s.a - t.a), d4 = t.ab.cross(sb - t.a);
+  if (((d1 < 0.0 && d2 > 0.0) || (d1 > 0.0 && d2 < 0.0)) && ((d3 < 0.0 && d4 > 0.0) || (d3 > 0.0 && d4 < 0.0))) {
+    onS = onT = t.a + t.ab * (d1 / (d1 - d2));
+    best = 0.0;
+  }
+  return best;
 }
 
 }  // namespace
@@ -195,18 +220,36 @@ ccPolyline::NearestPoints ccPolyline::nearestPoints(const ccPolyline& other) con
   if (vertices_.empty() || other.vertices_.empty()) {
     throw ccBadArgument(L"Nearest points need two polylines with vertices");
   }
-  std::vector<ccLineSeg> mine = boundary(*this), theirs = boundary(other);
+  const std::vector<Seg> mine = segments(*this), theirs = segments(other);
+  Seg otherBox = theirs.front();
+  for (const Seg& t : theirs) {
+    otherBox.x0 = std::min(otherBox.x0, t.x0);
+    otherBox.x1 = std::max(otherBox.x1, t.x1);
+    otherBox.y0 = std::min(otherBox.y0, t.y0);
+    otherBox.y1 = std::max(otherBox.y1, t.y1);
+  }
+  // Exhaustive over segment pairs, skipping pairs whose boxes are already farther apart than
+  // the best distance found.
   NearestPoints best;
-  best.distance = std::numeric_limits<double>::infinity();
-  for (const ccLineSeg& s : mine) {
-    for (const ccLineSeg& t : theirs) {
-      NearestPoints np = segmentNearest(s, t);
-      if (np.distance < best.distance) {
-        best = np;
-        if (best.distance == 0.0) return best;
+  double bestSq = std::numeric_limits<double>::infinity();
+  ccVector<2> p, q;
+  for (const Seg& s : mine) {
+    if (boxGapSq(s, otherBox) >= bestSq) continue;
+    for (const Seg& t : theirs) {
+      if (boxGapSq(s, t) >= bestSq) continue;
+      double d = segmentNearestSq(s, t, p, q);
+      if (d < bestSq) {
+        bestSq = d;
+        best.onThis = p;
+        best.onOther = q;
+        if (d == 0.0) {
+          best.distance = 0.0;
+          return best;
+        }
       }
     }
   }
+  best.distance = best.onThis.distance(best.onOther);
   return best;
 }
 

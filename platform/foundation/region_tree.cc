@@ -70,11 +70,37 @@ void cfRasterize(const ccRegionTree& region, ccPelBuffer<unsigned char>& image, 
   clampRange(std::ceil(ymin), std::floor(ymax) + 1.0, win.y(), win.y() + win.height(), yFirst, yLast);
 
   std::vector<double> xs;
-  std::vector<unsigned char> fill(static_cast<std::size_t>(win.width()));
+  std::vector<std::pair<long, long>> boundaryRuns;  // [first, last) columns, clamped
+  std::vector<std::pair<long, unsigned char>> saved;
   for (long y = yFirst; y < yLast; ++y) {
     const double yc = static_cast<double>(y);
-    std::fill(fill.begin(), fill.end(), 0);
-    bool any = false;
+    unsigned char* row = image.row(y - win.y());  // column x of the image frame is row[x - x0]
+
+    // Centres exactly on the boundary, collected first so that the exclude mode can keep
+    // their old values.
+    boundaryRuns.clear();
+    if (boundaryFillMode != eBoundaryHalfOpen) {
+      auto addRun = [&](double from, double to) {
+        long a, b;
+        clampRange(std::ceil(from), std::floor(to) + 1.0, x0, x1, a, b);
+        if (a < b) boundaryRuns.emplace_back(a, b);
+      };
+      for (const Edge& e : edges) {
+        double lo = std::min(e.a.y(), e.b.y()), hi = std::max(e.a.y(), e.b.y());
+        if (lo <= yc && yc <= hi) {
+          double x = crossingX(e, yc);
+          if (x == std::floor(x)) addRun(x, x);
+        }
+      }
+      for (const Edge& e : flat) {
+        if (e.a.y() == yc) addRun(std::min(e.a.x(), e.b.x()), std::max(e.a.x(), e.b.x()));
+      }
+    }
+    saved.clear();
+    if (boundaryFillMode == eBoundaryExclude) {
+      for (const auto& run : boundaryRuns)
+        for (long x = run.first; x < run.second; ++x) saved.emplace_back(x, row[x - x0]);
+    }
 
     // Interior spans under the half-open rule: an edge counts on rows lo.y <= y < hi.y, and a
     // span covers the pixels with left <= x < right.
@@ -87,35 +113,12 @@ void cfRasterize(const ccRegionTree& region, ccPelBuffer<unsigned char>& image, 
     for (std::size_t k = 0; k + 1 < xs.size(); k += 2) {
       long a, b;
       clampRange(std::ceil(xs[k]), std::ceil(xs[k + 1]), x0, x1, a, b);
-      for (long x = a; x < b; ++x) fill[static_cast<std::size_t>(x - x0)] = 1;
-      any = any || a < b;
+      std::fill(row + (a - x0), row + (b - x0), value);
     }
 
-    // Centres exactly on the boundary: added or removed as the mode says.
-    if (boundaryFillMode != eBoundaryHalfOpen) {
-      const unsigned char mark = boundaryFillMode == eBoundaryInclude ? 1 : 0;
-      auto markRange = [&](double from, double to) {
-        long a, b;
-        clampRange(std::ceil(from), std::floor(to) + 1.0, x0, x1, a, b);
-        for (long x = a; x < b; ++x) fill[static_cast<std::size_t>(x - x0)] = mark;
-        any = any || (mark != 0 && a < b);
-      };
-      for (const Edge& e : edges) {
-        double lo = std::min(e.a.y(), e.b.y()), hi = std::max(e.a.y(), e.b.y());
-        if (lo <= yc && yc <= hi) {
-          double x = crossingX(e, yc);
-          if (x == std::floor(x)) markRange(x, x);
-        }
-      }
-      for (const Edge& e : flat) {
-        if (e.a.y() == yc) markRange(std::min(e.a.x(), e.b.x()), std::max(e.a.x(), e.b.x()));
-      }
+    if (boundaryFillMode == eBoundaryInclude) {
+      for (const auto& run : boundaryRuns) std::fill(row + (run.first - x0), row + (run.second - x0), value);
     }
-
-    if (!any) continue;
-    unsigned char* row = image.row(y - win.y());
-    for (long i = 0; i < win.width(); ++i) {
-      if (fill[static_cast<std::size_t>(i)]) row[i] = value;
-    }
+    for (const auto& old : saved) row[old.first - x0] = old.second;
   }
 }

@@ -163,6 +163,38 @@ TEST(Polyline, NearestPointsBetweenBoundaries) {
   ccPolyline openU({{0, 1}, {0, -1}, {1, -1}, {1, 1}}, false);
   EXPECT_NEAR(openU.nearestPoints(ccPolyline({{0.5, 3}}, false)).distance, std::hypot(0.5, 2.0), 1e-15);
   EXPECT_THROW(square.nearestPoints(ccPolyline()), ccBadArgument);
+
+  // Random pairs against brute force: apart, the distance is the smallest vertex-to-segment
+  // distance either way; crossing, the point returned lies on both boundaries.
+  std::mt19937 rng(23);
+  std::uniform_real_distribution<double> shift(10.0, 30.0);
+  int apartAndCrossing[2] = {0, 0};
+  for (int trial = 0; trial < 100; ++trial) {
+    SCOPED_TRACE(trial);
+    ccPolyline a(randomStar(rng, ccVector<2>(0, 0), 15, 3.0, 10.0), true);
+    ccPolyline b(randomStar(rng, ccVector<2>(shift(rng), shift(rng) - 20.0), 15, 3.0, 10.0), true);
+    auto onBoundary = [](const ccPolyline& p, const ccVector<2>& x) {
+      double d = 1e9;
+      for (int i = 0; i < p.numSegments(); ++i) d = std::min(d, p.segment(i).distance(x));
+      return d;
+    };
+    double brute = 1e9;
+    for (const ccVector<2>& v : a.vertices()) brute = std::min(brute, onBoundary(b, v));
+    for (const ccVector<2>& v : b.vertices()) brute = std::min(brute, onBoundary(a, v));
+    np = a.nearestPoints(b);
+    EXPECT_NEAR(np.onThis.distance(np.onOther), np.distance, 1e-12);
+    EXPECT_LE(onBoundary(a, np.onThis), 1e-9);
+    EXPECT_LE(onBoundary(b, np.onOther), 1e-9);
+    int crossing = 0;
+    if (np.distance > 0.0) {
+      EXPECT_NEAR(np.distance, brute, 1e-12);
+    } else {
+      ++crossing;
+    }
+    apartAndCrossing[crossing]++;
+  }
+  EXPECT_GT(apartAndCrossing[0], 10);
+  EXPECT_GT(apartAndCrossing[1], 10);
 }
 
 }  // namespace
