@@ -139,7 +139,9 @@ class CCALIB_EXPORT cc2XformPoly : public cc2XformBase {
 
 // The transform equivalent to a map stored as two polynomial records: `forward` maps the from
 // frame to the to frame and `inverse` approximately back. The result evaluates `forward`
-// exactly; its inverseBase() uses `inverse` as the first guess of the Newton refinement.
+// exactly; its inverseBase() uses `inverse` as the first guess of the Newton refinement. The
+// records carry no fitted region, so the inverse's residual limits (1e-15 to stop, 1e-9 to
+// accept) apply in raw units of the to frame rather than normalised ones.
 CCALIB_EXPORT cc2XformPoly cf_2XformPolyConvert(const cc2DPolynomialMap& forward, const cc2DPolynomialMap& inverse);
 
 #endif  // PLATFORM_FOUNDATION_XFORM_POLY_H

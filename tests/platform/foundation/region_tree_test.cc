@@ -95,12 +95,7 @@ TEST(Rasterize, HalfOpenRuleTilesSharedEdges) {
 
 TEST(Rasterize, SampleOffsetAndBadArguments) {
   const Points square = {{0, 0}, {4, 0}, {4, 4}, {0, 4}};
-  auto count = [](const ccPelBuffer<unsigned char>& img) {
-    int n = 0;
-    for (long y = 0; y < img.height(); ++y)
-      for (long x = 0; x < img.width(); ++x) n += img.at(x, y) == 255;
-    return n;
-  };
+  auto count = [](const ccPelBuffer<unsigned char>& img) { return cfPelHistogram(img)[255]; };
   const ccPelRect window(0, 0, 8, 8);
   EXPECT_EQ(count(rasterized(square, eBoundaryExclude, window)), 9);
   EXPECT_EQ(count(rasterized(square, eBoundaryInclude, window)), 25);
