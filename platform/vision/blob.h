@@ -11,13 +11,15 @@
 //   inverted. Which pixels form which component is decided by the hard threshold in the
 //   middle of the band: foreground is w >= 0.5 (inverted: w > 0.5 of the inverted weight, so
 //   that the two polarities are exact complements).
-// - Sub-pixel weights. Area and moments do not count pixels: near a boundary each pixel gets
-//   its weight averaged over its own footprint, with the grey level modelled as a plane
-//   through the pixel's value with the central-difference gradient. A blurred edge thus
-//   adds exactly the part of each pixel that lies on the bright side of the band, and the
-//   centre of mass stays accurate to about a hundredth of a pixel even when the band is only
-//   a fraction of a pixel wide. Pixels whose grey level and whose four neighbours' levels
-//   all lie on one side of the band keep weight 0 or 1.
+// - Sub-pixel weights. Area and moments do not count pixels: near a boundary each pixel's
+//   weight is w averaged over the pixel's footprint, with the grey level across the footprint
+//   modelled as a plane through the pixel's value that changes along x (y) by the difference
+//   between the pixel's two neighbours along x (y). On an anti-aliased step this gives the
+//   pixel's coverage; on a blurred edge a linear weight ramp whose samples add up exactly. So
+//   the centre of mass stays within about 0.02 pixel even when the band is only a fraction of
+//   a pixel of edge wide, where the plain weight w would alias to about 0.1 pixel. Pixels
+//   whose class (w = 0, 0 < w < 1, w = 1) equals that of their four edge neighbours keep
+//   weight 0 or 1.
 // - Fringe. A background pixel with a non-zero weight gives that weight to a foreground
 //   component next to it (an edge neighbour first, then a corner neighbour) and keeps the
 //   rest; a foreground pixel with a weight below 1 gives the missing part to a neighbouring

@@ -102,10 +102,18 @@ Thresholding makeThresholding(const ccBlobParams& p) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Footprint weights. The grey level over a pixel is modelled as v + gx u + gy v' for
-// (u, v') in [-1/2, 1/2]^2; the weight is the mean of clamp((level - low) / (high - low))
-// over the pixel, from the closed-form means of the ramp max(z, 0) and the step z >= 0 under
-// a sum of two uniform variables.
+// Footprint weights. The grey level over a pixel's footprint is modelled as v + gx u + gy u'
+// for (u, u') in [-1/2, 1/2]^2, with gx and gy the differences between the pixel's two
+// neighbours along x and y; the weight is the mean of clamp((level - low) / (high - low))
+// over the footprint, from the closed-form means of the ramp max(z, 0) and of the step z >= 0
+// under a sum of two uniform variables.
+//
+// Why the neighbour-to-neighbour difference: on an anti-aliased step the partly covered
+// pixel lies between one pixel of each level, so the spread equals the step height and the
+// mean weight is the pixel's coverage. On a blurred (locally linear) edge it spreads each
+// pixel's weight over a linear ramp twice as wide as the grey-level slope; a sum of samples
+// of a linear ramp is exact, so area and centre stay unbiased. A plain per-pixel band
+// weight instead aliases when the band is narrower than about one pixel of edge.
 
 inline double pos(double z) { return z > 0.0 ? z : 0.0; }
 inline double r2(double z) { return z > 0.0 ? 0.5 * z * z : 0.0; }
@@ -649,15 +657,16 @@ void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccB
         for (std::int32_t x = iv.x0; x <= iv.x1; ++x) {
           const Seg& own = rows[1].at(x);
           if (isFgClass(th.cls[p[x]]) != own.fg) continue;  // class changed by morphology or cleanup
-          // Central differences, one-sided at the window border.
+          // Grey-level spread across the footprint: the difference between the two
+          // neighbours along each axis (twice the one-sided difference at the window border).
           double gx = 0.0, gy = 0.0;
           if (W > 1) {
             long xl = x > 0 ? x - 1 : x, xr = x + 1 < W ? x + 1 : x;
-            gx = (static_cast<double>(p[xr]) - p[xl]) / static_cast<double>(xr - xl);
+            gx = 2.0 * (static_cast<double>(p[xr]) - p[xl]) / static_cast<double>(xr - xl);
           }
           if (H > 1) {
             double up = pu ? pu[x] : p[x], dn = pd ? pd[x] : p[x];
-            gy = (dn - up) / ((pu ? 1.0 : 0.0) + (pd ? 1.0 : 0.0));
+            gy = 2.0 * (dn - up) / ((pu ? 1.0 : 0.0) + (pd ? 1.0 : 0.0));
           }
           double w = footprintWeight(th, p[x], gx, gy);
           double give = own.fg ? 1.0 - w : w;  // weight that belongs to the other class
