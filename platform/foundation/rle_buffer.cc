@@ -68,15 +68,22 @@ ccRLEBuffer::ccRLEBuffer(const ccPelRect& window, unsigned char value) {
 
 ccRLEBuffer::ccRLEBuffer(const ccPelRect& window, const std::vector<Run>& runs,
                          const std::vector<std::size_t>& rowStart) {
+  assign(window, runs, rowStart);
+}
+
+void ccRLEBuffer::assign(const ccPelRect& window, const std::vector<Run>& runs,
+                         const std::vector<std::size_t>& rowStart) try {
   checkSize(window);
   if (rowStart.size() != static_cast<std::size_t>(window.height()) + 1 || rowStart.front() != 0 ||
       rowStart.back() != runs.size()) {
     throw ccBadArgument(L"ccRLEBuffer: the row table does not match the window height and the runs");
   }
+  mutating();
   x_ = window.x();
   y_ = window.y();
   width_ = window.width();
   height_ = window.height();
+  runs_.clear();
   runs_.reserve(runs.size());
   rowStart_.assign(1, 0);
   rowStart_.reserve(rowStart.size());
@@ -99,6 +106,12 @@ ccRLEBuffer::ccRLEBuffer(const ccPelRect& window, const std::vector<Run>& runs,
     if (next != width_) throw ccBadArgument(L"ccRLEBuffer: the runs do not cover their row");
     rowStart_.push_back(runs_.size());
   }
+} catch (...) {
+  // Invalid runs leave the buffer degenerate rather than half-filled.
+  x_ = y_ = width_ = height_ = 0;
+  runs_.clear();
+  rowStart_.assign(1, 0);
+  throw;
 }
 
 void ccRLEBuffer::appendRow(const unsigned char* p, long n) { appendRowTo(runs_, rowStart_, p, n); }

@@ -45,6 +45,8 @@ class CCALIB_EXPORT ccRLEBuffer : public ccPersistent {
   // equal value are merged. Throws ccBadArgument when the runs do not fit the window.
   ccRLEBuffer(const ccPelRect& window, const std::vector<Run>& runs, const std::vector<std::size_t>& rowStart);
   ~ccRLEBuffer() override;
+  // Replaces the content as the constructor above would, reusing this buffer's storage.
+  void assign(const ccPelRect& window, const std::vector<Run>& runs, const std::vector<std::size_t>& rowStart);
   ccRLEBuffer(const ccRLEBuffer&) = default;
   ccRLEBuffer& operator=(const ccRLEBuffer&) = default;
   ccRLEBuffer(ccRLEBuffer&&) = default;

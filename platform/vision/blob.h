@@ -152,6 +152,7 @@ struct CCALIB_EXPORT ccBlobChainCode {
 };
 
 class ccBlobSceneDescription;
+struct ccBlobScratch;
 
 // One connected component. Blobs are owned by their scene description; pointers to them stay
 // valid for the life of the ccBlobResults that holds the scene.
@@ -240,6 +241,7 @@ class CCALIB_EXPORT ccBlob {
 
  private:
   friend class ccBlobSceneDescription;
+struct ccBlobScratch;
   friend struct ccBlobBuilder;
 
   const ccBlobSceneDescription* scene_ = nullptr;
@@ -309,6 +311,8 @@ class CCALIB_EXPORT ccBlobSceneDescription {
   ccBlobSceneDescription() = default;
 
   bool passes(const ccBlob& b) const;
+  // Empties the scene for a new analysis (keeping the storage).
+  void reset();
 
   struct Filter {
     int measure;
@@ -349,10 +353,12 @@ class CCALIB_EXPORT ccBlobResults {
   friend struct ccBlobBuilder;
   std::unique_ptr<ccBlobSceneDescription> scene_;
   ccRLEBuffer rle_;
+  std::shared_ptr<ccBlobScratch> scratch_;  // working storage reused by the next analysis
 };
 
 // Segments the window of `image`, labels and measures its components into `results`
-// (replacing what it held). Throws ccPel::UnboundWindow for an unbound image,
+// (replacing what it held, filters and sort included; pointers to earlier blobs become
+// invalid). Reusing one results object for many analyses reuses its memory. Throws ccPel::UnboundWindow for an unbound image,
 // ccPel::BadWindow for an empty window and ccBadArgument for inconsistent parameters. On
 // an exception the results are empty.
 CCALIB_EXPORT void cfBlobAnalysis(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params,

@@ -290,10 +290,10 @@ struct Component {
 // connected foreground, 4-connected background) and numbers the components in raster order
 // of their first pixel. Fills `segs` (comp = component index) and `comps`.
 void label(const RowTable<Interval>& fg, long width, long height, RowTable<Seg>& segs,
-           std::vector<Component>& comps) {
+           std::vector<Component>& comps, UnionFind& uf, std::vector<std::int32_t>& index) {
   segs.clear();
   segs.items.reserve(fg.items.size() * 2 + static_cast<std::size_t>(height));
-  UnionFind uf;
+  uf.parent.clear();
   const std::int32_t last = static_cast<std::int32_t>(width - 1);
   for (long j = 0; j < height; ++j) {
     std::int32_t next = 0;
@@ -328,7 +328,7 @@ void label(const RowTable<Interval>& fg, long width, long height, RowTable<Seg>&
     }
   }
   // Number the components in raster order of their first segment.
-  std::vector<std::int32_t> index(uf.parent.size(), -1);
+  index.assign(uf.parent.size(), -1);
   comps.clear();
   for (long j = 0; j < height; ++j) {
     for (Seg* s = segs.begin(j); s != segs.end(j); ++s) {
@@ -456,8 +456,8 @@ void fringeCandidates(const RowTable<ClassRun>& cls, long j, long width, long he
   const ClassRun* e = cls.end(j);
   for (const ClassRun* r = b; r != e; ++r) {
     std::int32_t end = r + 1 != e ? (r + 1)->x - 1 : last;
-    if (r->cls == kSoftBg || r->cls == kSoftFg) out.push_back(Interval{r->x, end});
     if (r != b) out.push_back(Interval{r->x - 1, r->x});
+    if (r->cls == kSoftBg || r->cls == kSoftFg) out.push_back(Interval{r->x, end});
   }
   auto diff = [&](long k) {
     const ClassRun* p = cls.begin(k);
@@ -480,9 +480,16 @@ void fringeCandidates(const RowTable<ClassRun>& cls, long j, long width, long he
       if (qEnd == end) ++q;
     }
   };
+  // Three sorted lists (this row, differences with the row above, with the row below),
+  // merged by start.
+  auto byStart = [](const Interval& a, const Interval& c) { return a.x0 < c.x0; };
+  std::size_t own = out.size();
   if (j > 0) diff(j - 1);
+  std::size_t above = out.size();
   if (j + 1 < height) diff(j + 1);
-  std::sort(out.begin(), out.end(), [](const Interval& a, const Interval& c) { return a.x0 < c.x0; });
+  std::inplace_merge(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(own),
+                     out.begin() + static_cast<std::ptrdiff_t>(above), byStart);
+  std::inplace_merge(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(above), out.end(), byStart);
   std::size_t n = 0;
   for (const Interval& iv : out) {
     if (n > 0 && iv.x0 <= out[n - 1].x1 + 1) {
@@ -496,6 +503,25 @@ void fringeCandidates(const RowTable<ClassRun>& cls, long j, long width, long he
 
 }  // namespace
 
+// Working storage of the analysis, kept by the results between calls so that repeated
+// analyses reuse their memory instead of faulting in fresh pages.
+struct ccBlobScratch {
+  RowTable<ClassRun> cls;
+  RowTable<Interval> fg;
+  RowTable<Seg> segs;
+  std::vector<Component> comps;
+  std::vector<Accumulator> acc;
+  UnionFind uf;
+  std::vector<std::int32_t> index;
+  std::vector<Interval> cand;
+  std::vector<ccRLEBuffer::Run> rleRuns;
+  std::vector<std::size_t> rleRowStart;
+  std::vector<std::int32_t> blobOf;
+  std::vector<std::size_t> runStart;
+  std::vector<std::size_t> fill;
+  std::vector<ccBlob*> lastChild;
+};
+
 // Builds the scene of one analysis; a friend of the blob classes.
 struct ccBlobBuilder {
   static void run(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params, ccBlobResults& results);
@@ -505,7 +531,7 @@ struct ccBlobBuilder {
     try {
       run(image, params, results);
     } catch (...) {
-      results.scene_.reset(new ccBlobSceneDescription);
+      results.scene_->reset();
       results.rle_ = ccRLEBuffer();
       throw;
     }
@@ -514,8 +540,10 @@ struct ccBlobBuilder {
 
 void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params,
                         ccBlobResults& results) {
-  results.scene_.reset(new ccBlobSceneDescription);
+  results.scene_->reset();
   results.rle_ = ccRLEBuffer();
+  if (!results.scratch_) results.scratch_ = std::make_shared<ccBlobScratch>();
+  ccBlobScratch& sc = *results.scratch_;
   image.requireBound();
   const long W = image.width(), H = image.height();
   if (W <= 0 || H <= 0) throw ccPel::BadWindow(L"cfBlobAnalysis: the image window is empty");
@@ -531,8 +559,10 @@ void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccB
   const long ox = image.offset().x(), oy = image.offset().y();
 
   // 1. Class runs of every row, and the foreground intervals.
-  RowTable<ClassRun> cls;
-  RowTable<Interval> fg;
+  RowTable<ClassRun>& cls = sc.cls;
+  RowTable<Interval>& fg = sc.fg;
+  cls.clear();
+  fg.clear();
   cls.start.reserve(static_cast<std::size_t>(H) + 1);
   fg.start.reserve(static_cast<std::size_t>(H) + 1);
   for (long j = 0; j < H; ++j) {
@@ -561,9 +591,10 @@ void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccB
 
   // The segmentation image, before morphology and cleanup.
   if (params.keepRLE()) {
-    std::vector<ccRLEBuffer::Run> runs;
-    std::vector<std::size_t> rowStart(1, 0);
-    runs.reserve(cls.items.size());
+    std::vector<ccRLEBuffer::Run>& runs = sc.rleRuns;
+    std::vector<std::size_t>& rowStart = sc.rleRowStart;
+    runs.clear();
+    rowStart.assign(1, 0);
     for (long j = 0; j < H; ++j) {
       const unsigned char* p = image.row(j);
       const ClassRun* b = cls.begin(j);
@@ -578,14 +609,14 @@ void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccB
       }
       rowStart.push_back(runs.size());
     }
-    results.rle_ = ccRLEBuffer(image.window(), runs, rowStart);
+    results.rle_.assign(image.window(), runs, rowStart);
   }
 
   // 2. Morphology, labelling and cleanup.
   if (!params.morphOps().empty()) fg = applyMorphology(std::move(fg), params.morphOps(), W, H);
-  RowTable<Seg> segs;
-  std::vector<Component> comps;
-  label(fg, W, H, segs, comps);
+  RowTable<Seg>& segs = sc.segs;
+  std::vector<Component>& comps = sc.comps;
+  label(fg, W, H, segs, comps, sc.uf, sc.index);
 
   const long minPels = params.connectivityMinPels();
   std::vector<bool> pruned(comps.size(), false);
@@ -605,7 +636,7 @@ void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccB
     }
     if (changed) {
       fg = foregroundAfterFill(segs, finalFg, H);
-      label(fg, W, H, segs, comps);
+      label(fg, W, H, segs, comps, sc.uf, sc.index);
       pruned.assign(comps.size(), false);
     }
   } else if (params.connectivityCleanup() == ccBlobParams::eCleanupPrune) {
@@ -613,7 +644,8 @@ void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccB
   }
 
   // 3. Sums over runs, perimeters.
-  std::vector<Accumulator> acc(comps.size());
+  std::vector<Accumulator>& acc = sc.acc;
+  acc.assign(comps.size(), Accumulator());
   for (long j = 0; j < H; ++j) {
     for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
       acc[static_cast<std::size_t>(s->comp)].addRun(static_cast<std::int32_t>(j), s->x0, s->x1);
@@ -640,7 +672,7 @@ void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccB
 
   // 4. Fringe weights (soft thresholds only).
   if (th.soft) {
-    std::vector<Interval> cand;
+    std::vector<Interval>& cand = sc.cand;
     RowCursor rows[3];  // above, this row, below
     for (long j = 0; j < H; ++j) {
       fringeCandidates(cls, j, W, H, cand);
@@ -695,21 +727,24 @@ void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccB
   ccBlobSceneDescription& scene = *results.scene_;
   scene.window_ = image.window();
   scene.xform_ = image.clientFromImageXformBase();
-  std::vector<std::int32_t> blobOf(comps.size(), -1);
+  std::vector<std::int32_t>& blobOf = sc.blobOf;
+  blobOf.assign(comps.size(), -1);
   std::size_t nBlobs = 0;
   for (std::size_t c = 0; c < comps.size(); ++c) {
     if (!pruned[c]) blobOf[c] = static_cast<std::int32_t>(nBlobs++);
   }
   scene.blobs_.resize(nBlobs);
   // Own runs grouped by blob, in raster order.
-  std::vector<std::size_t> runStart(nBlobs + 1, 0);
+  std::vector<std::size_t>& runStart = sc.runStart;
+  runStart.assign(nBlobs + 1, 0);
   for (const Seg& s : segs.items) {
     if (blobOf[static_cast<std::size_t>(s.comp)] >= 0) ++runStart[static_cast<std::size_t>(blobOf[static_cast<std::size_t>(s.comp)]) + 1];
   }
   std::partial_sum(runStart.begin(), runStart.end(), runStart.begin());
   scene.runs_.resize(runStart.back());
   {
-    std::vector<std::size_t> fill(runStart.begin(), runStart.end() - 1);
+    std::vector<std::size_t>& fill = sc.fill;
+    fill.assign(runStart.begin(), runStart.end() - 1);
     for (long j = 0; j < H; ++j) {
       for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
         std::int32_t b = blobOf[static_cast<std::size_t>(s->comp)];
@@ -720,7 +755,8 @@ void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccB
     }
   }
 
-  std::vector<ccBlob*> lastChild(nBlobs, nullptr);
+  std::vector<ccBlob*>& lastChild = sc.lastChild;
+  lastChild.assign(nBlobs, nullptr);
   for (std::size_t c = 0; c < comps.size(); ++c) {
     const std::int32_t bi = blobOf[c];
     if (bi < 0) continue;

@@ -230,6 +230,16 @@ void ccBlobSceneDescription::setFilter(int measure, double low, double high, boo
 
 void ccBlobSceneDescription::clearFilters() { filters_.clear(); }
 
+void ccBlobSceneDescription::reset() {
+  window_ = ccPelRect();
+  xform_.reset();
+  blobs_.clear();
+  runs_.clear();
+  filters_.clear();
+  sortMeasure_ = -1;
+  sortOrder_ = ccBlob::eAscending;
+}
+
 void ccBlobSceneDescription::setSort(int measure, int order) {
   requireMeasure(measure);
   if (order != ccBlob::eAscending && order != ccBlob::eDescending) {
@@ -299,13 +309,15 @@ ccXform<2> ccBlobSceneDescription::clientFromImageXform() const {
 ccBlobResults::ccBlobResults() : scene_(new ccBlobSceneDescription) {}
 ccBlobResults::~ccBlobResults() = default;
 // A moved-from results object is left empty but usable.
-ccBlobResults::ccBlobResults(ccBlobResults&& o) : scene_(std::move(o.scene_)), rle_(std::move(o.rle_)) {
+ccBlobResults::ccBlobResults(ccBlobResults&& o)
+    : scene_(std::move(o.scene_)), rle_(std::move(o.rle_)), scratch_(std::move(o.scratch_)) {
   o.scene_.reset(new ccBlobSceneDescription);
 }
 ccBlobResults& ccBlobResults::operator=(ccBlobResults&& o) {
   if (this != &o) {
     scene_ = std::move(o.scene_);
     rle_ = std::move(o.rle_);
+    scratch_ = std::move(o.scratch_);
     o.scene_.reset(new ccBlobSceneDescription);
   }
   return *this;
