@@ -194,7 +194,7 @@ class CCALIB_EXPORT ccBlob {
 
   enum SortOrder { eAscending = 0, eDescending = 1 };
 
-  // An empty blob; real ones come only from cfBlobAnalysis.
+  // An empty blob (no pixels, no scene; boxes are null); real ones come from cfBlobAnalysis.
   ccBlob() = default;
 
   // The value of measure m (a Measure). Throws ccBadArgument for an unknown number.
@@ -206,8 +206,8 @@ class CCALIB_EXPORT ccBlob {
   // Centre of mass of the soft weights, in client coordinates (image coordinates when the
   // analysed image's client transform is the identity).
   ccVector<2> centerOfMass() const;
-  // Principal axis of the soft second moments in the image frame (y down), (-pi/2, pi/2].
-  // A blob without a preferred direction (a disc, a square) has angle 0.
+  // Principal axis of the soft second moments in the image frame (y down), (-pi/2, pi/2],
+  // turning from +x towards +y. Equal principal moments (no preferred direction) give 0.
   ccRadian angle() const { return ccRadian(m_[eAngle]); }
 
   // The blob's extent in a frame turned by `angle`: x and width along (cos a, sin a), y and

@@ -102,9 +102,12 @@ double ccBlob::measure(int m) const {
   return m_[m];
 }
 
-ccVector<2> ccBlob::centerOfMass() const { return scene_->xform_ ? scene_->xform_->mapPoint(com_) : com_; }
+ccVector<2> ccBlob::centerOfMass() const {
+  return scene_ && scene_->xform_ ? scene_->xform_->mapPoint(com_) : com_;
+}
 
 ccRect ccBlob::boundingBox(bool client, ccRadian angle) const {
+  if (!scene_) return ccRect();
   const double c = std::cos(angle.toDouble()), s = std::sin(angle.toDouble());
   const cc2XformBase* xf = client ? scene_->xform_.get() : nullptr;
   Extent e;
@@ -126,7 +129,7 @@ ccVector<2> ccBlob::center(bool client, ccRadian angle) const {
 
 ccRect ccBlob::boundingBoxPrincipal(bool client) const {
   ccRadian a = angle();
-  if (client && scene_->xform_) {
+  if (client && scene_ && scene_->xform_) {
     // The principal direction mapped into the client frame at the centre of mass.
     ccXform<2> lin = scene_->xform_->linearAt(com_);
     a = lin.mapVector(ccVector<2>(1.0, a)).angle();
@@ -143,6 +146,7 @@ double ccBlob::aspectPrincipal(bool client) const {
 ccPelRect ccBlob::imageBoundingBox() const { return pelBox_; }
 
 ccRLEBuffer ccBlob::region() const {
+  if (!scene_) return ccRLEBuffer();
   const ccPelRect box = pelBox_;
   std::vector<ccRLEBuffer::Run> runs;
   std::vector<std::size_t> rowStart(1, 0);
@@ -168,6 +172,11 @@ ccBlobChainCode ccBlob::boundaryChainCode() const {
   // left when the pixel ahead-left belongs to it, go straight when only the one ahead-right
   // does, else turn right; for a 4-connected blob the ahead-left pixel only counts when the
   // ahead-right one is in the blob too.
+  ccBlobChainCode out;
+  if (!scene_ || runEnd_ == runBegin_) {
+    out.codes.push_back(eBlobDirEnd);
+    return out;
+  }
   const ccPelRect box = pelBox_;
   const long mw = box.width() + 2, mh = box.height() + 2;
   std::vector<unsigned char> mask(static_cast<std::size_t>(mw * mh), 0);
@@ -179,7 +188,6 @@ ccBlobChainCode ccBlob::boundaryChainCode() const {
   auto in = [&](long i, long j) { return mask[static_cast<std::size_t>(j * mw + i)] != 0; };
   const bool eight = isForeground();
 
-  ccBlobChainCode out;
   const ccBlobSceneDescription::Run* first = scene_->runsBegin(*this);
   out.startPixel = ccPair<long>(first->x0, first->y);
   // Lattice point (i, j) is the upper-left corner of mask pixel (i, j).
