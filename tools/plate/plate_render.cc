@@ -196,10 +196,20 @@ class Projector {
 // ---------------------------------------------------------------------------------------
 // Layouts as fast inside tests.
 
+// Layouts answer two questions: is a plate point ink, and how far is it at least from the
+// nearest edge between ink and ground (its clearance). Pixels whose whole footprint fits
+// inside the clearance are uniform and need no supersampling.
+
 struct Box {
   double x0, y0, x1, y1;
   bool contains(double u, double v) const { return u >= x0 && u < x1 && v >= y0 && v < y1; }
   ccRect rect() const { return ccRect(x0, y0, x1 - x0, y1 - y0); }
+  // Distance from (u, v) to the box's outline.
+  double edgeDistance(double u, double v) const {
+    if (contains(u, v)) return std::min(std::min(u - x0, x1 - u), std::min(v - y0, y1 - v));
+    const double dx = std::max(std::max(x0 - u, u - x1), 0.0), dy = std::max(std::max(y0 - v, v - y1), 0.0);
+    return std::sqrt(dx * dx + dy * dy);
+  }
 };
 
 Box box(const double (&b)[4]) { return Box{b[0], b[1], b[2], b[3]}; }
@@ -220,6 +230,14 @@ class DotInk {
       if (du * du + dv * dv < kDotRadius * kDotRadius) return true;
     }
     return marker_ && (bar1_.contains(u, v) || bar2_.contains(u, v));
+  }
+
+  double clearance(double u, double v) const {
+    // The nearest dot of a rectangular grid is the nearest grid point clamped to the grid.
+    const double i = std::clamp(std::floor(u + 0.5), 0.0, cols_ - 1.0), j = std::clamp(std::floor(v + 0.5), 0.0, rows_ - 1.0);
+    double c = std::fabs(std::hypot(u - i, v - j) - kDotRadius);
+    if (marker_) c = std::min(c, std::min(bar1_.edgeDistance(u, v), bar2_.edgeDistance(u, v)));
+    return c;
   }
 
   const Box& bar1() const { return bar1_; }
@@ -250,6 +268,18 @@ class CheckerInk {
     }
     const long long i = static_cast<long long>(std::floor(u)), j = static_cast<long long>(std::floor(v));
     return ((i + j) & 1) != 0;
+  }
+
+  double clearance(double u, double v) const {
+    double c = std::min(outer_.edgeDistance(u, v), field_.edgeDistance(u, v));
+    if (field_.contains(u, v)) {
+      const double fu = u - std::floor(u), fv = v - std::floor(v);  // every square edge counts
+      c = std::min(c, std::min(std::min(fu, 1.0 - fu), std::min(fv, 1.0 - fv)));
+      if (fiducial_) {
+        for (const Box& b : {box(kBandA), box(kBandB), box(kBarA), box(kBarB)}) c = std::min(c, b.edgeDistance(u, v));
+      }
+    }
+    return c;
   }
 
   const Box& field() const { return field_; }
@@ -337,6 +367,12 @@ void checkParams(const ccPlateRenderParams& p) {
 // undistorted exactly and its samples through the local linearisation of the undistortion;
 // the neglected second-order term is below 1e-4 pixels for |k1| <= 0.3 at a normalising
 // radius of 1000 pixels or more, far below what supersampling resolves.
+//
+// A pixel is taken as uniform, without sampling, when the plate distance from its centre's
+// plate point to each of its corners' stays below the layout's clearance there: the pixel
+// square maps to a convex quadrilateral (linear map, then a homography on the visible
+// side), whose farthest point from any given point is a corner, so no sample can cross an
+// edge.
 template <class Ink>
 std::vector<double> coverage(const Projector& proj, const Ink& ink, long width, long height, int n) {
   std::vector<double> cov(static_cast<std::size_t>(width) * height);
@@ -352,6 +388,21 @@ std::vector<double> coverage(const Projector& proj, const Ink& ink, long width, 
       if (proj.distorted() && !proj.undistortLocal(cx, cy, ratio, cx, cy, j)) {
         out[x] = 0.0;  // beyond the fold: no plate seen
         continue;
+      }
+      double u0, v0;
+      if (proj.planeToPlate(cx, cy, u0, v0)) {
+        double reach = 0.0;
+        bool seen = true;
+        for (int corner = 0; corner < 4 && seen; ++corner) {
+          const double ox = corner & 1 ? 0.5 : -0.5, oy = corner & 2 ? 0.5 : -0.5;
+          double u, v;
+          seen = proj.planeToPlate(cx + j[0] * ox + j[1] * oy, cy + j[2] * ox + j[3] * oy, u, v);
+          reach = std::max(reach, (u - u0) * (u - u0) + (v - v0) * (v - v0));
+        }
+        if (seen && std::sqrt(reach) < ink.clearance(u0, v0)) {
+          out[x] = ink(u0, v0) ? 1.0 : 0.0;
+          continue;
+        }
       }
       int hits = 0;
       for (int sj = 0; sj < n; ++sj) {
