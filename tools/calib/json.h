@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ostream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "platform/foundation/exception.h"
@@ -48,12 +49,11 @@ class ccJsonWriter {
     out_ << formatNumber(v, decimals);
     return *this;
   }
-  ccJsonWriter& value(int v) { return integer(static_cast<long long>(v)); }
-  ccJsonWriter& value(long v) { return integer(static_cast<long long>(v)); }
-  ccJsonWriter& value(long long v) { return integer(v); }
-  ccJsonWriter& value(unsigned long v) {
+  // Any integer type, written exactly.
+  template <class T, std::enable_if_t<std::is_integral<T>::value && !std::is_same<T, bool>::value, int> = 0>
+  ccJsonWriter& value(T v) {
     beginValue();
-    out_ << v;
+    out_ << +v;
     return *this;
   }
   ccJsonWriter& value(bool v) {
@@ -137,12 +137,6 @@ class ccJsonWriter {
     } else {
       separate();
     }
-  }
-
-  ccJsonWriter& integer(long long v) {
-    beginValue();
-    out_ << v;
-    return *this;
   }
 
   ccJsonWriter& open(char bracket, bool compact, bool object) {

@@ -56,6 +56,16 @@ const char kHelp[] =
 
 // Decimals of pixel and plate positions in the truth file.
 constexpr int kPositionDecimals = 6;
+// Defaults: image size (pixels), plate size (dots or squares, columns x rows), framing
+// (fraction of the image) and field of view (degrees).
+constexpr long kDefaultWidth = 1280;
+constexpr long kDefaultHeight = 960;
+constexpr long kDefaultDotCols = 23;
+constexpr long kDefaultDotRows = 17;
+constexpr long kDefaultCheckerCols = 14;
+constexpr long kDefaultCheckerRows = 10;
+constexpr double kDefaultFill = 0.9;
+constexpr double kDefaultFieldOfViewDeg = 40.0;
 
 ccPair<long> cell(const ccCommandArgs& args, const std::string& name, const ccPair<long>& fallback) {
   if (!args.has(name)) return fallback;
@@ -81,7 +91,9 @@ void writeTruth(const std::string& path, const std::string& kind, const std::str
   if (!out) throw ccImageFileError(cfWiden("Cannot write '" + path + "'"));
   ccJsonWriter json(out);
   json.beginObject();
-  json.key("convention").value("pixel (x, y) has its centre at (x, y); plate units are grid pitches");
+  json.key("convention").value(
+      "pixel (x, y) has its centre at (x, y); plate units are grid pitches; dot (i, j) and vertex (i, j) "
+      "sit at plate point (i, j)");
   json.key("image").beginObject().key("file").value(imagePath).key("width").value(p.width)
       .key("height").value(p.height).endObject();
   json.key("plate").beginObject().key("kind").value(kind);
@@ -108,7 +120,7 @@ void writeTruth(const std::string& path, const std::string& kind, const std::str
   json.key("render").beginObject()
       .key("supersample").value(p.supersample).key("light").value(p.lightLevel).key("dark").value(p.darkLevel)
       .key("invert").value(p.invert).key("blur").value(p.blurSigma).key("noise").value(p.noiseSigma)
-      .key("seed").value(static_cast<unsigned long>(p.seed)).key("gradient").point(p.gradient.x(), p.gradient.y(), 9)
+      .key("seed").value(p.seed).key("gradient").point(p.gradient.x(), p.gradient.y(), 9)
       .key("vignetting").value(p.vignetting).endObject();
   if (kind == "dots") {
     json.key("dots").beginArray();
@@ -188,8 +200,8 @@ int cfCalibRender(const std::vector<std::string>& words) {
   }
 
   ccPlateRenderParams p;
-  p.width = args.integer("width", 1280);
-  p.height = args.integer("height", 960);
+  p.width = args.integer("width", kDefaultWidth);
+  p.height = args.integer("height", kDefaultHeight);
   p.supersample = static_cast<int>(args.integer("supersample", p.supersample));
   p.blurSigma = args.number("blur", 0.0);
   p.noiseSigma = args.number("noise", 0.0);
@@ -206,12 +218,12 @@ int cfCalibRender(const std::vector<std::string>& words) {
   ccCheckerPlate board;
   ccRect region;
   if (isDots) {
-    dots = cfDotPlate(args.integer("cols", 23), args.integer("rows", 17), args.flag("marker") || args.has("marker-cell"));
+    dots = cfDotPlate(args.integer("cols", kDefaultDotCols), args.integer("rows", kDefaultDotRows), args.flag("marker") || args.has("marker-cell"));
     dots.markerCell = cell(args, "marker-cell", dots.markerCell);
     cfCheckPlate(dots);
     region = cfPatternRegion(dots);
   } else {
-    board = cfCheckerPlate(args.integer("cols", 14), args.integer("rows", 10), args.flag("fiducial"));
+    board = cfCheckerPlate(args.integer("cols", kDefaultCheckerCols), args.integer("rows", kDefaultCheckerRows), args.flag("fiducial"));
     board.firstCell = cell(args, "first-cell", board.firstCell);
     board.margin = args.number("margin", board.margin);
     cfCheckPlate(board);
@@ -219,13 +231,13 @@ int cfCalibRender(const std::vector<std::string>& words) {
     region = cfPatternRegion(board).trim(-m, -m, -m, -m);
   }
 
-  const double fill = args.number("fill", 0.9);
+  const double fill = args.number("fill", kDefaultFill);
   const double tiltX = args.number("tilt-x", 0.0), tiltY = args.number("tilt-y", 0.0);
   const double rotation = args.number("rotation", 0.0);
   ccPlateCamera camera = args.flag("affine")
                              ? cfPlateCameraAffine(region, p.width, p.height, tiltX, tiltY, rotation, fill)
                              : cfPlateCameraView(region, p.width, p.height, tiltX, tiltY, rotation, fill,
-                                                 args.number("fov", 40.0));
+                                                 args.number("fov", kDefaultFieldOfViewDeg));
   const double k1 = args.number("k1", 0.0), k2 = args.number("k2", 0.0);
   if (k1 != 0.0 || k2 != 0.0) {
     const ccVector<2> centre = args.pair("distortion-centre", ccVector<2>(0.5 * (p.width - 1), 0.5 * (p.height - 1)));

@@ -67,8 +67,18 @@ class PgmParser {
     const unsigned long long maxval = headerNumber("maximum value");
     if (maxval == 0 || maxval > 65535) throwRead(name_, "the PGM maximum value must be 1 to 65535");
     checkSize(width, height, name_);
-    ccPelBuffer<unsigned char> image(static_cast<long>(width), static_cast<long>(height));
     const unsigned long long n = width * height;
+    const unsigned long long bytesPerSample = maxval > 255 ? 2 : 1;
+    // The file must be long enough before any pixels are allocated: a binary raster follows
+    // exactly one whitespace byte, and every plain sample takes a digit and a separator.
+    if (!plain) {
+      if (pos_ >= b_.size() || !std::isspace(b_[pos_])) throwRead(name_, "the PGM header is broken");
+      ++pos_;
+    }
+    const unsigned long long need = plain ? 2 * n - 1 : n * bytesPerSample;
+    if (b_.size() - pos_ < need) throwRead(name_, "the file is truncated");
+
+    ccPelBuffer<unsigned char> image(static_cast<long>(width), static_cast<long>(height));
     auto store = [&](unsigned long long k, unsigned long v) {
       if (v > maxval) throwRead(name_, "a PGM sample exceeds the maximum value");
       image.row(static_cast<long>(k / width))[k % width] =
@@ -78,11 +88,6 @@ class PgmParser {
       for (unsigned long long k = 0; k < n; ++k) store(k, static_cast<unsigned long>(rasterNumber()));
       return image;
     }
-    // Exactly one whitespace byte separates the maximum value from the raster.
-    if (pos_ >= b_.size() || !std::isspace(b_[pos_])) throwRead(name_, "the PGM header is broken");
-    ++pos_;
-    const unsigned long long bytesPerSample = maxval > 255 ? 2 : 1;
-    if (b_.size() - pos_ < n * bytesPerSample) throwRead(name_, "the file is truncated");
     const unsigned char* p = b_.data() + pos_;
     for (unsigned long long k = 0; k < n; ++k, p += bytesPerSample) {
       store(k, bytesPerSample == 2 ? (static_cast<unsigned long>(p[0]) << 8) | p[1] : p[0]);

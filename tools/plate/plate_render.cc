@@ -37,6 +37,14 @@ constexpr double kFiducialPoint = -3.5;
 constexpr long kAnchor[2] = {-2, -2};
 constexpr long kSecondAnchor[2] = {-2, -5};
 
+// Camera builder limits: largest fill fraction, largest tilt (degrees; the plate turns
+// edge-on at 90), largest field of view (degrees).
+constexpr double kMaxFill = 10.0;
+constexpr double kMaxTiltDeg = 80.0;
+constexpr double kMaxFieldOfViewDeg = 150.0;
+// Widest checker margin, squares.
+constexpr double kMaxMargin = 1000.0;
+
 // Renderer limits.
 constexpr long kMaxImagePixels = 1L << 28;
 constexpr int kMaxSupersample = 32;
@@ -299,11 +307,11 @@ ccPlateCamera viewCamera(const ccRect& region, long width, long height, double t
     throw ccBadArgument(L"The plate region to view is empty");
   }
   if (width < 1 || height < 1) throw ccBadArgument(L"The image size must be at least 1 x 1");
-  if (!(fill > 0.0 && fill <= 10.0)) throw ccBadArgument(L"The fill fraction must lie in (0, 10]");
-  if (!(std::fabs(tiltXDeg) < 80.0) || !(std::fabs(tiltYDeg) < 80.0)) {
+  if (!(fill > 0.0 && fill <= kMaxFill)) throw ccBadArgument(L"The fill fraction must lie in (0, 10]");
+  if (!(std::fabs(tiltXDeg) < kMaxTiltDeg) || !(std::fabs(tiltYDeg) < kMaxTiltDeg)) {
     throw ccBadArgument(L"A tilt must be less than 80 degrees");
   }
-  if (!(fieldOfViewDeg > 0.0 && fieldOfViewDeg < 150.0)) {
+  if (!(fieldOfViewDeg > 0.0 && fieldOfViewDeg < kMaxFieldOfViewDeg)) {
     throw ccBadArgument(L"The field of view must lie in (0, 150) degrees");
   }
   if (!std::isfinite(rotationDeg)) throw ccBadArgument(L"The rotation must be finite");
@@ -591,7 +599,7 @@ ccPlateCamera cfPlateCameraView(const ccRect& region, long width, long height, d
 
 ccPlateCamera cfPlateCameraAffine(const ccRect& region, long width, long height, double tiltXDeg, double tiltYDeg,
                                   double rotationDeg, double fill) {
-  return viewCamera(region, width, height, tiltXDeg, tiltYDeg, rotationDeg, fill, 40.0, false);
+  return viewCamera(region, width, height, tiltXDeg, tiltYDeg, rotationDeg, fill, 1.0, false);  // no field of view
 }
 
 // ---------------------------------------------------------------------------------------
@@ -635,7 +643,7 @@ void cfCheckPlate(const ccCheckerPlate& plate) {
   if (plate.cols < 2 || plate.rows < 2 || plate.cols > kMaxPlateFeatures / plate.rows) {
     throw ccBadArgument(L"A checkerboard needs 2 x 2 to 1000000 squares");
   }
-  if (!(plate.margin >= 0.0 && plate.margin <= 1000.0)) throw ccBadArgument(L"The checker margin must be 0 to 1000 squares");
+  if (!(plate.margin >= 0.0 && plate.margin <= kMaxMargin)) throw ccBadArgument(L"The checker margin must be 0 to 1000 squares");
   const long x0 = plate.firstCell.x(), y0 = plate.firstCell.y();
   if (plate.fiducial && (x0 > kFiducialCellMin[0] || y0 > kFiducialCellMin[1] ||
                          x0 + plate.cols < kFiducialCellEnd[0] || y0 + plate.rows < kFiducialCellEnd[1])) {
