@@ -40,7 +40,8 @@ BENCHMARK(BM_RenderCheckerDistorted)->Unit(benchmark::kMillisecond);
 void BM_DecodePng(benchmark::State& state) {
   const ccDotPlate plate = cfDotPlate(31, 23, true);
   const ccPlateCamera camera = cfPlateCameraView(cfPatternRegion(plate), kWidth, kHeight, 10, 5, 5);
-  const std::vector<unsigned char> png = cfEncodeImage(cfRenderPlate(plate, camera, sensorParams(1)).image, eImagePng);
+  const std::vector<unsigned char> png =
+      cfEncodeImage(cfRenderPlate(plate, camera, sensorParams(1)).image, eImagePng);
   for (auto _ : state) benchmark::DoNotOptimize(cfDecodeImage(png, "bench.png").row(0));
 }
 BENCHMARK(BM_DecodePng)->Unit(benchmark::kMillisecond);

@@ -103,8 +103,10 @@ class ccCommandArgs {
     if (!has(name)) return fallback;
     const std::string v = text(name);
     const std::size_t comma = v.find(',');
-    if (comma == std::string::npos) throw ccUsageError("option '--" + name + "' needs two numbers as X,Y");
-    return ccVector<2>(parseNumber(name, v.substr(0, comma)), parseNumber(name, v.substr(comma + 1)));
+    if (comma == std::string::npos)
+      throw ccUsageError("option '--" + name + "' needs two numbers as X,Y");
+    return ccVector<2>(parseNumber(name, v.substr(0, comma)),
+                       parseNumber(name, v.substr(comma + 1)));
   }
 
  private:

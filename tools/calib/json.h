@@ -35,7 +35,8 @@ class ccJsonWriter {
 
   // The name of the next member of the current object.
   ccJsonWriter& key(const std::string& name) {
-    if (stack_.empty() || !stack_.back().object || keyPending_) misuse("a key outside an object or twice in a row");
+    if (stack_.empty() || !stack_.back().object || keyPending_)
+      misuse("a key outside an object or twice in a row");
     separate();
     writeString(name);
     out_ << ": ";
@@ -50,7 +51,8 @@ class ccJsonWriter {
     return *this;
   }
   // Any integer type, written exactly.
-  template <class T, std::enable_if_t<std::is_integral<T>::value && !std::is_same<T, bool>::value, int> = 0>
+  template <class T,
+            std::enable_if_t<std::is_integral<T>::value && !std::is_same<T, bool>::value, int> = 0>
   ccJsonWriter& value(T v) {
     beginValue();
     out_ << +v;
@@ -75,6 +77,18 @@ class ccJsonWriter {
   // A compact two-number array [x, y].
   ccJsonWriter& point(double x, double y, int decimals = 6) {
     return beginArray(true).value(x, decimals).value(y, decimals).endArray();
+  }
+
+  // Shorthands for a member of the current object: key(name), then the value.
+  template <class T>
+  ccJsonWriter& member(const std::string& name, const T& v) {
+    return key(name).value(v);
+  }
+  ccJsonWriter& member(const std::string& name, double v, int decimals) {
+    return key(name).value(v, decimals);
+  }
+  ccJsonWriter& memberPoint(const std::string& name, double x, double y, int decimals = 6) {
+    return key(name).point(x, y, decimals);
   }
 
   // True once the top-level value is complete.
@@ -150,7 +164,8 @@ class ccJsonWriter {
   }
 
   ccJsonWriter& close(char bracket, bool object) {
-    if (stack_.empty() || stack_.back().object != object || keyPending_) misuse("an unbalanced end");
+    if (stack_.empty() || stack_.back().object != object || keyPending_)
+      misuse("an unbalanced end");
     const Frame f = stack_.back();
     stack_.pop_back();
     if (f.count > 0 && !f.compact) newline(stack_.size());
@@ -166,13 +181,27 @@ class ccJsonWriter {
     out_ << '"';
     for (unsigned char c : s) {
       switch (c) {
-        case '"': out_ << "\\\""; break;
-        case '\\': out_ << "\\\\"; break;
-        case '\n': out_ << "\\n"; break;
-        case '\r': out_ << "\\r"; break;
-        case '\t': out_ << "\\t"; break;
-        case '\b': out_ << "\\b"; break;
-        case '\f': out_ << "\\f"; break;
+        case '"':
+          out_ << "\\\"";
+          break;
+        case '\\':
+          out_ << "\\\\";
+          break;
+        case '\n':
+          out_ << "\\n";
+          break;
+        case '\r':
+          out_ << "\\r";
+          break;
+        case '\t':
+          out_ << "\\t";
+          break;
+        case '\b':
+          out_ << "\\b";
+          break;
+        case '\f':
+          out_ << "\\f";
+          break;
         default:
           if (c < 0x20) {
             char buf[8];

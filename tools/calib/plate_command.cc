@@ -50,18 +50,20 @@ void write(const Plate& plate, const ccCommandArgs& args, const std::string& out
     if (f) ok = std::fclose(f) == 0 && ok;
     if (!ok) throw ccImageFileError(cfWiden("Cannot write '" + out + "': " + std::strerror(errno)));
     const ccRect paper = cfPaperRegion(plate);
-    std::printf("wrote %s: sheet %.1f x %.1f mm, pitch %g mm\n", out.c_str(), paper.width() * pitchMm,
-                paper.height() * pitchMm, pitchMm);
+    std::printf("wrote %s: sheet %.1f x %.1f mm, pitch %g mm\n", out.c_str(),
+                paper.width() * pitchMm, paper.height() * pitchMm, pitchMm);
     return;
   }
-  if (args.has("dpi") && args.has("px-per-pitch")) throw ccUsageError("give --dpi or --px-per-pitch, not both");
-  const double pxPerPitch = args.has("px-per-pitch") ? args.number("px-per-pitch", 0.0)
-                                                     : args.number("dpi", kDefaultDpi) * pitchMm / kMmPerInch;
+  if (args.has("dpi") && args.has("px-per-pitch"))
+    throw ccUsageError("give --dpi or --px-per-pitch, not both");
+  const double pxPerPitch = args.has("px-per-pitch")
+                                ? args.number("px-per-pitch", 0.0)
+                                : args.number("dpi", kDefaultDpi) * pitchMm / kMmPerInch;
   if (!(pxPerPitch > 0.0)) throw ccUsageError("the raster resolution must be positive");
   const ccPelBuffer<unsigned char> image = cfPlateRaster(plate, pxPerPitch);
   cfWriteImage(out, image);
-  std::printf("wrote %s: %ld x %ld pixels, %.3f pixels per pitch\n", out.c_str(), image.width(), image.height(),
-              pxPerPitch);
+  std::printf("wrote %s: %ld x %ld pixels, %.3f pixels per pitch\n", out.c_str(), image.width(),
+              image.height(), pxPerPitch);
 }
 
 }  // namespace

@@ -67,7 +67,8 @@ constexpr long kDefaultCheckerRows = 10;
 constexpr double kDefaultFill = 0.9;
 constexpr double kDefaultFieldOfViewDeg = 40.0;
 
-ccPair<long> cell(const ccCommandArgs& args, const std::string& name, const ccPair<long>& fallback) {
+ccPair<long> cell(const ccCommandArgs& args, const std::string& name,
+                  const ccPair<long>& fallback) {
   if (!args.has(name)) return fallback;
   const ccVector<2> v = args.pair(name, ccVector<2>());
   if (v.x() != std::floor(v.x()) || v.y() != std::floor(v.y())) {
@@ -76,78 +77,106 @@ ccPair<long> cell(const ccCommandArgs& args, const std::string& name, const ccPa
   return ccPair<long>(static_cast<long>(v.x()), static_cast<long>(v.y()));
 }
 
+void writeIndex(ccJsonWriter& json, const std::string& name, const ccPair<long>& index) {
+  json.key(name).beginArray(true).value(index.x()).value(index.y()).endArray();
+}
+
 void writeVertex(ccJsonWriter& json, const ccPlateVertexTruth& v) {
-  json.beginObject(true)
-      .key("label").point(static_cast<double>(v.label.x()), static_cast<double>(v.label.y()), 0)
-      .key("image").point(v.image.x(), v.image.y(), kPositionDecimals)
-      .key("inImage").value(v.inImage)
-      .endObject();
+  json.beginObject(true);
+  writeIndex(json, "label", v.label);
+  json.memberPoint("image", v.image.x(), v.image.y(), kPositionDecimals);
+  json.member("inImage", v.inImage);
+  json.endObject();
 }
 
 void writeTruth(const std::string& path, const std::string& kind, const std::string& imagePath,
-                const ccPlateRenderParams& p, const ccPlateCamera& camera, const ccPlateTruth& truth,
-                const ccDotPlate& dots, const ccCheckerPlate& board) {
+                const ccPlateRenderParams& p, const ccPlateCamera& camera,
+                const ccPlateTruth& truth, const ccDotPlate& dots, const ccCheckerPlate& board) {
   std::ofstream out(path);
   if (!out) throw ccImageFileError(cfWiden("Cannot write '" + path + "'"));
   ccJsonWriter json(out);
   json.beginObject();
-  json.key("convention").value(
-      "pixel (x, y) has its centre at (x, y); plate units are grid pitches; dot (i, j) and vertex (i, j) "
-      "sit at plate point (i, j)");
-  json.key("image").beginObject().key("file").value(imagePath).key("width").value(p.width)
-      .key("height").value(p.height).endObject();
-  json.key("plate").beginObject().key("kind").value(kind);
+  json.member("convention",
+              "pixel (x, y) has its centre at (x, y); plate units are grid pitches; "
+              "dot (i, j) and vertex (i, j) sit at plate point (i, j)");
+
+  json.key("image").beginObject();
+  json.member("file", imagePath);
+  json.member("width", p.width);
+  json.member("height", p.height);
+  json.endObject();
+
+  json.key("plate").beginObject();
+  json.member("kind", kind);
   if (kind == "dots") {
-    json.key("cols").value(dots.cols).key("rows").value(dots.rows).key("marker").value(dots.marker);
+    json.member("cols", dots.cols);
+    json.member("rows", dots.rows);
+    json.member("marker", dots.marker);
   } else {
-    json.key("cols").value(board.cols).key("rows").value(board.rows)
-        .key("firstCell").point(static_cast<double>(board.firstCell.x()), static_cast<double>(board.firstCell.y()), 0)
-        .key("margin").value(board.margin).key("fiducial").value(board.fiducial);
+    json.member("cols", board.cols);
+    json.member("rows", board.rows);
+    writeIndex(json, "firstCell", board.firstCell);
+    json.member("margin", board.margin);
+    json.member("fiducial", board.fiducial);
   }
   json.endObject();
-  json.key("camera").beginObject().key("homography").beginArray(true);
+
+  json.key("camera").beginObject();
+  json.key("homography").beginArray(true);
   for (double h : camera.homography()) json.value(h, 12);
   json.endArray();
   if (camera.hasDistortion()) {
-    json.key("distortion").beginObject(true)
-        .key("centre").point(camera.distortionCentre().x(), camera.distortionCentre().y())
-        .key("radius").value(camera.distortionRadius()).key("k1").value(camera.k1(), 9)
-        .key("k2").value(camera.k2(), 9).endObject();
+    json.key("distortion").beginObject(true);
+    json.memberPoint("centre", camera.distortionCentre().x(), camera.distortionCentre().y());
+    json.member("radius", camera.distortionRadius());
+    json.member("k1", camera.k1(), 9);
+    json.member("k2", camera.k2(), 9);
+    json.endObject();
   } else {
     json.key("distortion").null();
   }
   json.endObject();
-  json.key("render").beginObject()
-      .key("supersample").value(p.supersample).key("light").value(p.lightLevel).key("dark").value(p.darkLevel)
-      .key("invert").value(p.invert).key("blur").value(p.blurSigma).key("noise").value(p.noiseSigma)
-      .key("seed").value(p.seed).key("gradient").point(p.gradient.x(), p.gradient.y(), 9)
-      .key("vignetting").value(p.vignetting).endObject();
+
+  json.key("render").beginObject();
+  json.member("supersample", p.supersample);
+  json.member("light", p.lightLevel);
+  json.member("dark", p.darkLevel);
+  json.member("invert", p.invert);
+  json.member("blur", p.blurSigma);
+  json.member("noise", p.noiseSigma);
+  json.member("seed", p.seed);
+  json.memberPoint("gradient", p.gradient.x(), p.gradient.y(), 9);
+  json.member("vignetting", p.vignetting);
+  json.endObject();
+
   if (kind == "dots") {
     json.key("dots").beginArray();
     for (const ccPlateDotTruth& d : truth.dots) {
-      json.beginObject(true)
-          .key("index").point(static_cast<double>(d.index.x()), static_cast<double>(d.index.y()), 0)
-          .key("image").point(d.image.x(), d.image.y(), kPositionDecimals)
-          .key("inImage").value(d.inImage)
-          .endObject();
+      json.beginObject(true);
+      writeIndex(json, "index", d.index);
+      json.memberPoint("image", d.image.x(), d.image.y(), kPositionDecimals);
+      json.member("inImage", d.inImage);
+      json.endObject();
     }
     json.endArray();
     if (truth.hasMarker) {
-      json.key("marker").beginObject()
-          .key("cell").point(static_cast<double>(truth.markerCell.x()), static_cast<double>(truth.markerCell.y()), 0)
-          .key("plate").point(truth.markerPlate.x(), truth.markerPlate.y(), kPositionDecimals)
-          .key("image").point(truth.markerImage.x(), truth.markerImage.y(), kPositionDecimals)
-          .endObject();
+      json.key("marker").beginObject();
+      writeIndex(json, "cell", truth.markerCell);
+      json.memberPoint("plate", truth.markerPlate.x(), truth.markerPlate.y(), kPositionDecimals);
+      json.memberPoint("image", truth.markerImage.x(), truth.markerImage.y(), kPositionDecimals);
+      json.endObject();
     }
   } else {
     json.key("vertices").beginArray();
     for (const ccPlateVertexTruth& v : truth.vertices) writeVertex(json, v);
     json.endArray();
     if (truth.hasFiducial) {
-      json.key("fiducial").beginObject()
-          .key("plate").point(truth.fiducialPlate.x(), truth.fiducialPlate.y(), kPositionDecimals)
-          .key("image").point(truth.fiducialImage.x(), truth.fiducialImage.y(), kPositionDecimals)
-          .key("anchor");
+      json.key("fiducial").beginObject();
+      json.memberPoint("plate", truth.fiducialPlate.x(), truth.fiducialPlate.y(),
+                       kPositionDecimals);
+      json.memberPoint("image", truth.fiducialImage.x(), truth.fiducialImage.y(),
+                       kPositionDecimals);
+      json.key("anchor");
       writeVertex(json, truth.anchor);
       json.key("secondAnchor");
       writeVertex(json, truth.secondAnchor);
@@ -174,22 +203,44 @@ double pitchAtCentre(const ccPlateCamera& camera, long width, long height) {
 }  // namespace
 
 int cfCalibRender(const std::vector<std::string>& words) {
-  const ccCommandArgs args(
-      words, {{"rows", true},      {"cols", true},        {"marker", false},       {"marker-cell", true},
-              {"fiducial", false}, {"first-cell", true},  {"margin", true},        {"width", true},
-              {"height", true},    {"fill", true},        {"tilt-x", true},        {"tilt-y", true},
-              {"rotation", true},  {"fov", true},         {"affine", false},       {"k1", true},
-              {"k2", true},        {"distortion-radius", true}, {"distortion-centre", true},
-              {"supersample", true}, {"blur", true},      {"noise", true},         {"seed", true},
-              {"light", true},     {"dark", true},        {"invert", false},       {"gradient", true},
-              {"vignetting", true}, {"out", true},        {"truth", true}});
+  const ccCommandArgs args(words, {{"rows", true},
+                                   {"cols", true},
+                                   {"marker", false},
+                                   {"marker-cell", true},
+                                   {"fiducial", false},
+                                   {"first-cell", true},
+                                   {"margin", true},
+                                   {"width", true},
+                                   {"height", true},
+                                   {"fill", true},
+                                   {"tilt-x", true},
+                                   {"tilt-y", true},
+                                   {"rotation", true},
+                                   {"fov", true},
+                                   {"affine", false},
+                                   {"k1", true},
+                                   {"k2", true},
+                                   {"distortion-radius", true},
+                                   {"distortion-centre", true},
+                                   {"supersample", true},
+                                   {"blur", true},
+                                   {"noise", true},
+                                   {"seed", true},
+                                   {"light", true},
+                                   {"dark", true},
+                                   {"invert", false},
+                                   {"gradient", true},
+                                   {"vignetting", true},
+                                   {"out", true},
+                                   {"truth", true}});
   if (args.help()) {
     std::fputs(kHelp, stdout);
     return 0;
   }
   if (args.positional().size() != 1) throw ccUsageError("give the plate kind: dots or checker");
   const std::string kind = args.positional()[0];
-  if (kind != "dots" && kind != "checker") throw ccUsageError("unknown plate kind '" + kind + "' (dots or checker)");
+  if (kind != "dots" && kind != "checker")
+    throw ccUsageError("unknown plate kind '" + kind + "' (dots or checker)");
   if (!args.has("out")) throw ccUsageError("--out is required");
   const bool isDots = kind == "dots";
   if (isDots && (args.has("fiducial") || args.has("first-cell") || args.has("margin"))) {
@@ -218,12 +269,14 @@ int cfCalibRender(const std::vector<std::string>& words) {
   ccCheckerPlate board;
   ccRect region;
   if (isDots) {
-    dots = cfDotPlate(args.integer("cols", kDefaultDotCols), args.integer("rows", kDefaultDotRows), args.flag("marker") || args.has("marker-cell"));
+    dots = cfDotPlate(args.integer("cols", kDefaultDotCols), args.integer("rows", kDefaultDotRows),
+                      args.flag("marker") || args.has("marker-cell"));
     dots.markerCell = cell(args, "marker-cell", dots.markerCell);
     cfCheckPlate(dots);
     region = cfPatternRegion(dots);
   } else {
-    board = cfCheckerPlate(args.integer("cols", kDefaultCheckerCols), args.integer("rows", kDefaultCheckerRows), args.flag("fiducial"));
+    board = cfCheckerPlate(args.integer("cols", kDefaultCheckerCols),
+                           args.integer("rows", kDefaultCheckerRows), args.flag("fiducial"));
     board.firstCell = cell(args, "first-cell", board.firstCell);
     board.margin = args.number("margin", board.margin);
     cfCheckPlate(board);
@@ -234,38 +287,45 @@ int cfCalibRender(const std::vector<std::string>& words) {
   const double fill = args.number("fill", kDefaultFill);
   const double tiltX = args.number("tilt-x", 0.0), tiltY = args.number("tilt-y", 0.0);
   const double rotation = args.number("rotation", 0.0);
-  ccPlateCamera camera = args.flag("affine")
-                             ? cfPlateCameraAffine(region, p.width, p.height, tiltX, tiltY, rotation, fill)
-                             : cfPlateCameraView(region, p.width, p.height, tiltX, tiltY, rotation, fill,
-                                                 args.number("fov", kDefaultFieldOfViewDeg));
+  ccPlateCamera camera =
+      args.flag("affine")
+          ? cfPlateCameraAffine(region, p.width, p.height, tiltX, tiltY, rotation, fill)
+          : cfPlateCameraView(region, p.width, p.height, tiltX, tiltY, rotation, fill,
+                              args.number("fov", kDefaultFieldOfViewDeg));
   const double k1 = args.number("k1", 0.0), k2 = args.number("k2", 0.0);
   if (k1 != 0.0 || k2 != 0.0) {
-    const ccVector<2> centre = args.pair("distortion-centre", ccVector<2>(0.5 * (p.width - 1), 0.5 * (p.height - 1)));
-    camera.distortion(centre, args.number("distortion-radius", 0.5 * std::hypot(double(p.width), double(p.height))), k1, k2);
+    const ccVector<2> centre =
+        args.pair("distortion-centre", ccVector<2>(0.5 * (p.width - 1), 0.5 * (p.height - 1)));
+    camera.distortion(
+        centre,
+        args.number("distortion-radius", 0.5 * std::hypot(double(p.width), double(p.height))), k1,
+        k2);
   }
 
-  const ccPlateRendering r = isDots ? cfRenderPlate(dots, camera, p) : cfRenderPlate(board, camera, p);
+  const ccPlateRendering r =
+      isDots ? cfRenderPlate(dots, camera, p) : cfRenderPlate(board, camera, p);
   const std::string out = args.text("out");
   cfWriteImage(out, r.image);
   if (args.has("truth")) writeTruth(args.text("truth"), kind, out, p, camera, r.truth, dots, board);
 
-  std::printf("wrote %s: %ld x %ld pixels, grid pitch %.2f px at the image centre\n", out.c_str(), p.width, p.height,
-              pitchAtCentre(camera, p.width, p.height));
+  std::printf("wrote %s: %ld x %ld pixels, grid pitch %.2f px at the image centre\n", out.c_str(),
+              p.width, p.height, pitchAtCentre(camera, p.width, p.height));
   if (isDots) {
     long inside = 0;
     for (const ccPlateDotTruth& d : r.truth.dots) inside += d.inImage;
     std::printf("  %zu dots, %ld wholly inside the image", r.truth.dots.size(), inside);
     if (r.truth.hasMarker) {
-      std::printf("; marker cell (%ld, %ld) at (%.3f, %.3f)", r.truth.markerCell.x(), r.truth.markerCell.y(),
-                  r.truth.markerImage.x(), r.truth.markerImage.y());
+      std::printf("; marker cell (%ld, %ld) at (%.3f, %.3f)", r.truth.markerCell.x(),
+                  r.truth.markerCell.y(), r.truth.markerImage.x(), r.truth.markerImage.y());
     }
   } else {
     long inside = 0;
     for (const ccPlateVertexTruth& v : r.truth.vertices) inside += v.inImage;
     std::printf("  %zu vertices, %ld inside the image", r.truth.vertices.size(), inside);
     if (r.truth.hasFiducial) {
-      std::printf("; fiducial crossing at (%.3f, %.3f), anchor (-2, -2) at (%.3f, %.3f)", r.truth.fiducialImage.x(),
-                  r.truth.fiducialImage.y(), r.truth.anchor.image.x(), r.truth.anchor.image.y());
+      std::printf("; fiducial crossing at (%.3f, %.3f), anchor (-2, -2) at (%.3f, %.3f)",
+                  r.truth.fiducialImage.x(), r.truth.fiducialImage.y(), r.truth.anchor.image.x(),
+                  r.truth.anchor.image.y());
     }
   }
   std::printf("\n");

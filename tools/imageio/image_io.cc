@@ -43,7 +43,8 @@ constexpr std::size_t kErrorTextSize = 256;
 void checkSize(unsigned long long width, unsigned long long height, const std::string& name) {
   if (width == 0 || height == 0) throwRead(name, "the image has no pixels");
   if (width * height > kMaxPixels || width > kMaxPixels || height > kMaxPixels) {
-    throwRead(name, "the image is too large (" + std::to_string(width) + " x " + std::to_string(height) + ")");
+    throwRead(name, "the image is too large (" + std::to_string(width) + " x " +
+                        std::to_string(height) + ")");
   }
 }
 
@@ -57,7 +58,8 @@ unsigned char luma601(const unsigned char* rgb) {
 
 class PgmParser {
  public:
-  PgmParser(const std::vector<unsigned char>& bytes, const std::string& name) : b_(bytes), name_(name) {}
+  PgmParser(const std::vector<unsigned char>& bytes, const std::string& name)
+      : b_(bytes), name_(name) {}
 
   ccPelBuffer<unsigned char> parse() {
     const bool plain = b_[1] == '2';
@@ -72,7 +74,8 @@ class PgmParser {
     // The file must be long enough before any pixels are allocated: a binary raster follows
     // exactly one whitespace byte, and every plain sample takes a digit and a separator.
     if (!plain) {
-      if (pos_ >= b_.size() || !std::isspace(b_[pos_])) throwRead(name_, "the PGM header is broken");
+      if (pos_ >= b_.size() || !std::isspace(b_[pos_]))
+        throwRead(name_, "the PGM header is broken");
       ++pos_;
     }
     const unsigned long long need = plain ? 2 * n - 1 : n * bytesPerSample;
@@ -85,7 +88,8 @@ class PgmParser {
           static_cast<unsigned char>(maxval == 255 ? v : (v * 255 + maxval / 2) / maxval);
     };
     if (plain) {
-      for (unsigned long long k = 0; k < n; ++k) store(k, static_cast<unsigned long>(rasterNumber()));
+      for (unsigned long long k = 0; k < n; ++k)
+        store(k, static_cast<unsigned long>(rasterNumber()));
       return image;
     }
     const unsigned char* p = b_.data() + pos_;
@@ -111,7 +115,8 @@ class PgmParser {
 
   unsigned long long number(const char* what) {
     if (pos_ >= b_.size()) throwRead(name_, "the file is truncated");
-    if (!std::isdigit(b_[pos_])) throwRead(name_, std::string("the PGM ") + what + " is not a number");
+    if (!std::isdigit(b_[pos_]))
+      throwRead(name_, std::string("the PGM ") + what + " is not a number");
     unsigned long long v = 0;
     while (pos_ < b_.size() && std::isdigit(b_[pos_])) {
       v = v * 10 + (b_[pos_++] - '0');
@@ -170,7 +175,7 @@ struct PngReadJob {
   png_infop info = nullptr;
   png_uint_32 width = 0;
   png_uint_32 height = 0;
-  int channels = 0;          // after the transforms: 1 (grey) or 3 (RGB)
+  int channels = 0;           // after the transforms: 1 (grey) or 3 (RGB)
   png_bytepp rows = nullptr;  // one pointer per row, set before the pixel step
 
   ~PngReadJob() {
@@ -205,7 +210,8 @@ bool pngPixelStep(PngReadJob& job) {
   return true;
 }
 
-ccPelBuffer<unsigned char> decodePng(const std::vector<unsigned char>& bytes, const std::string& name) {
+ccPelBuffer<unsigned char> decodePng(const std::vector<unsigned char>& bytes,
+                                     const std::string& name) {
   PngReadJob job;
   job.source.data = bytes.data();
   job.source.size = bytes.size();
@@ -287,7 +293,8 @@ std::vector<unsigned char> encodePng(std::vector<png_bytep>& rows, long width, i
   job.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &job.error, pngError, pngWarning);
   if (job.png) job.info = png_create_info_struct(job.png);
   if (!job.png || !job.info) throwWrite("(memory)", "out of memory");
-  if (!pngWriteStep(job)) throwWrite("(memory)", std::string("PNG encoding failed: ") + job.error.text);
+  if (!pngWriteStep(job))
+    throwWrite("(memory)", std::string("PNG encoding failed: ") + job.error.text);
   return out;
 }
 
@@ -357,7 +364,8 @@ bool jpegPixelStep(JpegReadJob& job) {
   return true;
 }
 
-ccPelBuffer<unsigned char> decodeJpeg(const std::vector<unsigned char>& bytes, const std::string& name) {
+ccPelBuffer<unsigned char> decodeJpeg(const std::vector<unsigned char>& bytes,
+                                      const std::string& name) {
   JpegReadJob job;
   job.bytes = &bytes;
   if (!jpegHeaderStep(job)) throwRead(name, std::string("broken JPEG data: ") + job.error.text);
@@ -440,7 +448,8 @@ std::vector<unsigned char> readFile(const std::string& path) {
 void writeFile(const std::string& path, const std::vector<unsigned char>& bytes) {
   FilePtr f(std::fopen(path.c_str(), "wb"));
   if (!f) throwWrite(path, std::strerror(errno));
-  if (std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size()) throwWrite(path, std::strerror(errno));
+  if (std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
+    throwWrite(path, std::strerror(errno));
   if (std::fclose(f.release()) != 0) throwWrite(path, std::strerror(errno));
 }
 
@@ -455,11 +464,14 @@ std::string lowerExtension(const std::string& path) {
 
 }  // namespace
 
-ccPelBuffer<unsigned char> cfDecodeImage(const std::vector<unsigned char>& bytes, const std::string& name) {
+ccPelBuffer<unsigned char> cfDecodeImage(const std::vector<unsigned char>& bytes,
+                                         const std::string& name) {
   static const unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   if (bytes.empty()) throwRead(name, "the file is empty");
-  if (bytes.size() >= 8 && std::equal(kPngSignature, kPngSignature + 8, bytes.begin())) return decodePng(bytes, name);
-  if (bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF) return decodeJpeg(bytes, name);
+  if (bytes.size() >= 8 && std::equal(kPngSignature, kPngSignature + 8, bytes.begin()))
+    return decodePng(bytes, name);
+  if (bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF)
+    return decodeJpeg(bytes, name);
   if (bytes.size() >= 2 && bytes[0] == 'P' && bytes[1] >= '1' && bytes[1] <= '7') {
     if (bytes[1] != '2' && bytes[1] != '5') {
       throwRead(name, std::string("netpbm format P") + static_cast<char>(bytes[1]) +
@@ -470,9 +482,12 @@ ccPelBuffer<unsigned char> cfDecodeImage(const std::vector<unsigned char>& bytes
   throwRead(name, "not a PGM, PNG or JPEG file");
 }
 
-ccPelBuffer<unsigned char> cfReadImage(const std::string& path) { return cfDecodeImage(readFile(path), path); }
+ccPelBuffer<unsigned char> cfReadImage(const std::string& path) {
+  return cfDecodeImage(readFile(path), path);
+}
 
-std::vector<unsigned char> cfEncodeImage(const ccPelBuffer_const<unsigned char>& image, ccImageFormat format) {
+std::vector<unsigned char> cfEncodeImage(const ccPelBuffer_const<unsigned char>& image,
+                                         ccImageFormat format) {
   if (!image.isBound() || image.width() <= 0 || image.height() <= 0) {
     throwWrite("(memory)", "the image has no pixels");
   }
@@ -491,7 +506,8 @@ std::vector<unsigned char> cfEncodeImage(const ccPelBuffer_const<unsigned char>&
   }
   JpegWriteJob job;
   job.image = &image;
-  if (!jpegWriteStep(job)) throwWrite("(memory)", std::string("JPEG encoding failed: ") + job.error.text);
+  if (!jpegWriteStep(job))
+    throwWrite("(memory)", std::string("JPEG encoding failed: ") + job.error.text);
   return std::vector<unsigned char>(job.buffer, job.buffer + job.size);
 }
 
@@ -507,7 +523,8 @@ void cfWriteImage(const std::string& path, const ccPelBuffer_const<unsigned char
   } else {
     throwWrite(path, "unknown extension '" + ext + "' (use .pgm, .png, .jpg or .jpeg)");
   }
-  if (!image.isBound() || image.width() <= 0 || image.height() <= 0) throwWrite(path, "the image has no pixels");
+  if (!image.isBound() || image.width() <= 0 || image.height() <= 0)
+    throwWrite(path, "the image has no pixels");
   writeFile(path, cfEncodeImage(image, format));
 }
 
@@ -524,7 +541,8 @@ std::vector<unsigned char> cfEncodeRgbPng(const ccRgbImage& image) {
 }
 
 void cfWriteRgbImage(const std::string& path, const ccRgbImage& image) {
-  if (lowerExtension(path) != ".png") throwWrite(path, "RGB images are written as PNG only (use .png)");
+  if (lowerExtension(path) != ".png")
+    throwWrite(path, "RGB images are written as PNG only (use .png)");
   if (image.width() <= 0 || image.height() <= 0) throwWrite(path, "the image has no pixels");
   writeFile(path, cfEncodeRgbPng(image));
 }

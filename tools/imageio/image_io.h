@@ -65,7 +65,9 @@ class ccRgbImage {
   long width() const { return width_; }
   long height() const { return height_; }
   // The three bytes of pixel (x, y); the position must lie inside the image.
-  unsigned char* pixel(long x, long y) { return &data_[3 * (static_cast<std::size_t>(y) * width_ + x)]; }
+  unsigned char* pixel(long x, long y) {
+    return &data_[3 * (static_cast<std::size_t>(y) * width_ + x)];
+  }
   const unsigned char* pixel(long x, long y) const {
     return &data_[3 * (static_cast<std::size_t>(y) * width_ + x)];
   }

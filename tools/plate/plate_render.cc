@@ -25,7 +25,7 @@ constexpr double kDotPaperBorder = 1.5;
 // Light paper printed beyond the checker margin, squares.
 constexpr double kCheckerPaperBorder = 0.5;
 // Checker fiducial, plate units: the dark bands and the light bars painted on them.
-constexpr double kBandA[4] = {-5.0, -4.0, 2.0, -3.0};     // x0, y0, x1, y1
+constexpr double kBandA[4] = {-5.0, -4.0, 2.0, -3.0};  // x0, y0, x1, y1
 constexpr double kBandB[4] = {-4.0, -3.0, -3.0, 1.0};
 constexpr double kBarA[4] = {-4.75, -3.75, 1.75, -3.25};
 constexpr double kBarB[4] = {-3.75, -3.0, -3.25, 0.75};
@@ -48,14 +48,14 @@ constexpr double kMaxMargin = 1000.0;
 // Renderer limits.
 constexpr long kMaxImagePixels = 1L << 28;
 constexpr int kMaxSupersample = 32;
-constexpr double kMaxBlurSigma = 100.0;   // pixels
-// Points on the camera circle around a dot tested for "the whole dot is inside the image".
+constexpr double kMaxBlurSigma = 100.0;  // pixels
+// Points of each dot's rim mapped to test that the whole dot lies inside the image.
 constexpr int kDotRimPoints = 16;
 // Newton iterations and tolerance (normalised radius) when undistorting.
 constexpr int kUndistortIterations = 50;
 constexpr double kUndistortTolerance = 1e-14;
-// Step of the fold check of the distortion, normalised radius, and the smallest slope of
-// the radial map accepted inside the image.
+// Step of the fold check of the distortion (relative to the radius, at least this much of
+// the normalised radius), and the smallest slope of the radial map accepted in the image.
 constexpr double kFoldCheckStep = 1e-3;
 constexpr double kMinRadialSlope = 1e-3;
 
@@ -72,9 +72,11 @@ double determinant(const Homography& h) {
 
 Homography inverse(const Homography& h) {
   const double d = determinant(h);
-  return {(h[4] * h[8] - h[5] * h[7]) / d, (h[2] * h[7] - h[1] * h[8]) / d, (h[1] * h[5] - h[2] * h[4]) / d,
-          (h[5] * h[6] - h[3] * h[8]) / d, (h[0] * h[8] - h[2] * h[6]) / d, (h[2] * h[3] - h[0] * h[5]) / d,
-          (h[3] * h[7] - h[4] * h[6]) / d, (h[1] * h[6] - h[0] * h[7]) / d, (h[0] * h[4] - h[1] * h[3]) / d};
+  return {(h[4] * h[8] - h[5] * h[7]) / d, (h[2] * h[7] - h[1] * h[8]) / d,
+          (h[1] * h[5] - h[2] * h[4]) / d, (h[5] * h[6] - h[3] * h[8]) / d,
+          (h[0] * h[8] - h[2] * h[6]) / d, (h[2] * h[3] - h[0] * h[5]) / d,
+          (h[3] * h[7] - h[4] * h[6]) / d, (h[1] * h[6] - h[0] * h[7]) / d,
+          (h[0] * h[4] - h[1] * h[3]) / d};
 }
 
 Homography multiply(const Homography& a, const Homography& b) {
@@ -86,7 +88,9 @@ Homography multiply(const Homography& a, const Homography& b) {
 }
 
 // Radial factor 1 + k1 r^2 + k2 r^4 for squared normalised radius r2.
-double radialFactor(double r2, double k1, double k2) { return 1.0 + r2 * (k1 + k2 * r2); }
+double radialFactor(double r2, double k1, double k2) {
+  return 1.0 + r2 * (k1 + k2 * r2);
+}
 
 // Solves ru (1 + k1 ru^2 + k2 ru^4) = rd for ru by Newton's method from `guess`. Returns
 // false when the slope vanishes or the iteration does not settle.
@@ -110,8 +114,13 @@ bool undistortRadius(double rd, double k1, double k2, double guess, double& ru) 
 class Projector {
  public:
   Projector(const ccPlateCamera& camera, long width, long height)
-      : h_(camera.homography()), hi_(inverse(camera.homography())), distorted_(camera.hasDistortion()),
-        centre_(camera.distortionCentre()), radius_(camera.distortionRadius()), k1_(camera.k1()), k2_(camera.k2()) {
+      : h_(camera.homography()),
+        hi_(inverse(camera.homography())),
+        distorted_(camera.hasDistortion()),
+        centre_(camera.distortionCentre()),
+        radius_(camera.distortionRadius()),
+        k1_(camera.k1()),
+        k2_(camera.k2()) {
     const ccVector<2> c = undistortOrCentre(ccVector<2>(0.5 * (width - 1), 0.5 * (height - 1)));
     if (hi_[6] * c.x() + hi_[7] * c.y() + hi_[8] < 0.0) {
       for (double& v : h_) v = -v;
@@ -123,7 +132,8 @@ class Projector {
   bool toImage(const ccVector<2>& p, ccVector<2>& out) const {
     const double w = h_[6] * p.x() + h_[7] * p.y() + h_[8];
     if (!(w > 0.0)) return false;
-    ccVector<2> q((h_[0] * p.x() + h_[1] * p.y() + h_[2]) / w, (h_[3] * p.x() + h_[4] * p.y() + h_[5]) / w);
+    ccVector<2> q((h_[0] * p.x() + h_[1] * p.y() + h_[2]) / w,
+                  (h_[3] * p.x() + h_[4] * p.y() + h_[5]) / w);
     if (distorted_) {
       const ccVector<2> d = q - centre_;
       q = centre_ + d * radialFactor(d.lengthSq() / (radius_ * radius_), k1_, k2_);
@@ -137,7 +147,8 @@ class Projector {
   // Undistorted position (ux, uy) of image position (x, y) and the Jacobian j (row-major
   // 2 x 2) of the undistortion there. `ratio` carries the last ratio ru / rd between calls
   // as Newton's start. False when the distortion cannot be inverted there.
-  bool undistortLocal(double x, double y, double& ratio, double& ux, double& uy, double (&j)[4]) const {
+  bool undistortLocal(double x, double y, double& ratio, double& ux, double& uy,
+                      double (&j)[4]) const {
     const double dx = x - centre_.x(), dy = y - centre_.y();
     const double dd = std::sqrt(dx * dx + dy * dy);
     const double rd = dd / radius_;
@@ -175,7 +186,8 @@ class Projector {
     if (!distorted_) return;
     double rdMax = 0.0;
     for (double x : {-0.5, width - 0.5})
-      for (double y : {-0.5, height - 0.5}) rdMax = std::max(rdMax, ccVector<2>(x, y).distance(centre_) / radius_);
+      for (double y : {-0.5, height - 0.5})
+        rdMax = std::max(rdMax, ccVector<2>(x, y).distance(centre_) / radius_);
     for (double ru = 0.0;; ru += kFoldCheckStep * std::max(1.0, ru)) {
       const double r2 = ru * ru;
       if (1.0 + r2 * (3.0 * k1_ + 5.0 * k2_ * r2) < kMinRadialSlope) {
@@ -215,17 +227,22 @@ struct Box {
   // Distance from (u, v) to the box's outline.
   double edgeDistance(double u, double v) const {
     if (contains(u, v)) return std::min(std::min(u - x0, x1 - u), std::min(v - y0, y1 - v));
-    const double dx = std::max(std::max(x0 - u, u - x1), 0.0), dy = std::max(std::max(y0 - v, v - y1), 0.0);
+    const double dx = std::max(std::max(x0 - u, u - x1), 0.0),
+                 dy = std::max(std::max(y0 - v, v - y1), 0.0);
     return std::sqrt(dx * dx + dy * dy);
   }
 };
 
-Box box(const double (&b)[4]) { return Box{b[0], b[1], b[2], b[3]}; }
+Box box(const double (&b)[4]) {
+  return Box{b[0], b[1], b[2], b[3]};
+}
 
 class DotInk {
  public:
   explicit DotInk(const ccDotPlate& plate)
-      : cols_(static_cast<double>(plate.cols)), rows_(static_cast<double>(plate.rows)), marker_(plate.marker) {
+      : cols_(static_cast<double>(plate.cols)),
+        rows_(static_cast<double>(plate.rows)),
+        marker_(plate.marker) {
     const double cx = plate.markerCell.x() + 0.5, cy = plate.markerCell.y() + 0.5;
     bar1_ = Box{cx + kBarStart, cy - kBarHalfWidth, cx + kBarEnd, cy + kBarHalfWidth};
     bar2_ = Box{cx - kBarHalfWidth, cy + kBarStart, cx + kBarHalfWidth, cy + kBarEnd};
@@ -242,7 +259,8 @@ class DotInk {
 
   double clearance(double u, double v) const {
     // The nearest dot of a rectangular grid is the nearest grid point clamped to the grid.
-    const double i = std::clamp(std::floor(u + 0.5), 0.0, cols_ - 1.0), j = std::clamp(std::floor(v + 0.5), 0.0, rows_ - 1.0);
+    const double i = std::clamp(std::floor(u + 0.5), 0.0, cols_ - 1.0),
+                 j = std::clamp(std::floor(v + 0.5), 0.0, rows_ - 1.0);
     double c = std::fabs(std::hypot(u - i, v - j) - kDotRadius);
     if (marker_) c = std::min(c, std::min(bar1_.edgeDistance(u, v), bar2_.edgeDistance(u, v)));
     return c;
@@ -257,14 +275,18 @@ class DotInk {
   Box bar1_{}, bar2_{};
 };
 
-bool isBandCell(long i, long j) { return (j == -4 && i >= -5 && i <= 1) || (i == -4 && j >= -3 && j <= 0); }
+bool isBandCell(long i, long j) {
+  return (j == -4 && i >= -5 && i <= 1) || (i == -4 && j >= -3 && j <= 0);
+}
 
 class CheckerInk {
  public:
   explicit CheckerInk(const ccCheckerPlate& plate) : fiducial_(plate.fiducial) {
-    const double x0 = static_cast<double>(plate.firstCell.x()), y0 = static_cast<double>(plate.firstCell.y());
+    const double x0 = static_cast<double>(plate.firstCell.x()),
+                 y0 = static_cast<double>(plate.firstCell.y());
     field_ = Box{x0, y0, x0 + plate.cols, y0 + plate.rows};
-    outer_ = Box{field_.x0 - plate.margin, field_.y0 - plate.margin, field_.x1 + plate.margin, field_.y1 + plate.margin};
+    outer_ = Box{field_.x0 - plate.margin, field_.y0 - plate.margin, field_.x1 + plate.margin,
+                 field_.y1 + plate.margin};
   }
 
   bool operator()(double u, double v) const {
@@ -274,7 +296,8 @@ class CheckerInk {
       if (box(kBarA).contains(u, v) || box(kBarB).contains(u, v)) return false;
       if (box(kBandA).contains(u, v) || box(kBandB).contains(u, v)) return true;
     }
-    const long long i = static_cast<long long>(std::floor(u)), j = static_cast<long long>(std::floor(v));
+    const long long i = static_cast<long long>(std::floor(u)),
+                    j = static_cast<long long>(std::floor(v));
     return ((i + j) & 1) != 0;
   }
 
@@ -284,7 +307,8 @@ class CheckerInk {
       const double fu = u - std::floor(u), fv = v - std::floor(v);  // every square edge counts
       c = std::min(c, std::min(std::min(fu, 1.0 - fu), std::min(fv, 1.0 - fv)));
       if (fiducial_) {
-        for (const Box& b : {box(kBandA), box(kBandB), box(kBarA), box(kBarB)}) c = std::min(c, b.edgeDistance(u, v));
+        for (const Box& b : {box(kBandA), box(kBandB), box(kBarA), box(kBarB)})
+          c = std::min(c, b.edgeDistance(u, v));
       }
     }
     return c;
@@ -301,13 +325,16 @@ class CheckerInk {
 // ---------------------------------------------------------------------------------------
 // Camera construction.
 
-ccPlateCamera viewCamera(const ccRect& region, long width, long height, double tiltXDeg, double tiltYDeg,
-                         double rotationDeg, double fill, double fieldOfViewDeg, bool perspective) {
-  if (!(region.width() > 0.0) || !(region.height() > 0.0) || !std::isfinite(region.width() + region.height())) {
+ccPlateCamera viewCamera(const ccRect& region, long width, long height, double tiltXDeg,
+                         double tiltYDeg, double rotationDeg, double fill, double fieldOfViewDeg,
+                         bool perspective) {
+  if (!(region.width() > 0.0) || !(region.height() > 0.0) ||
+      !std::isfinite(region.width() + region.height())) {
     throw ccBadArgument(L"The plate region to view is empty");
   }
   if (width < 1 || height < 1) throw ccBadArgument(L"The image size must be at least 1 x 1");
-  if (!(fill > 0.0 && fill <= kMaxFill)) throw ccBadArgument(L"The fill fraction must lie in (0, 10]");
+  if (!(fill > 0.0 && fill <= kMaxFill))
+    throw ccBadArgument(L"The fill fraction must lie in (0, 10]");
   if (!(std::fabs(tiltXDeg) < kMaxTiltDeg) || !(std::fabs(tiltYDeg) < kMaxTiltDeg)) {
     throw ccBadArgument(L"A tilt must be less than 80 degrees");
   }
@@ -315,7 +342,8 @@ ccPlateCamera viewCamera(const ccRect& region, long width, long height, double t
     throw ccBadArgument(L"The field of view must lie in (0, 150) degrees");
   }
   if (!std::isfinite(rotationDeg)) throw ccBadArgument(L"The rotation must be finite");
-  const double a = ccRadian(ccDegree(tiltXDeg)).toDouble(), b = ccRadian(ccDegree(tiltYDeg)).toDouble();
+  const double a = ccRadian(ccDegree(tiltXDeg)).toDouble(),
+               b = ccRadian(ccDegree(tiltYDeg)).toDouble();
   const double g = ccRadian(ccDegree(rotationDeg)).toDouble();
   const Homography rx{1, 0, 0, 0, std::cos(a), -std::sin(a), 0, std::sin(a), std::cos(a)};
   const Homography ry{std::cos(b), 0, std::sin(b), 0, 1, 0, -std::sin(b), 0, std::cos(b)};
@@ -326,7 +354,9 @@ ccPlateCamera viewCamera(const ccRect& region, long width, long height, double t
   // the homography [r1 r2 t] on (u, v, 1); orthographic views drop the depth.
   const ccVector<2> c = region.center();
   const double halfDiagonal = 0.5 * std::hypot(region.width(), region.height());
-  const double distance = perspective ? halfDiagonal / std::tan(0.5 * ccRadian(ccDegree(fieldOfViewDeg)).toDouble()) : 0.0;
+  const double distance =
+      perspective ? halfDiagonal / std::tan(0.5 * ccRadian(ccDegree(fieldOfViewDeg)).toDouble())
+                  : 0.0;
   Homography m{};
   for (int row = 0; row < 3; ++row) {
     m[3 * row] = r[3 * row];
@@ -349,7 +379,9 @@ ccPlateCamera viewCamera(const ccRect& region, long width, long height, double t
     }
   }
   const double f = fill * std::min(width / (x1 - x0), height / (y1 - y0));
-  const Homography k{f, 0, 0.5 * (width - 1) - f * 0.5 * (x0 + x1), 0, f, 0.5 * (height - 1) - f * 0.5 * (y0 + y1), 0, 0, 1};
+  const Homography k{f, 0, 0.5 * (width - 1) - f * 0.5 * (x0 + x1),
+                     0, f, 0.5 * (height - 1) - f * 0.5 * (y0 + y1),
+                     0, 0, 1};
   return ccPlateCamera(multiply(k, m));
 }
 
@@ -360,12 +392,17 @@ void checkParams(const ccPlateRenderParams& p) {
   if (p.width < 1 || p.height < 1 || p.width > kMaxImagePixels / p.height) {
     throw ccBadArgument(L"The image size must be at least 1 x 1 and at most 2^28 pixels");
   }
-  if (p.supersample < 1 || p.supersample > kMaxSupersample) throw ccBadArgument(L"Supersampling must be 1 to 32");
+  if (p.supersample < 1 || p.supersample > kMaxSupersample)
+    throw ccBadArgument(L"Supersampling must be 1 to 32");
   auto level = [](double v) { return v >= 0.0 && v <= 255.0; };
-  if (!level(p.lightLevel) || !level(p.darkLevel)) throw ccBadArgument(L"Grey levels must lie in [0, 255]");
-  if (!(p.blurSigma >= 0.0 && p.blurSigma <= kMaxBlurSigma)) throw ccBadArgument(L"The blur must be 0 to 100 pixels");
-  if (!(p.noiseSigma >= 0.0 && p.noiseSigma <= 255.0)) throw ccBadArgument(L"The noise must be 0 to 255 grey levels");
-  if (!(p.vignetting >= 0.0 && p.vignetting <= 1.0)) throw ccBadArgument(L"Vignetting must lie in [0, 1]");
+  if (!level(p.lightLevel) || !level(p.darkLevel))
+    throw ccBadArgument(L"Grey levels must lie in [0, 255]");
+  if (!(p.blurSigma >= 0.0 && p.blurSigma <= kMaxBlurSigma))
+    throw ccBadArgument(L"The blur must be 0 to 100 pixels");
+  if (!(p.noiseSigma >= 0.0 && p.noiseSigma <= 255.0))
+    throw ccBadArgument(L"The noise must be 0 to 255 grey levels");
+  if (!(p.vignetting >= 0.0 && p.vignetting <= 1.0))
+    throw ccBadArgument(L"Vignetting must lie in [0, 1]");
   if (!std::isfinite(p.gradient.x()) || !std::isfinite(p.gradient.y())) {
     throw ccBadArgument(L"The lighting gradient must be finite");
   }
@@ -382,7 +419,8 @@ void checkParams(const ccPlateRenderParams& p) {
 // side), whose farthest point from any given point is a corner, so no sample can cross an
 // edge.
 template <class Ink>
-std::vector<double> coverage(const Projector& proj, const Ink& ink, long width, long height, int n) {
+std::vector<double> coverage(const Projector& proj, const Ink& ink, long width, long height,
+                             int n) {
   std::vector<double> cov(static_cast<std::size_t>(width) * height);
   std::vector<double> offsets(n);
   for (int k = 0; k < n; ++k) offsets[k] = (k + 0.5) / n - 0.5;
@@ -418,7 +456,9 @@ std::vector<double> coverage(const Projector& proj, const Ink& ink, long width, 
         for (int si = 0; si < n; ++si) {
           const double ox = offsets[si];
           double u, v;
-          if (proj.planeToPlate(cx + j[0] * ox + j[1] * oy, cy + j[2] * ox + j[3] * oy, u, v) && ink(u, v)) ++hits;
+          if (proj.planeToPlate(cx + j[0] * ox + j[1] * oy, cy + j[2] * ox + j[3] * oy, u, v) &&
+              ink(u, v))
+            ++hits;
         }
       }
       out[x] = hits * perSample;
@@ -439,7 +479,8 @@ void blur(std::vector<double>& image, long width, long height, double sigma) {
   auto pass = [&](long count, long length, long stride, long step) {
     for (long c = 0; c < count; ++c) {
       double* p = &image[c * step];
-      for (long i = -r; i < length + r; ++i) line[i + r] = p[std::clamp(i, 0L, length - 1) * stride];
+      for (long i = -r; i < length + r; ++i)
+        line[i + r] = p[std::clamp(i, 0L, length - 1) * stride];
       for (long i = 0; i < length; ++i) {
         double acc = 0.0;
         for (long t = 0; t <= 2 * r; ++t) acc += k[t] * line[i + t];
@@ -475,7 +516,8 @@ class NormalSource {
 };
 
 template <class Plate, class Ink>
-ccPlateRendering render(const Plate& plate, const Ink& ink, const ccPlateCamera& camera, const ccPlateRenderParams& p) {
+ccPlateRendering render(const Plate& plate, const Ink& ink, const ccPlateCamera& camera,
+                        const ccPlateRenderParams& p) {
   cfCheckPlate(plate);
   checkParams(p);
   const Projector proj(camera, p.width, p.height);
@@ -488,7 +530,8 @@ ccPlateRendering render(const Plate& plate, const Ink& ink, const ccPlateCamera&
   const double ground = p.invert ? p.darkLevel : p.lightLevel;
   const double inkLevel = p.invert ? p.lightLevel : p.darkLevel;
   const double cx = 0.5 * (p.width - 1), cy = 0.5 * (p.height - 1);
-  const double halfDiagonalSq = 0.25 * (static_cast<double>(p.width) * p.width + static_cast<double>(p.height) * p.height);
+  const double halfDiagonalSq =
+      0.25 * (static_cast<double>(p.width) * p.width + static_cast<double>(p.height) * p.height);
   for (long y = 0; y < p.height; ++y) {
     for (long x = 0; x < p.width; ++x) {
       const double dx = x - cx, dy = y - cy;
@@ -536,22 +579,25 @@ ccPlateVertexTruth vertexTruth(const Projector& proj, long i, long j, long width
 // ccPlateCamera
 
 ccPlateCamera::ccPlateCamera(const Homography& homography) : h_(homography) {
-  const double scale = std::fabs(h_[0]) + std::fabs(h_[1]) + std::fabs(h_[2]) + std::fabs(h_[3]) + std::fabs(h_[4]) +
-                       std::fabs(h_[5]) + std::fabs(h_[6]) + std::fabs(h_[7]) + std::fabs(h_[8]);
-  if (!allFinite(h_) || !(scale > 0.0) || std::fabs(determinant(h_)) <= 1e-14 * scale * scale * scale) {
+  const double scale = std::fabs(h_[0]) + std::fabs(h_[1]) + std::fabs(h_[2]) + std::fabs(h_[3]) +
+                       std::fabs(h_[4]) + std::fabs(h_[5]) + std::fabs(h_[6]) + std::fabs(h_[7]) +
+                       std::fabs(h_[8]);
+  if (!allFinite(h_) || !(scale > 0.0) ||
+      std::fabs(determinant(h_)) <= 1e-14 * scale * scale * scale) {
     throw ccBadArgument(L"The camera homography is singular or not finite");
   }
   inverse_ = inverse(h_);
 }
 
 ccPlateCamera::ccPlateCamera(const ccXform<2>& imageFromPlate)
-    : ccPlateCamera(Homography{imageFromPlate.matrix().element(0, 0), imageFromPlate.matrix().element(0, 1),
-                               imageFromPlate.trans().x(), imageFromPlate.matrix().element(1, 0),
-                               imageFromPlate.matrix().element(1, 1), imageFromPlate.trans().y(), 0, 0, 1}) {}
+    : ccPlateCamera(
+          Homography{imageFromPlate.matrix().element(0, 0), imageFromPlate.matrix().element(0, 1),
+                     imageFromPlate.trans().x(), imageFromPlate.matrix().element(1, 0),
+                     imageFromPlate.matrix().element(1, 1), imageFromPlate.trans().y(), 0, 0, 1}) {}
 
 void ccPlateCamera::distortion(const ccVector<2>& centre, double normRadius, double k1, double k2) {
-  if (!(normRadius > 0.0) || !std::isfinite(normRadius) || !std::isfinite(k1) || !std::isfinite(k2) ||
-      !std::isfinite(centre.x()) || !std::isfinite(centre.y())) {
+  if (!(normRadius > 0.0) || !std::isfinite(normRadius) || !std::isfinite(k1) ||
+      !std::isfinite(k2) || !std::isfinite(centre.x()) || !std::isfinite(centre.y())) {
     throw ccBadArgument(L"Distortion needs a positive radius and finite coefficients");
   }
   centre_ = centre;
@@ -580,8 +626,10 @@ ccVector<2> ccPlateCamera::undistort(const ccVector<2>& p) const {
 
 ccVector<2> ccPlateCamera::imageFromPlate(const ccVector<2>& p) const {
   const double w = h_[6] * p.x() + h_[7] * p.y() + h_[8];
-  if (w == 0.0 || !std::isfinite(w)) throw ccMathError(L"The plate point lies on the camera's horizon");
-  return distort(ccVector<2>((h_[0] * p.x() + h_[1] * p.y() + h_[2]) / w, (h_[3] * p.x() + h_[4] * p.y() + h_[5]) / w));
+  if (w == 0.0 || !std::isfinite(w))
+    throw ccMathError(L"The plate point lies on the camera's horizon");
+  return distort(ccVector<2>((h_[0] * p.x() + h_[1] * p.y() + h_[2]) / w,
+                             (h_[3] * p.x() + h_[4] * p.y() + h_[5]) / w));
 }
 
 ccVector<2> ccPlateCamera::plateFromImage(const ccVector<2>& image) const {
@@ -589,17 +637,21 @@ ccVector<2> ccPlateCamera::plateFromImage(const ccVector<2>& image) const {
   const Homography& h = inverse_;
   const double s = h[6] * q.x() + h[7] * q.y() + h[8];
   if (s == 0.0 || !std::isfinite(s)) throw ccMathError(L"The pixel sees no point of the plate");
-  return ccVector<2>((h[0] * q.x() + h[1] * q.y() + h[2]) / s, (h[3] * q.x() + h[4] * q.y() + h[5]) / s);
+  return ccVector<2>((h[0] * q.x() + h[1] * q.y() + h[2]) / s,
+                     (h[3] * q.x() + h[4] * q.y() + h[5]) / s);
 }
 
-ccPlateCamera cfPlateCameraView(const ccRect& region, long width, long height, double tiltXDeg, double tiltYDeg,
-                                double rotationDeg, double fill, double fieldOfViewDeg) {
-  return viewCamera(region, width, height, tiltXDeg, tiltYDeg, rotationDeg, fill, fieldOfViewDeg, true);
+ccPlateCamera cfPlateCameraView(const ccRect& region, long width, long height, double tiltXDeg,
+                                double tiltYDeg, double rotationDeg, double fill,
+                                double fieldOfViewDeg) {
+  return viewCamera(region, width, height, tiltXDeg, tiltYDeg, rotationDeg, fill, fieldOfViewDeg,
+                    true);
 }
 
-ccPlateCamera cfPlateCameraAffine(const ccRect& region, long width, long height, double tiltXDeg, double tiltYDeg,
-                                  double rotationDeg, double fill) {
-  return viewCamera(region, width, height, tiltXDeg, tiltYDeg, rotationDeg, fill, 1.0, false);  // no field of view
+ccPlateCamera cfPlateCameraAffine(const ccRect& region, long width, long height, double tiltXDeg,
+                                  double tiltYDeg, double rotationDeg, double fill) {
+  return viewCamera(region, width, height, tiltXDeg, tiltYDeg, rotationDeg, fill, 1.0,
+                    false);  // no field of view
 }
 
 // ---------------------------------------------------------------------------------------
@@ -620,7 +672,8 @@ ccCheckerPlate cfCheckerPlate(long cols, long rows, bool fiducial) {
   plate.rows = rows;
   plate.fiducial = fiducial;
   if (fiducial) {
-    const long needX = kFiducialCellEnd[0] - kFiducialCellMin[0], needY = kFiducialCellEnd[1] - kFiducialCellMin[1];
+    const long needX = kFiducialCellEnd[0] - kFiducialCellMin[0],
+               needY = kFiducialCellEnd[1] - kFiducialCellMin[1];
     plate.firstCell = ccPair<long>(kFiducialCellMin[0] - std::max(0L, cols - needX) / 2,
                                    kFiducialCellMin[1] - std::max(0L, rows - needY) / 2);
   } else {
@@ -633,8 +686,9 @@ void cfCheckPlate(const ccDotPlate& plate) {
   if (plate.cols < 1 || plate.rows < 1 || plate.cols > kMaxPlateFeatures / plate.rows) {
     throw ccBadArgument(L"A dot plate needs 1 to 1000000 dots");
   }
-  if (plate.marker && (plate.cols < 2 || plate.rows < 2 || plate.markerCell.x() < 0 || plate.markerCell.y() < 0 ||
-                       plate.markerCell.x() > plate.cols - 2 || plate.markerCell.y() > plate.rows - 2)) {
+  if (plate.marker &&
+      (plate.cols < 2 || plate.rows < 2 || plate.markerCell.x() < 0 || plate.markerCell.y() < 0 ||
+       plate.markerCell.x() > plate.cols - 2 || plate.markerCell.y() > plate.rows - 2)) {
     throw ccBadArgument(L"The marker cell must lie inside the dot grid");
   }
 }
@@ -643,11 +697,14 @@ void cfCheckPlate(const ccCheckerPlate& plate) {
   if (plate.cols < 2 || plate.rows < 2 || plate.cols > kMaxPlateFeatures / plate.rows) {
     throw ccBadArgument(L"A checkerboard needs 2 x 2 to 1000000 squares");
   }
-  if (!(plate.margin >= 0.0 && plate.margin <= kMaxMargin)) throw ccBadArgument(L"The checker margin must be 0 to 1000 squares");
+  if (!(plate.margin >= 0.0 && plate.margin <= kMaxMargin))
+    throw ccBadArgument(L"The checker margin must be 0 to 1000 squares");
   const long x0 = plate.firstCell.x(), y0 = plate.firstCell.y();
-  if (plate.fiducial && (x0 > kFiducialCellMin[0] || y0 > kFiducialCellMin[1] ||
-                         x0 + plate.cols < kFiducialCellEnd[0] || y0 + plate.rows < kFiducialCellEnd[1])) {
-    throw ccBadArgument(L"The checker field must cover squares [-6, 3) x [-6, 2) to hold the fiducial");
+  if (plate.fiducial &&
+      (x0 > kFiducialCellMin[0] || y0 > kFiducialCellMin[1] ||
+       x0 + plate.cols < kFiducialCellEnd[0] || y0 + plate.rows < kFiducialCellEnd[1])) {
+    throw ccBadArgument(
+        L"The checker field must cover squares [-6, 3) x [-6, 2) to hold the fiducial");
   }
 }
 
@@ -666,11 +723,16 @@ ccRect cfPaperRegion(const ccDotPlate& plate) {
 
 ccRect cfPaperRegion(const ccCheckerPlate& plate) {
   const ccRect r = CheckerInk(plate).outer().rect();
-  return r.trim(-kCheckerPaperBorder, -kCheckerPaperBorder, -kCheckerPaperBorder, -kCheckerPaperBorder);
+  return r.trim(-kCheckerPaperBorder, -kCheckerPaperBorder, -kCheckerPaperBorder,
+                -kCheckerPaperBorder);
 }
 
-bool cfPlateInk(const ccDotPlate& plate, const ccVector<2>& p) { return DotInk(plate)(p.x(), p.y()); }
-bool cfPlateInk(const ccCheckerPlate& plate, const ccVector<2>& p) { return CheckerInk(plate)(p.x(), p.y()); }
+bool cfPlateInk(const ccDotPlate& plate, const ccVector<2>& p) {
+  return DotInk(plate)(p.x(), p.y());
+}
+bool cfPlateInk(const ccCheckerPlate& plate, const ccVector<2>& p) {
+  return CheckerInk(plate)(p.x(), p.y());
+}
 
 std::vector<ccPlateShape> cfPlateShapes(const ccDotPlate& plate) {
   cfCheckPlate(plate);
@@ -708,7 +770,8 @@ std::vector<ccPlateShape> cfPlateShapes(const ccCheckerPlate& plate) {
   add(ink.outer().rect(), true);
   for (long j = plate.firstCell.y(); j < plate.firstCell.y() + plate.rows; ++j) {
     for (long i = plate.firstCell.x(); i < plate.firstCell.x() + plate.cols; ++i) {
-      if ((i + j) % 2 == 0) add(ccRect(static_cast<double>(i), static_cast<double>(j), 1.0, 1.0), false);
+      if ((i + j) % 2 == 0)
+        add(ccRect(static_cast<double>(i), static_cast<double>(j), 1.0, 1.0), false);
     }
   }
   if (plate.fiducial) {
@@ -723,7 +786,8 @@ std::vector<ccPlateShape> cfPlateShapes(const ccCheckerPlate& plate) {
 // ---------------------------------------------------------------------------------------
 // Truth and rendering
 
-ccPlateTruth cfPlateTruth(const ccDotPlate& plate, const ccPlateCamera& camera, long width, long height) {
+ccPlateTruth cfPlateTruth(const ccDotPlate& plate, const ccPlateCamera& camera, long width,
+                          long height) {
   cfCheckPlate(plate);
   const Projector proj(camera, width, height);
   const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -740,7 +804,8 @@ ccPlateTruth cfPlateTruth(const ccDotPlate& plate, const ccPlateCamera& camera, 
         d.image = q;
         d.inImage = true;
         for (int k = 0; k < kDotRimPoints && d.inImage; ++k) {
-          const ccVector<2> rim = d.plate + ccVector<2>(kDotRadius, ccRadian(2.0 * ccPi * k / kDotRimPoints));
+          const ccVector<2> rim =
+              d.plate + ccVector<2>(kDotRadius, ccRadian(2.0 * ccPi * k / kDotRimPoints));
           d.inImage = proj.toImage(rim, q) && insideImage(q, width, height);
         }
       }
@@ -757,15 +822,16 @@ ccPlateTruth cfPlateTruth(const ccDotPlate& plate, const ccPlateCamera& camera, 
   return truth;
 }
 
-ccPlateTruth cfPlateTruth(const ccCheckerPlate& plate, const ccPlateCamera& camera, long width, long height) {
+ccPlateTruth cfPlateTruth(const ccCheckerPlate& plate, const ccPlateCamera& camera, long width,
+                          long height) {
   cfCheckPlate(plate);
   const Projector proj(camera, width, height);
   ccPlateTruth truth;
   const long i0 = plate.firstCell.x(), j0 = plate.firstCell.y();
   for (long j = j0 + 1; j < j0 + plate.rows; ++j) {
     for (long i = i0 + 1; i < i0 + plate.cols; ++i) {
-      if (plate.fiducial &&
-          (isBandCell(i - 1, j - 1) || isBandCell(i, j - 1) || isBandCell(i - 1, j) || isBandCell(i, j))) {
+      if (plate.fiducial && (isBandCell(i - 1, j - 1) || isBandCell(i, j - 1) ||
+                             isBandCell(i - 1, j) || isBandCell(i, j))) {
         continue;
       }
       truth.vertices.push_back(vertexTruth(proj, i, j, width, height));
@@ -783,7 +849,8 @@ ccPlateTruth cfPlateTruth(const ccCheckerPlate& plate, const ccPlateCamera& came
   return truth;
 }
 
-ccPlateRendering cfRenderPlate(const ccDotPlate& plate, const ccPlateCamera& camera, const ccPlateRenderParams& params) {
+ccPlateRendering cfRenderPlate(const ccDotPlate& plate, const ccPlateCamera& camera,
+                               const ccPlateRenderParams& params) {
   cfCheckPlate(plate);
   return render(plate, DotInk(plate), camera, params);
 }

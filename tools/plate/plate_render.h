@@ -121,11 +121,11 @@ struct ccDotPlate {
 ccDotPlate cfDotPlate(long cols, long rows, bool marker);
 
 struct ccCheckerPlate {
-  long cols = 10;                    // squares along x
-  long rows = 8;                     // squares along y
-  ccPair<long> firstCell{-5, -4};    // index (i, j) of the upper-left square
+  long cols = 10;                  // squares along x
+  long rows = 8;                   // squares along y
+  ccPair<long> firstCell{-5, -4};  // index (i, j) of the upper-left square
   bool fiducial = false;
-  double margin = 1.0;               // width of the dark margin around the field, squares
+  double margin = 1.0;  // width of the dark margin around the field, squares
 };
 
 // A checkerboard of cols x rows squares: without the fiducial centred on the plate origin,
@@ -173,31 +173,31 @@ constexpr long kMaxPlateFeatures = 1000000;
 // Rendering.
 
 struct ccPlateRenderParams {
-  long width = 640;             // image size, pixels
+  long width = 640;  // image size, pixels
   long height = 480;
-  int supersample = 4;          // samples per pixel along each axis (1 to 32)
-  double lightLevel = 200.0;    // grey level of light plate areas, before lighting and noise
-  double darkLevel = 40.0;      // grey level of ink
-  bool invert = false;          // swap the levels: light dots on dark ground, inverted board
-  double blurSigma = 0.0;       // Gaussian defocus blur, standard deviation in pixels
-  ccVector<2> gradient;         // lighting: relative gain change per pixel along x and y,
-                                // about the image centre (0.0005: +5 % 100 px right of it)
-  double vignetting = 0.0;      // fraction of brightness lost at the image corners (0 to 1),
-                                // falling off with the squared distance from the centre
-  double noiseSigma = 0.0;      // additive Gaussian sensor noise, grey levels
-  std::uint32_t seed = 1;       // noise seed: the same seed gives the same image
+  int supersample = 4;        // samples per pixel along each axis (1 to 32)
+  double lightLevel = 200.0;  // grey level of light plate areas, before lighting and noise
+  double darkLevel = 40.0;    // grey level of ink
+  bool invert = false;        // swap the levels: light dots on dark ground, inverted board
+  double blurSigma = 0.0;     // Gaussian defocus blur, standard deviation in pixels
+  ccVector<2> gradient;       // lighting: relative gain change per pixel along x and y,
+                              // about the image centre (0.0005: +5 % 100 px right of it)
+  double vignetting = 0.0;    // fraction of brightness lost at the image corners (0 to 1),
+                              // falling off with the squared distance from the centre
+  double noiseSigma = 0.0;    // additive Gaussian sensor noise, grey levels
+  std::uint32_t seed = 1;     // noise seed: the same seed gives the same image
 };
 
 struct ccPlateDotTruth {
-  ccPair<long> index;  // (i, j)
-  ccVector<2> plate;   // (i, j), plate units
-  ccVector<2> image;   // pixels; NaN when the point is beyond the camera's horizon
+  ccPair<long> index;    // (i, j)
+  ccVector<2> plate;     // (i, j), plate units
+  ccVector<2> image;     // pixels; NaN when the point is beyond the camera's horizon
   bool inImage = false;  // the whole dot lies inside the image
 };
 
 struct ccPlateVertexTruth {
-  ccPair<long> label;  // (i, j); the plate position is the label, in pitches
-  ccVector<2> image;   // pixels; NaN when beyond the horizon
+  ccPair<long> label;    // (i, j); the plate position is the label, in pitches
+  ccVector<2> image;     // pixels; NaN when beyond the horizon
   bool inImage = false;  // the vertex lies inside the image
 };
 
@@ -234,7 +234,8 @@ ccPlateRendering cfRenderPlate(const ccCheckerPlate& plate, const ccPlateCamera&
                                const ccPlateRenderParams& params);
 
 // The ground truth alone (no image), for the given image size.
-ccPlateTruth cfPlateTruth(const ccDotPlate& plate, const ccPlateCamera& camera, long width, long height);
+ccPlateTruth cfPlateTruth(const ccDotPlate& plate, const ccPlateCamera& camera, long width,
+                          long height);
 ccPlateTruth cfPlateTruth(const ccCheckerPlate& plate, const ccPlateCamera& camera, long width,
                           long height);
 

@@ -6,8 +6,10 @@
 namespace {
 
 TEST(CommandArgs, ParsesOptionsValuesAndPositionals) {
-  const std::vector<ccCommandArgs::Option> options = {{"k1", true}, {"size", true}, {"marker", false}, {"at", true}};
-  const ccCommandArgs a({"dots", "--k1", "-0.25", "--size=12", "--marker", "--at", "3.5,-2", "--", "--x"}, options);
+  const std::vector<ccCommandArgs::Option> options = {
+      {"k1", true}, {"size", true}, {"marker", false}, {"at", true}};
+  const ccCommandArgs a(
+      {"dots", "--k1", "-0.25", "--size=12", "--marker", "--at", "3.5,-2", "--", "--x"}, options);
   EXPECT_EQ(a.positional(), (std::vector<std::string>{"dots", "--x"}));
   EXPECT_DOUBLE_EQ(a.number("k1", 0), -0.25);
   EXPECT_EQ(a.integer("size", 0), 12);

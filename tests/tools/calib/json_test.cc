@@ -13,11 +13,21 @@ TEST(JsonWriter, NestedLayoutAndNumbers) {
   std::ostringstream out;
   ccJsonWriter json(out);
   json.beginObject()
-      .key("n").value(3L)
-      .key("xs").beginArray().value(1.5).value(-0.0000001, 3).value(2.0, 0).endArray()
-      .key("p").point(1.0 / 3.0, std::numeric_limits<double>::quiet_NaN(), 4)
-      .key("empty").beginObject().endObject()
-      .key("ok").value(true)
+      .key("n")
+      .value(3L)
+      .key("xs")
+      .beginArray()
+      .value(1.5)
+      .value(-0.0000001, 3)
+      .value(2.0, 0)
+      .endArray()
+      .key("p")
+      .point(1.0 / 3.0, std::numeric_limits<double>::quiet_NaN(), 4)
+      .key("empty")
+      .beginObject()
+      .endObject()
+      .key("ok")
+      .value(true)
       .endObject();
   EXPECT_TRUE(json.done());
   EXPECT_EQ(out.str(),
@@ -39,9 +49,9 @@ TEST(JsonWriter, EscapesStringsAndRefusesMisuse) {
   EXPECT_THROW(a.value(1L), ccBadArgument);   // no key
   EXPECT_THROW(a.endArray(), ccBadArgument);  // wrong bracket
   ccJsonWriter b(sink);
-  EXPECT_THROW(b.key("k"), ccBadArgument);    // key outside an object
+  EXPECT_THROW(b.key("k"), ccBadArgument);  // key outside an object
   b.value(1L);
-  EXPECT_THROW(b.value(2L), ccBadArgument);   // second top-level value
+  EXPECT_THROW(b.value(2L), ccBadArgument);  // second top-level value
 }
 
 }  // namespace

@@ -45,7 +45,8 @@ TEST(OverlayCanvas, TextUsesTheBitmapFont) {
   c.text(ccVector<2>(1, 2), "1-", kOverlayYellow, 2);
   auto lit = [&](long x, long y) { return !isGrey(c, x, y); };
   // '1' is rows 0x04 0x0C 0x04 0x04 0x04 0x04 0x0E; at scale 2 its stem is columns 5-6.
-  EXPECT_TRUE(lit(5, 2) && lit(6, 15) && !lit(4, 2) && lit(3, 4) && lit(3, 14) && !lit(1, 14) && !lit(4, 12));
+  EXPECT_TRUE(lit(5, 2) && lit(6, 15) && !lit(4, 2) && lit(3, 4) && lit(3, 14) && !lit(1, 14) &&
+              !lit(4, 12));
   // '-' is one bar in row 3: pixels 7-8 of the 12-pixel-wide second cell.
   EXPECT_TRUE(lit(13, 8) && lit(22, 9) && !lit(13, 7) && !lit(13, 10));
   long count = 0;

@@ -27,13 +27,18 @@ int maxDiff(const ccPelBuffer_const<unsigned char>& a, const ccPelBuffer_const<u
   if (a.width() != b.width() || a.height() != b.height()) return -1;
   int worst = 0;
   for (long y = 0; y < a.height(); ++y)
-    for (long x = 0; x < a.width(); ++x) worst = std::max(worst, std::abs(a.row(y)[x] - b.row(y)[x]));
+    for (long x = 0; x < a.width(); ++x)
+      worst = std::max(worst, std::abs(a.row(y)[x] - b.row(y)[x]));
   return worst;
 }
 
-std::string tempPath(const std::string& name) { return ::testing::TempDir() + "image_io_test_" + name; }
+std::string tempPath(const std::string& name) {
+  return ::testing::TempDir() + "image_io_test_" + name;
+}
 
-void writeBytes(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+void writeBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
 
 // Decoding must throw ccImageFileError naming the file; anything else fails the test.
 void expectRefused(const std::vector<unsigned char>& bytes, const std::string& what) {
@@ -48,16 +53,21 @@ void expectRefused(const std::vector<unsigned char>& bytes, const std::string& w
 // A PNG written with libpng itself: `samples` holds one value per channel and pixel, row by
 // row, at the given bit depth (sub-byte depths one sample per byte).
 std::vector<unsigned char> makePng(long w, long h, int colourType, int depth, bool interlaced,
-                                   const std::vector<unsigned>& samples, const std::vector<png_color>& palette = {}) {
+                                   const std::vector<unsigned>& samples,
+                                   const std::vector<png_color>& palette = {}) {
   std::vector<unsigned char> out;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
-  png_set_write_fn(png, &out, [](png_structp p, png_bytep d, png_size_t n) {
-    auto* v = static_cast<std::vector<unsigned char>*>(png_get_io_ptr(p));
-    v->insert(v->end(), d, d + n);
-  }, nullptr);
-  png_set_IHDR(png, info, w, h, depth, colourType, interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_write_fn(
+      png, &out,
+      [](png_structp p, png_bytep d, png_size_t n) {
+        auto* v = static_cast<std::vector<unsigned char>*>(png_get_io_ptr(p));
+        v->insert(v->end(), d, d + n);
+      },
+      nullptr);
+  png_set_IHDR(png, info, w, h, depth, colourType,
+               interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
   if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
   png_write_info(png, info);
   if (depth < 8) png_set_packing(png);
@@ -110,9 +120,11 @@ TEST(ImageIo, EveryPngLayoutBecomesEightBitGrey) {
   std::vector<unsigned char> want8, want4, want1, wantRgb, wantIndex;
   std::vector<png_color> palette;
   for (int k = 0; k < 16; ++k)
-    palette.push_back(png_color{static_cast<png_byte>(16 * k), static_cast<png_byte>(255 - 9 * k), 77});
+    palette.push_back(
+        png_color{static_cast<png_byte>(16 * k), static_cast<png_byte>(255 - 9 * k), 77});
   for (long k = 0; k < w * h; ++k) {
-    const unsigned v = (37 * k + 11) % 256, r = (53 * k) % 256, g = (97 * k + 5) % 256, b = (29 * k + 200) % 256;
+    const unsigned v = (37 * k + 11) % 256, r = (53 * k) % 256, g = (97 * k + 5) % 256,
+                   b = (29 * k + 200) % 256;
     grey8.push_back(v);
     want8.push_back(static_cast<unsigned char>(v));
     grey16.push_back(257 * v + 100);  // 8-bit value plus a fraction that must round away
@@ -126,7 +138,8 @@ TEST(ImageIo, EveryPngLayoutBecomesEightBitGrey) {
     wantRgb.push_back(static_cast<unsigned char>((299 * r + 587 * g + 114 * b + 500) / 1000));
     index.push_back(k % 16);
     const png_color& c = palette[k % 16];
-    wantIndex.push_back(static_cast<unsigned char>((299 * c.red + 587 * c.green + 114 * c.blue + 500) / 1000));
+    wantIndex.push_back(
+        static_cast<unsigned char>((299 * c.red + 587 * c.green + 114 * c.blue + 500) / 1000));
   }
   struct Case {
     const char* name;
@@ -155,7 +168,9 @@ TEST(ImageIo, EveryPngLayoutBecomesEightBitGrey) {
 }
 
 TEST(ImageIo, NetpbmVariants) {
-  auto decode = [](const std::string& s) { return cfDecodeImage(std::vector<unsigned char>(s.begin(), s.end()), "p"); };
+  auto decode = [](const std::string& s) {
+    return cfDecodeImage(std::vector<unsigned char>(s.begin(), s.end()), "p");
+  };
   ccPelBuffer<unsigned char> plain = decode("P2\n# comment\n3 2 # trailing\n15\n0 15 7\n1 2\n3\n");
   EXPECT_EQ(plain.at(1, 0), 255);
   EXPECT_EQ(plain.at(2, 0), 119);  // 7 * 255 / 15
@@ -163,11 +178,13 @@ TEST(ImageIo, NetpbmVariants) {
   ccPelBuffer<unsigned char> wide = decode(std::string("P5 2 1 65535\n\xFF\xFF\x80\x00", 17));
   EXPECT_EQ(wide.at(0, 0), 255);
   EXPECT_EQ(wide.at(1, 0), 128);
-  expectRefused({'P', '2', ' ', '1', ' ', '1', ' ', '9', ' ', '1', '0'}, "sample above the maximum");
+  expectRefused({'P', '2', ' ', '1', ' ', '1', ' ', '9', ' ', '1', '0'},
+                "sample above the maximum");
   expectRefused({'P', '6', ' ', '1', ' ', '1', ' ', '2', '5', '5', ' ', 1, 2, 3}, "colour netpbm");
   const std::string huge = "P5 100000 100000 255\n";  // must fail before allocating 10^10 pixels
   expectRefused(std::vector<unsigned char>(huge.begin(), huge.end()), "huge");
-  expectRefused(std::vector<unsigned char>{'P', '5', ' ', '0', ' ', '4', ' ', '9', ' '}, "zero width");
+  expectRefused(std::vector<unsigned char>{'P', '5', ' ', '0', ' ', '4', ' ', '9', ' '},
+                "zero width");
 }
 
 TEST(ImageIo, EveryTruncationIsRefused) {
@@ -202,8 +219,9 @@ TEST(ImageIo, DamagedDataNeverCrashes) {
   std::vector<unsigned char> garbage(300);
   for (unsigned char& c : garbage) c = static_cast<unsigned char>(rng());
   expectRefused(garbage, "random bytes");
-  for (std::vector<unsigned char> magic : {std::vector<unsigned char>{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'},
-                                           std::vector<unsigned char>{0xFF, 0xD8, 0xFF}}) {
+  for (std::vector<unsigned char> magic :
+       {std::vector<unsigned char>{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'},
+        std::vector<unsigned char>{0xFF, 0xD8, 0xFF}}) {
     magic.insert(magic.end(), garbage.begin(), garbage.end());
     expectRefused(magic, "magic followed by random bytes");
   }
@@ -223,13 +241,15 @@ TEST(ImageIo, FileErrorsNameTheFile) {
   ccPelBuffer<unsigned char> image = noiseImage(4, 4, 5);
   EXPECT_THROW(cfWriteImage(tempPath("x.bmp"), image), ccImageFileError);
   EXPECT_THROW(cfWriteImage("/nonexistent-dir/x.png", image), ccImageFileError);
-  EXPECT_THROW(cfWriteImage(tempPath("unbound.png"), ccPelBuffer<unsigned char>()), ccImageFileError);
+  EXPECT_THROW(cfWriteImage(tempPath("unbound.png"), ccPelBuffer<unsigned char>()),
+               ccImageFileError);
   EXPECT_THROW(cfWriteRgbImage(tempPath("rgb.jpg"), ccRgbImage(2, 2)), ccImageFileError);
 }
 
 TEST(ImageIo, RgbPngReadsBackAsLuma) {
   ccRgbImage rgb(3, 2);
-  const unsigned char colours[6][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {10, 20, 30}, {255, 255, 255}, {0, 0, 0}};
+  const unsigned char colours[6][3] = {{255, 0, 0},  {0, 255, 0},     {0, 0, 255},
+                                       {10, 20, 30}, {255, 255, 255}, {0, 0, 0}};
   for (int k = 0; k < 6; ++k) std::copy(colours[k], colours[k] + 3, rgb.pixel(k % 3, k / 3));
   const std::string path = tempPath("rgb.png");
   cfWriteRgbImage(path, rgb);
@@ -254,7 +274,8 @@ TEST(ImageIo, RealPhotographs) {
     EXPECT_EQ(image.height(), p.height) << p.file;
     unsigned char lo = 255, hi = 0;
     for (long y = 0; y < image.height(); ++y)
-      for (long x = 0; x < image.width(); ++x) lo = std::min(lo, image.at(x, y)), hi = std::max(hi, image.at(x, y));
+      for (long x = 0; x < image.width(); ++x)
+        lo = std::min(lo, image.at(x, y)), hi = std::max(hi, image.at(x, y));
     EXPECT_GT(hi - lo, 100) << p.file << ": a plate photograph has contrast";
   }
 }

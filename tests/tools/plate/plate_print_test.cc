@@ -14,7 +14,8 @@ long countOf(const std::string& s, const std::string& what) {
 TEST(PlatePrint, SvgAndRasterShowTheLayout) {
   const ccDotPlate dots = cfDotPlate(5, 4, true);
   const std::string svg = cfPlateSvg(dots, 12.0);
-  EXPECT_NE(svg.find("width=\"84mm\" height=\"72mm\""), std::string::npos);  // (4 + 3) x (3 + 3) pitches
+  EXPECT_NE(svg.find("width=\"84mm\" height=\"72mm\""),
+            std::string::npos);  // (4 + 3) x (3 + 3) pitches
   EXPECT_NE(svg.find("<circle cx=\"18\" cy=\"18\" r=\"3\""), std::string::npos);  // dot (0, 0)
   EXPECT_EQ(countOf(svg, "<circle"), 20);
   EXPECT_EQ(countOf(svg, "<rect"), 3);  // paper and two marker bars

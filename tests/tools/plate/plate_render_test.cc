@@ -10,12 +10,15 @@
 
 namespace {
 
-double dist(const ccVector<2>& a, const ccVector<2>& b) { return a.distance(b); }
+double dist(const ccVector<2>& a, const ccVector<2>& b) {
+  return a.distance(b);
+}
 
 ::testing::AssertionResult near(const ccVector<2>& got, const ccVector<2>& want, double tol) {
   if (dist(got, want) <= tol) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "got (" << got.x() << ", " << got.y() << "), want (" << want.x() << ", "
-                                       << want.y() << "), distance " << dist(got, want) << " > " << tol;
+  return ::testing::AssertionFailure()
+         << "got (" << got.x() << ", " << got.y() << "), want (" << want.x() << ", " << want.y()
+         << "), distance " << dist(got, want) << " > " << tol;
 }
 
 // Bilinear interpolation of the image at a real position (clamped to the image).
@@ -30,12 +33,14 @@ double sample(const ccPelBuffer_const<unsigned char>& im, double x, double y) {
 
 // Centroid of (ground - value) over the pixels whose centres see the plate within
 // `radius` of `platePoint`.
-ccVector<2> darkCentroid(const ccPlateRendering& r, const ccPlateCamera& cam, const ccVector<2>& platePoint,
-                         double radius, double ground) {
+ccVector<2> darkCentroid(const ccPlateRendering& r, const ccPlateCamera& cam,
+                         const ccVector<2>& platePoint, double radius, double ground) {
   const ccVector<2> c = cam.imageFromPlate(platePoint);
   double sw = 0, sx = 0, sy = 0;
-  for (long y = std::max(0L, long(c.y()) - 40); y < std::min(r.image.height(), long(c.y()) + 40); ++y) {
-    for (long x = std::max(0L, long(c.x()) - 40); x < std::min(r.image.width(), long(c.x()) + 40); ++x) {
+  for (long y = std::max(0L, long(c.y()) - 40); y < std::min(r.image.height(), long(c.y()) + 40);
+       ++y) {
+    for (long x = std::max(0L, long(c.x()) - 40); x < std::min(r.image.width(), long(c.x()) + 40);
+         ++x) {
       if (dist(cam.plateFromImage(ccVector<2>(x, y)), platePoint) > radius) continue;
       const double w = ground - r.image.at(x, y);
       sw += w, sx += w * x, sy += w * y;
@@ -46,7 +51,8 @@ ccVector<2> darkCentroid(const ccPlateRendering& r, const ccPlateCamera& cam, co
 
 // The point about which the image is most nearly point-symmetric, searched near `start`:
 // a checker vertex under an affine camera and isotropic blur is exactly such a point.
-ccVector<2> symmetryCentre(const ccPelBuffer_const<unsigned char>& im, const ccVector<2>& start, double reach) {
+ccVector<2> symmetryCentre(const ccPelBuffer_const<unsigned char>& im, const ccVector<2>& start,
+                           double reach) {
   ccVector<2> best = start;
   for (double step : {0.1, 0.01, 0.001}) {
     const ccVector<2> c = best;
@@ -57,7 +63,8 @@ ccVector<2> symmetryCentre(const ccPelBuffer_const<unsigned char>& im, const ccV
         double cost = 0;
         for (double dy = -reach; dy <= reach; dy += 0.5)
           for (double dx = 0.25; dx <= reach; dx += 0.5) {
-            const double d = sample(im, p.x() + dx, p.y() + dy) - sample(im, p.x() - dx, p.y() - dy);
+            const double d =
+                sample(im, p.x() + dx, p.y() + dy) - sample(im, p.x() - dx, p.y() - dy);
             cost += d * d;
           }
         if (cost < bestCost) bestCost = cost, best = p;
@@ -73,12 +80,14 @@ TEST(PlateRender, DotTruthIsTheIntensityCentroid) {
   const ccDotPlate plate = cfDotPlate(9, 7, true);
   ccPlateRenderParams p;
   p.width = 320, p.height = 260, p.supersample = 16;
-  const ccPlateCamera cam = cfPlateCameraAffine(cfPaperRegion(plate), p.width, p.height, 25, -15, 7, 0.95);
+  const ccPlateCamera cam =
+      cfPlateCameraAffine(cfPaperRegion(plate), p.width, p.height, 25, -15, 7, 0.95);
   const ccPlateRendering r = cfRenderPlate(plate, cam, p);
   ASSERT_EQ(r.truth.dots.size(), 63u);
   for (const ccPlateDotTruth& d : r.truth.dots) {
     ASSERT_TRUE(d.inImage);
-    EXPECT_TRUE(near(darkCentroid(r, cam, d.plate, 0.4, p.lightLevel), d.image, 0.01)) << d.index.x() << "," << d.index.y();
+    EXPECT_TRUE(near(darkCentroid(r, cam, d.plate, 0.4, p.lightLevel), d.image, 0.01))
+        << d.index.x() << "," << d.index.y();
   }
   // With perspective, distortion, blur and light-on-dark polarity the centroid moves off the
   // image of the centre by a few hundredths of a pixel (the scale varies across the dot), so
@@ -86,10 +95,12 @@ TEST(PlateRender, DotTruthIsTheIntensityCentroid) {
   ccPlateCamera bent = cfPlateCameraView(cfPaperRegion(plate), p.width, p.height, 20, 10, -5, 0.95);
   bent.distortion(ccVector<2>(150, 140), 200, -0.15, 0.03);
   p.invert = true, p.blurSigma = 1.0, p.supersample = 8;
-  const ccPlateRendering rb = cfRenderPlate(cfDotPlate(9, 7, false), bent, p);  // blurred bars would leak in
+  const ccPlateRendering rb =
+      cfRenderPlate(cfDotPlate(9, 7, false), bent, p);  // blurred bars would leak in
   for (const ccPlateDotTruth& d : rb.truth.dots) {
     if (!d.inImage) continue;
-    const ccVector<2> c = darkCentroid(rb, bent, d.plate, 0.4, p.darkLevel);  // negative weights: light dots
+    const ccVector<2> c =
+        darkCentroid(rb, bent, d.plate, 0.4, p.darkLevel);  // negative weights: light dots
     EXPECT_TRUE(near(c, d.image, 0.08)) << d.index.x() << "," << d.index.y();
   }
 }
@@ -100,20 +111,24 @@ TEST(PlateRender, CheckerVerticesAreSymmetryCentres) {
   const ccCheckerPlate plate = cfCheckerPlate(12, 9, true);
   ccPlateRenderParams p;
   p.width = 400, p.height = 320, p.supersample = 8, p.blurSigma = 1.2;
-  ccPlateCamera bent = cfPlateCameraView(cfPaperRegion(plate), p.width, p.height, 15, -10, -12, 0.95);
+  ccPlateCamera bent =
+      cfPlateCameraView(cfPaperRegion(plate), p.width, p.height, 15, -10, -12, 0.95);
   bent.distortion(ccVector<2>(190, 170), 300, -0.1, 0.0);
   const ccPlateRendering rb = cfRenderPlate(plate, bent, p);
   for (std::size_t k = 0; k < rb.truth.vertices.size(); k += 7) {
     const ccPlateVertexTruth& v = rb.truth.vertices[k];
-    EXPECT_TRUE(near(symmetryCentre(rb.image, v.image, 4.0), v.image, 0.03)) << v.label.x() << "," << v.label.y();
+    EXPECT_TRUE(near(symmetryCentre(rb.image, v.image, 4.0), v.image, 0.03))
+        << v.label.x() << "," << v.label.y();
   }
-  const ccPlateCamera cam = cfPlateCameraAffine(cfPaperRegion(plate), p.width, p.height, -20, 12, 30, 0.95);
+  const ccPlateCamera cam =
+      cfPlateCameraAffine(cfPaperRegion(plate), p.width, p.height, -20, 12, 30, 0.95);
   const ccPlateRendering r = cfRenderPlate(plate, cam, p);
   ASSERT_TRUE(r.truth.hasFiducial);
   int checked = 0;
   for (const ccPlateVertexTruth& v : r.truth.vertices) {
     if ((v.label.x() + 3 * v.label.y()) % 4 != 0) continue;  // a spread-out subset keeps it quick
-    EXPECT_TRUE(near(symmetryCentre(r.image, v.image, 6.0), v.image, 0.02)) << v.label.x() << "," << v.label.y();
+    EXPECT_TRUE(near(symmetryCentre(r.image, v.image, 6.0), v.image, 0.02))
+        << v.label.x() << "," << v.label.y();
     // The squares diagonal to the vertex: (i, j) light when i + j is even.
     const ccVector<2> in = cam.imageFromPlate(ccVector<2>(v.label.x() + 0.3, v.label.y() + 0.3));
     const bool light = (v.label.x() + v.label.y()) % 2 == 0;
@@ -144,33 +159,40 @@ TEST(PlateRender, MarkerAndFiducialSitWhereTheLayoutSays) {
     double dx, dy;
     bool ink;
   };
-  const Probe markerProbes[] = {{0, 0, false},      {0.14, 0, false},   {0.16, 0, true},   {1.34, 0, true},
-                                {1.36, 0, false},   {0.75, 0.06, true}, {0.75, 0.07, false}, {0, 0.16, true},
-                                {0, 1.34, true},    {0.06, 0.75, true}, {-0.07, 0.75, false}, {0.5, -0.5, true}};
+  const Probe markerProbes[] = {{0, 0, false},       {0.14, 0, false},     {0.16, 0, true},
+                                {1.34, 0, true},     {1.36, 0, false},     {0.75, 0.06, true},
+                                {0.75, 0.07, false}, {0, 0.16, true},      {0, 1.34, true},
+                                {0.06, 0.75, true},  {-0.07, 0.75, false}, {0.5, -0.5, true}};
   for (const Probe& q : markerProbes) {
-    EXPECT_EQ(cfPlateInk(dots, c + ccVector<2>(q.dx, q.dy)), q.ink) << "marker probe " << q.dx << "," << q.dy;
+    EXPECT_EQ(cfPlateInk(dots, c + ccVector<2>(q.dx, q.dy)), q.ink)
+        << "marker probe " << q.dx << "," << q.dy;
   }
   const ccCheckerPlate board = cfCheckerPlate(10, 9, true);
-  const Probe fiducialProbes[] = {{-3.5, -3.5, false}, {-4.8, -3.5, true},  {1.7, -3.5, false}, {1.8, -3.5, true},
-                                  {-3.5, -3.1, true},  {-3.5, -2.9, false}, {-3.5, 0.7, false}, {-3.5, 0.8, true},
-                                  {-2.5, -2.5, false}, {-1.5, -2.5, true},  {-5.5, -3.5, false}, {-12, 0, false},
+  const Probe fiducialProbes[] = {{-3.5, -3.5, false}, {-4.8, -3.5, true},  {1.7, -3.5, false},
+                                  {1.8, -3.5, true},   {-3.5, -3.1, true},  {-3.5, -2.9, false},
+                                  {-3.5, 0.7, false},  {-3.5, 0.8, true},   {-2.5, -2.5, false},
+                                  {-1.5, -2.5, true},  {-5.5, -3.5, false}, {-12, 0, false},
                                   {-6.5, 0.5, true}};
   for (const Probe& q : fiducialProbes) {
-    EXPECT_EQ(cfPlateInk(board, ccVector<2>(q.dx, q.dy)), q.ink) << "fiducial probe " << q.dx << "," << q.dy;
+    EXPECT_EQ(cfPlateInk(board, ccVector<2>(q.dx, q.dy)), q.ink)
+        << "fiducial probe " << q.dx << "," << q.dy;
   }
   // The painter's list and the inside test describe the same plate.
   std::mt19937 rng(7);
   for (int plateKind = 0; plateKind < 2; ++plateKind) {
     const ccRect paper = plateKind ? cfPaperRegion(board) : cfPaperRegion(dots);
     const std::vector<ccPlateShape> shapes = plateKind ? cfPlateShapes(board) : cfPlateShapes(dots);
-    std::uniform_real_distribution<double> ux(paper.x(), paper.x() + paper.width()), uy(paper.y(), paper.y() + paper.height());
+    std::uniform_real_distribution<double> ux(paper.x(), paper.x() + paper.width()),
+        uy(paper.y(), paper.y() + paper.height());
     for (int k = 0; k < 20000; ++k) {
       const ccVector<2> q(ux(rng), uy(rng));
       bool ink = false;
       for (const ccPlateShape& s : shapes) {
-        if (s.kind == ccPlateShape::eDisc ? dist(q, s.centre) < s.radius : s.rect.contains(q)) ink = s.ink;
+        if (s.kind == ccPlateShape::eDisc ? dist(q, s.centre) < s.radius : s.rect.contains(q))
+          ink = s.ink;
       }
-      ASSERT_EQ(ink, plateKind ? cfPlateInk(board, q) : cfPlateInk(dots, q)) << q.x() << "," << q.y();
+      ASSERT_EQ(ink, plateKind ? cfPlateInk(board, q) : cfPlateInk(dots, q))
+          << q.x() << "," << q.y();
     }
   }
 }
@@ -195,7 +217,8 @@ TEST(PlateRender, CameraInvertsAndDistortionIsChecked) {
   ccPlateCamera folded(ccXform<2>(ccMatrix<2>(4, 0, 0, 4), ccVector<2>()));
   folded.distortion(ccVector<2>(32, 24), 20, -0.5, 0);
   EXPECT_THROW(cfRenderPlate(cfDotPlate(5, 5, false), folded, p), ccBadArgument);
-  EXPECT_THROW(cfRenderPlate(cfCheckerPlate(8, 8, true), ccPlateCamera(), p), ccBadArgument);  // too small for fiducial
+  EXPECT_THROW(cfRenderPlate(cfCheckerPlate(8, 8, true), ccPlateCamera(), p),
+               ccBadArgument);  // too small for fiducial
   EXPECT_THROW(ccPlateCamera(ccPlateCamera::Homography{1, 2, 3, 2, 4, 6, 0, 0, 1}), ccBadArgument);
   p.supersample = 0;
   EXPECT_THROW(cfRenderPlate(cfDotPlate(5, 5, false), ccPlateCamera(), p), ccBadArgument);
