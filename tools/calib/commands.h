@@ -1,7 +1,8 @@
 // The calib subcommands. Each takes the words after its name, prints its own help on
 // --help, and returns the process exit status. Errors are thrown: ccUsageError for command
 // line mistakes, ccException (ccImageFileError, ccBadArgument, ...) for everything else;
-// main() reports them.
+// main() reports them. A new command is declared here, defined in its own
+// <name>_command.cc (parsing with ccCommandArgs from args.h) and listed in main.cc.
 #ifndef TOOLS_CALIB_COMMANDS_H
 #define TOOLS_CALIB_COMMANDS_H
 
