@@ -1,5 +1,7 @@
 // Exceptions of the library: every failure is reported by throwing one of these. All are
-// persistent, so a failure can be stored and shipped like any other value.
+// persistent, so a failure can be stored and shipped like any other value; the foundation's
+// own leaf classes below are registered, so an archive re-creates them by class name. On
+// loading, the message is the stored one (a ccStatusError keeps its text, not its number).
 #ifndef PLATFORM_FOUNDATION_EXCEPTION_H
 #define PLATFORM_FOUNDATION_EXCEPTION_H
 
@@ -51,9 +53,11 @@ class CCALIB_EXPORT ccExceptionWithString : public ccException {
   std::wstring message_text_;
 };
 
-// Widens a plain ASCII / UTF-8 text (byte by byte for ASCII, decoded for UTF-8).
+// Decodes UTF-8 text. A byte that does not start a well-formed sequence (truncated, overlong,
+// a surrogate, beyond U+10FFFF) is taken alone as a Latin-1 character, so any byte string
+// widens without loss of length or failure.
 CCALIB_EXPORT std::wstring cfWiden(const std::string& text);
-// Encodes a wide text as UTF-8.
+// Encodes a wide text as UTF-8; a value that is no Unicode scalar becomes U+FFFD.
 CCALIB_EXPORT std::string cfNarrow(const std::wstring& text);
 
 // Image errors.
@@ -113,7 +117,11 @@ class CCALIB_EXPORT ccStatusError : public ccExceptionWithString {
 // bits 0 to 4 the code within the facility (status = 0x80000000 + facility * 32 + code).
 using ccStatusConverter = void (*)(std::uint32_t status);
 
-// Registers the converter for one facility; a later registration replaces an earlier one.
+// Largest facility number a status can carry (26 bits).
+constexpr std::uint32_t kMaxStatusFacility = (1u << 26) - 1;
+
+// Registers the converter for one facility; a later registration replaces an earlier one and
+// a null converter removes it. Throws ccBadArgument for a facility above kMaxStatusFacility.
 CCALIB_EXPORT void cfRegisterExceptionConverter(std::uint32_t facility, ccStatusConverter converter);
 // Does nothing for a success status. For a failure, calls the facility's converter, which
 // throws the matching exception; when there is no converter, or it returns, throws
