@@ -16,7 +16,8 @@ constexpr std::uint32_t kMaxCodePoint = 0x10FFFF;  // largest Unicode code point
 template <class U>
 void putLE(ccArchive& ar, U v) {
   unsigned char b[sizeof(U)];
-  for (std::size_t i = 0; i < sizeof(U); ++i) b[i] = static_cast<unsigned char>((v >> (8 * i)) & 0xFF);
+  for (std::size_t i = 0; i < sizeof(U); ++i)
+    b[i] = static_cast<unsigned char>((v >> (8 * i)) & 0xFF);
   ar.exchangeBytes(b, sizeof(U));
 }
 
@@ -67,7 +68,8 @@ ccArchive::Pass::~Pass() {
 ccArchive::UnknownVersion::UnknownVersion(const char* where, long number)
     : ccExceptionWithString(versionMessage(where, number)) {}
 ccArchive::UnknownVersion::~UnknownVersion() = default;
-ccArchive::Truncated::Truncated() : ccExceptionWithString(L"The archive ended before the value was complete") {}
+ccArchive::Truncated::Truncated()
+    : ccExceptionWithString(L"The archive ended before the value was complete") {}
 ccArchive::Truncated::~Truncated() = default;
 ccArchive::BadData::BadData(const std::wstring& message) : ccExceptionWithString(message) {}
 ccArchive::BadData::~BadData() = default;
@@ -78,10 +80,12 @@ ccArchive::FileError::FileError(const std::string& path)
     : ccExceptionWithString(L"Cannot access the archive file " + cfWiden(path)) {}
 ccArchive::FileError::~FileError() = default;
 
-ccArchive::ccArchive(std::vector<unsigned char>& buffer, Mode mode) : mode_(mode), memory_(&buffer) {}
+ccArchive::ccArchive(std::vector<unsigned char>& buffer, Mode mode)
+    : mode_(mode), memory_(&buffer) {}
 
 ccArchive::ccArchive(const std::string& path, Mode mode) : mode_(mode), path_(path) {
-  auto flags = std::ios::binary | (mode == eStoring ? (std::ios::out | std::ios::trunc) : std::ios::in);
+  auto flags =
+      std::ios::binary | (mode == eStoring ? (std::ios::out | std::ios::trunc) : std::ios::in);
   file_ = std::make_unique<std::fstream>(path, flags);
   if (!file_->is_open()) throw FileError(path);
   if (mode == eLoading) {
@@ -136,7 +140,8 @@ void ccArchive::exchangeBytes(void* data, std::size_t n) {
 
 std::uint32_t ccArchive::exchangeCount(std::size_t count, std::size_t minBytesEach) {
   if (mode_ == eStoring) {
-    if (count > std::numeric_limits<std::uint32_t>::max()) throw BadData(L"Too many elements to archive");
+    if (count > std::numeric_limits<std::uint32_t>::max())
+      throw BadData(L"Too many elements to archive");
     putLE<std::uint32_t>(*this, static_cast<std::uint32_t>(count));
     return static_cast<std::uint32_t>(count);
   }
@@ -152,7 +157,9 @@ bool ccArchive::visited(const void* object, std::size_t size) const {
   return visited_.count({object, size}) != 0;
 }
 
-void ccArchive::markVisited(const void* object, std::size_t size) { visited_.insert({object, size}); }
+void ccArchive::markVisited(const void* object, std::size_t size) {
+  visited_.insert({object, size});
+}
 
 void ccArchive::endPass() {
   visited_.clear();
@@ -169,7 +176,8 @@ namespace {
 
 std::string readTypeName(ccArchive& ar) {
   std::uint32_t n = ar.exchangeCount(0, 1);
-  if (n == 0 || n > kMaxTypeName) throw ccArchive::BadData(L"The archive holds an invalid class name");
+  if (n == 0 || n > kMaxTypeName)
+    throw ccArchive::BadData(L"The archive holds an invalid class name");
   std::string name(n, '\0');
   ar.exchangeBytes(&name[0], n);
   return name;
@@ -199,7 +207,8 @@ bool ccArchive::storePointer(ccPersistent* object, bool viaShared) {
   auto it = stored_.find(object);
   if (it != stored_.end()) {
     if (viaShared && !it->second.viaShared) {
-      throw BadData(L"An object stored through a raw pointer cannot be stored again through a shared handle");
+      throw BadData(
+          L"An object stored through a raw pointer cannot be stored again through a shared handle");
     }
     putLE<std::uint8_t>(*this, kTagReference);
     putLE<std::uint32_t>(*this, it->second.id);
@@ -211,8 +220,8 @@ bool ccArchive::storePointer(ccPersistent* object, bool viaShared) {
   return true;
 }
 
-bool ccArchive::loadPointer(ccPersistent*& object, std::shared_ptr<ccPersistent>* shared, Accepts accepts,
-                            std::unique_ptr<ccPersistent>& made) {
+bool ccArchive::loadPointer(ccPersistent*& object, std::shared_ptr<ccPersistent>* shared,
+                            Accepts accepts, std::unique_ptr<ccPersistent>& made) {
   std::uint8_t tag = getLE<std::uint8_t>(*this);
   if (tag == kTagNull) {
     object = nullptr;
@@ -225,9 +234,11 @@ bool ccArchive::loadPointer(ccPersistent*& object, std::shared_ptr<ccPersistent>
       throw BadData(L"The archive holds an invalid object reference");
     }
     const LoadedObject& entry = loaded_[id];
-    if (accepts && !accepts(entry.raw)) throw BadData(L"The archive holds an object of the wrong class");
+    if (accepts && !accepts(entry.raw))
+      throw BadData(L"The archive holds an object of the wrong class");
     if (shared) {
-      if (!entry.shared) throw BadData(L"The archive shares an object that was stored through a raw pointer");
+      if (!entry.shared)
+        throw BadData(L"The archive shares an object that was stored through a raw pointer");
       *shared = entry.shared;
     }
     object = entry.raw;
@@ -235,7 +246,8 @@ bool ccArchive::loadPointer(ccPersistent*& object, std::shared_ptr<ccPersistent>
   }
   if (tag != kTagObject) throw BadData(L"The archive holds an invalid object tag");
   made.reset(makeByName(readTypeName(*this)));
-  if (accepts && !accepts(made.get())) throw BadData(L"The archive holds an object of the wrong class");
+  if (accepts && !accepts(made.get()))
+    throw BadData(L"The archive holds an object of the wrong class");
   return true;
 }
 
@@ -302,15 +314,37 @@ ccArchive& operator||(ccArchive& ar, bool& v) {
   return ar;
 }
 
-ccArchive& operator||(ccArchive& ar, char& v) { exchangeSigned<std::uint8_t, std::int8_t>(ar, v); return ar; }
-ccArchive& operator||(ccArchive& ar, signed char& v) { exchangeSigned<std::uint8_t, std::int8_t>(ar, v); return ar; }
-ccArchive& operator||(ccArchive& ar, unsigned char& v) { exchangeUnsigned<std::uint8_t>(ar, v); return ar; }
-ccArchive& operator||(ccArchive& ar, short& v) { exchangeSigned<std::uint16_t, std::int16_t>(ar, v); return ar; }
-ccArchive& operator||(ccArchive& ar, unsigned short& v) { exchangeUnsigned<std::uint16_t>(ar, v); return ar; }
-ccArchive& operator||(ccArchive& ar, int& v) { exchangeSigned<std::uint32_t, std::int32_t>(ar, v); return ar; }
-ccArchive& operator||(ccArchive& ar, unsigned int& v) { exchangeUnsigned<std::uint32_t>(ar, v); return ar; }
+ccArchive& operator||(ccArchive& ar, char& v) {
+  exchangeSigned<std::uint8_t, std::int8_t>(ar, v);
+  return ar;
+}
+ccArchive& operator||(ccArchive& ar, signed char& v) {
+  exchangeSigned<std::uint8_t, std::int8_t>(ar, v);
+  return ar;
+}
+ccArchive& operator||(ccArchive& ar, unsigned char& v) {
+  exchangeUnsigned<std::uint8_t>(ar, v);
+  return ar;
+}
+ccArchive& operator||(ccArchive& ar, short& v) {
+  exchangeSigned<std::uint16_t, std::int16_t>(ar, v);
+  return ar;
+}
+ccArchive& operator||(ccArchive& ar, unsigned short& v) {
+  exchangeUnsigned<std::uint16_t>(ar, v);
+  return ar;
+}
+ccArchive& operator||(ccArchive& ar, int& v) {
+  exchangeSigned<std::uint32_t, std::int32_t>(ar, v);
+  return ar;
+}
+ccArchive& operator||(ccArchive& ar, unsigned int& v) {
+  exchangeUnsigned<std::uint32_t>(ar, v);
+  return ar;
+}
 ccArchive& operator||(ccArchive& ar, long& v) {
-  if (ar.isStoring() && (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max())) {
+  if (ar.isStoring() && (v < std::numeric_limits<std::int32_t>::min() ||
+                         v > std::numeric_limits<std::int32_t>::max())) {
     throw ccArchive::BadData(L"A long value does not fit the archive's 32 bits");
   }
   exchangeSigned<std::uint32_t, std::int32_t>(ar, v);
@@ -324,8 +358,14 @@ ccArchive& operator||(ccArchive& ar, unsigned long& v) {
   exchangeUnsigned<std::uint32_t>(ar, v);
   return ar;
 }
-ccArchive& operator||(ccArchive& ar, long long& v) { exchangeSigned<std::uint64_t, std::int64_t>(ar, v); return ar; }
-ccArchive& operator||(ccArchive& ar, unsigned long long& v) { exchangeUnsigned<std::uint64_t>(ar, v); return ar; }
+ccArchive& operator||(ccArchive& ar, long long& v) {
+  exchangeSigned<std::uint64_t, std::int64_t>(ar, v);
+  return ar;
+}
+ccArchive& operator||(ccArchive& ar, unsigned long long& v) {
+  exchangeUnsigned<std::uint64_t>(ar, v);
+  return ar;
+}
 
 ccArchive& operator||(ccArchive& ar, float& v) {
   std::uint32_t bits = 0;

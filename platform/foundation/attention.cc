@@ -8,7 +8,8 @@ thread_local const ccAttention::Scope* ccAttention::top_ = nullptr;
 void ccAttention::checkArmed() {
   bool anyDeadline = false;
   for (const Scope* s = top_; s != nullptr; s = s->outer_) {
-    if (s->token_ && s->token_->load(std::memory_order_relaxed)) throw ccTimeout(L"The operation was cancelled");
+    if (s->token_ && s->token_->load(std::memory_order_relaxed))
+      throw ccTimeout(L"The operation was cancelled");
     anyDeadline = anyDeadline || s->hasDeadline_;
   }
   if (!anyDeadline) return;
@@ -36,7 +37,9 @@ ccAttention::Scope::Scope(std::chrono::steady_clock::duration limit) : outer_(to
   top_ = this;
 }
 
-ccAttention::Scope::Scope(CancelToken token) : outer_(top_), token_(std::move(token)) { top_ = this; }
+ccAttention::Scope::Scope(CancelToken token) : outer_(top_), token_(std::move(token)) {
+  top_ = this;
+}
 
 ccAttention::Scope::Scope(std::chrono::steady_clock::duration limit, CancelToken token)
     : outer_(top_), token_(std::move(token)) {

@@ -16,7 +16,8 @@ class ccCrspPairWeighted : public ccPair<ccVector<2>> {
   ccCrspPairWeighted() = default;
   explicit ccCrspPairWeighted(const ccPair<ccVector<2>>& pair, double weight = kDefaultWeight)
       : ccPair<ccVector<2>>(pair), weight_(weight) {}
-  ccCrspPairWeighted(const ccVector<2>& first, const ccVector<2>& second, double weight = kDefaultWeight)
+  ccCrspPairWeighted(const ccVector<2>& first, const ccVector<2>& second,
+                     double weight = kDefaultWeight)
       : ccPair<ccVector<2>>(first, second), weight_(weight) {}
 
   // The two positions without the weight.
@@ -24,7 +25,9 @@ class ccCrspPairWeighted : public ccPair<ccVector<2>> {
   double weight() const { return weight_; }
   void weight(double w) { weight_ = w; }
 
-  bool operator==(const ccCrspPairWeighted& o) const { return pair() == o.pair() && weight_ == o.weight_; }
+  bool operator==(const ccCrspPairWeighted& o) const {
+    return pair() == o.pair() && weight_ == o.weight_;
+  }
   bool operator!=(const ccCrspPairWeighted& o) const { return !(*this == o); }
 
  private:

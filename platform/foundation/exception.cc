@@ -15,9 +15,13 @@ std::wstring ccException::message() const {
   return out.str();
 }
 
-std::string ccException::messageUtf8() const { return cfNarrow(message()); }
+std::string ccException::messageUtf8() const {
+  return cfNarrow(message());
+}
 
-void ccException::message_(std::wostream& out) const { out << cfWiden(persistentTypeName()); }
+void ccException::message_(std::wostream& out) const {
+  out << cfWiden(persistentTypeName());
+}
 
 void ccException::dispatchSerialize(ccArchive& ar) {
   if (haveVisited(ar, this, sizeof(ccException))) return;
@@ -34,10 +38,13 @@ void ccException::serializeMessage_(ccArchive& ar) {
   ar || none;
 }
 
-ccExceptionWithString::ccExceptionWithString(const std::wstring& message) : message_text_(message) {}
+ccExceptionWithString::ccExceptionWithString(const std::wstring& message)
+    : message_text_(message) {}
 ccExceptionWithString::~ccExceptionWithString() = default;
 
-void ccExceptionWithString::message_(std::wostream& out) const { out << message_text_; }
+void ccExceptionWithString::message_(std::wostream& out) const {
+  out << message_text_;
+}
 
 void ccExceptionWithString::serializeMessage_(ccArchive& ar) {
   if (ar.isLoading()) mutating();
@@ -50,7 +57,8 @@ template <class E>
 ccPersistent* makeDefault() {
   return new E;
 }
-const cc_Instantiator kUnboundWindowExemplar(typeid(ccPel::UnboundWindow), &makeDefault<ccPel::UnboundWindow>);
+const cc_Instantiator kUnboundWindowExemplar(typeid(ccPel::UnboundWindow),
+                                             &makeDefault<ccPel::UnboundWindow>);
 const cc_Instantiator kBadWindowExemplar(typeid(ccPel::BadWindow), &makeDefault<ccPel::BadWindow>);
 const cc_Instantiator kBadArgumentExemplar(typeid(ccBadArgument), &makeDefault<ccBadArgument>);
 const cc_Instantiator kMathErrorExemplar(typeid(ccMathError), &makeDefault<ccMathError>);
@@ -75,8 +83,9 @@ ccStatusError::~ccStatusError() = default;
 
 namespace {
 
-constexpr std::uint32_t kMaxCodePoint = 0x10FFFF;       // largest Unicode code point
-constexpr std::uint32_t kReplacementCharacter = 0xFFFD;  // stands for a character that cannot be encoded
+constexpr std::uint32_t kMaxCodePoint = 0x10FFFF;  // largest Unicode code point
+constexpr std::uint32_t kReplacementCharacter =
+    0xFFFD;  // stands for a character that cannot be encoded
 
 // Decodes the UTF-8 sequence starting at text[i]; returns its length, or 0 when the bytes
 // there are not a well-formed sequence (truncated, bad continuation, overlong, a surrogate
@@ -116,7 +125,8 @@ std::wstring cfWiden(const std::string& text) {
     std::uint32_t cp = 0;
     std::size_t n = decodeUtf8(text, i, cp);
     if (n == 0) {
-      out.push_back(static_cast<wchar_t>(static_cast<unsigned char>(text[i])));  // not UTF-8: Latin-1
+      out.push_back(
+          static_cast<wchar_t>(static_cast<unsigned char>(text[i])));  // not UTF-8: Latin-1
       ++i;
     } else {
       out.push_back(static_cast<wchar_t>(cp));

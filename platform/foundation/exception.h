@@ -82,14 +82,16 @@ struct ccPel {
 // range). The message says which argument and why.
 class CCALIB_EXPORT ccBadArgument : public ccExceptionWithString {
  public:
-  explicit ccBadArgument(const std::wstring& message = std::wstring()) : ccExceptionWithString(message) {}
+  explicit ccBadArgument(const std::wstring& message = std::wstring())
+      : ccExceptionWithString(message) {}
   ~ccBadArgument() override;
 };
 
 // A numerical operation met a degenerate input (too few points, rank deficiency).
 class CCALIB_EXPORT ccMathError : public ccExceptionWithString {
  public:
-  explicit ccMathError(const std::wstring& message = std::wstring()) : ccExceptionWithString(message) {}
+  explicit ccMathError(const std::wstring& message = std::wstring())
+      : ccExceptionWithString(message) {}
   ~ccMathError() override;
 };
 
@@ -97,7 +99,8 @@ class CCALIB_EXPORT ccMathError : public ccExceptionWithString {
 // to cancel.
 class CCALIB_EXPORT ccTimeout : public ccExceptionWithString {
  public:
-  explicit ccTimeout(const std::wstring& message = L"The operation was cancelled: time limit reached")
+  explicit ccTimeout(
+      const std::wstring& message = L"The operation was cancelled: time limit reached")
       : ccExceptionWithString(message) {}
   ~ccTimeout() override;
 };
@@ -122,7 +125,8 @@ constexpr std::uint32_t kMaxStatusFacility = (1u << 26) - 1;
 
 // Registers the converter for one facility; a later registration replaces an earlier one and
 // a null converter removes it. Throws ccBadArgument for a facility above kMaxStatusFacility.
-CCALIB_EXPORT void cfRegisterExceptionConverter(std::uint32_t facility, ccStatusConverter converter);
+CCALIB_EXPORT void cfRegisterExceptionConverter(std::uint32_t facility,
+                                                ccStatusConverter converter);
 // Does nothing for a success status. For a failure, calls the facility's converter, which
 // throws the matching exception; when there is no converter, or it returns, throws
 // ccStatusError.

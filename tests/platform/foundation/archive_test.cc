@@ -97,14 +97,17 @@ TEST(Archive, ScalarsRoundTripAtTheirExtremes) {
   EXPECT_EQ(roundTrip<unsigned int>(0xFFFFFFFFu), 0xFFFFFFFFu);
   EXPECT_EQ(roundTrip<long>(-2147483648L), -2147483648L);
   EXPECT_EQ(roundTrip<unsigned long>(0xFFFFFFFFul), 0xFFFFFFFFul);
-  EXPECT_EQ(roundTrip<long long>(std::numeric_limits<long long>::min()), std::numeric_limits<long long>::min());
+  EXPECT_EQ(roundTrip<long long>(std::numeric_limits<long long>::min()),
+            std::numeric_limits<long long>::min());
   EXPECT_EQ(roundTrip<unsigned long long>(~0ull), ~0ull);
-  for (float f : {-0.0f, std::numeric_limits<float>::denorm_min(), std::numeric_limits<float>::infinity(),
-                  std::numeric_limits<float>::quiet_NaN()}) {
+  for (float f :
+       {-0.0f, std::numeric_limits<float>::denorm_min(), std::numeric_limits<float>::infinity(),
+        std::numeric_limits<float>::quiet_NaN()}) {
     EXPECT_TRUE(sameBits(roundTrip(f), f)) << f;
   }
-  for (double d : {-0.0, 0.1, std::numeric_limits<double>::denorm_min(), -std::numeric_limits<double>::infinity(),
-                   std::numeric_limits<double>::quiet_NaN()}) {
+  for (double d :
+       {-0.0, 0.1, std::numeric_limits<double>::denorm_min(),
+        -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()}) {
     EXPECT_TRUE(sameBits(roundTrip(d), d)) << d;
   }
   EXPECT_EQ(roundTrip(ccRadian(-1.25)), ccRadian(-1.25));
@@ -152,7 +155,8 @@ TEST(Archive, GeometryAndContainersRoundTrip) {
 }
 
 TEST(Archive, FileRoundTripAndFileErrors) {
-  std::string path = ::testing::TempDir() + "ccalib_archive_test_" + std::to_string(::getpid()) + ".bin";
+  std::string path =
+      ::testing::TempDir() + "ccalib_archive_test_" + std::to_string(::getpid()) + ".bin";
   {
     ccArchive ar(path, ccArchive::eStoring);
     std::vector<double> v{1, 2, 3};
@@ -385,7 +389,8 @@ TEST(ArchiveHostile, CorruptCountsTagsNamesAndReferencesThrowTyped) {
   // Layout: count (4), tag (1), class name length (4), name, ...
   expectThrow(patched(0, {0xFF, 0xFF, 0xFF, 0xFF}), ccArchive::BadData(), "count of four billion");
   expectThrow(patched(4, {7}), ccArchive::BadData(), "invalid tag");
-  expectThrow(patched(4, {2, 9, 0, 0, 0}), ccArchive::BadData(), "reference to an object not yet read");
+  expectThrow(patched(4, {2, 9, 0, 0, 0}), ccArchive::BadData(),
+              "reference to an object not yet read");
   expectThrow(patched(5, {0, 0, 0, 0}), ccArchive::BadData(), "empty class name");
   expectThrow(patched(5, {0xFF, 0xFF, 0xFF, 0x7F}), ccArchive::BadData(), "huge class name");
   expectThrow(patched(9, {'X'}), ccArchive::UnknownType(""), "unknown class name");
@@ -400,7 +405,8 @@ TEST(ArchiveHostile, CorruptCountsTagsNamesAndReferencesThrowTyped) {
   Bytes one = store(std::make_shared<Node>());
   ASSERT_EQ(one.back(), 0) << "the next link is stored last";
   Bytes deep;
-  for (int i = 0; i <= ccArchive::kMaxNesting; ++i) deep.insert(deep.end(), one.begin(), one.end() - 1);
+  for (int i = 0; i <= ccArchive::kMaxNesting; ++i)
+    deep.insert(deep.end(), one.begin(), one.end() - 1);
   deep.push_back(0);
   ccArchive ar(deep, ccArchive::eLoading);
   std::shared_ptr<Node> chain;

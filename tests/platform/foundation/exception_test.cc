@@ -88,7 +88,8 @@ TEST(StatusConverter, FacilityAndCodeBitsSelectTheConverter) {
   EXPECT_THROW(cfThrowExceptionOnFailure(0xFFFFFFFFu), ccBadArgument);
   EXPECT_EQ(gLastCode, 31u);
   cfRegisterExceptionConverter(kMaxStatusFacility, nullptr);
-  EXPECT_THROW(cfRegisterExceptionConverter(kMaxStatusFacility + 1, &throwingConverter), ccBadArgument);
+  EXPECT_THROW(cfRegisterExceptionConverter(kMaxStatusFacility + 1, &throwingConverter),
+               ccBadArgument);
 }
 
 int gHandled = 0;
