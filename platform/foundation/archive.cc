@@ -206,6 +206,9 @@ bool ccArchive::storePointer(ccPersistent* object, bool viaShared) {
   }
   auto it = stored_.find(object);
   if (it != stored_.end()) {
+    if (viaShared && it->second.inProgress) {
+      throw BadData(L"Shared handles that own each other in a cycle cannot be archived");
+    }
     if (viaShared && !it->second.viaShared) {
       throw BadData(
           L"An object stored through a raw pointer cannot be stored again through a shared handle");
@@ -215,13 +218,14 @@ bool ccArchive::storePointer(ccPersistent* object, bool viaShared) {
     return false;
   }
   putLE<std::uint8_t>(*this, kTagObject);
-  stored_.emplace(object, StoredObject{static_cast<std::uint32_t>(stored_.size()), viaShared});
+  stored_.emplace(object,
+                  StoredObject{static_cast<std::uint32_t>(stored_.size()), viaShared, true});
   writeTypeName(*this, object->persistentTypeName());
   return true;
 }
 
 bool ccArchive::loadPointer(ccPersistent*& object, std::shared_ptr<ccPersistent>* shared,
-                            Accepts accepts, std::unique_ptr<ccPersistent>& made) {
+                            Accepts accepts, std::unique_ptr<ccPersistent>* made) {
   std::uint8_t tag = getLE<std::uint8_t>(*this);
   if (tag == kTagNull) {
     object = nullptr;
@@ -237,6 +241,8 @@ bool ccArchive::loadPointer(ccPersistent*& object, std::shared_ptr<ccPersistent>
     if (accepts && !accepts(entry.raw))
       throw BadData(L"The archive holds an object of the wrong class");
     if (shared) {
+      if (entry.inProgress)
+        throw BadData(L"The archive holds shared handles that own each other in a cycle");
       if (!entry.shared)
         throw BadData(L"The archive shares an object that was stored through a raw pointer");
       *shared = entry.shared;
@@ -245,59 +251,82 @@ bool ccArchive::loadPointer(ccPersistent*& object, std::shared_ptr<ccPersistent>
     return false;
   }
   if (tag != kTagObject) throw BadData(L"The archive holds an invalid object tag");
-  made.reset(makeByName(readTypeName(*this)));
-  if (accepts && !accepts(made.get()))
+  if (made == nullptr) {
+    throw BadData(L"The archive holds a new object where only a reference may be");
+  }
+  made->reset(makeByName(readTypeName(*this)));
+  if (accepts && !accepts(made->get())) {
     throw BadData(L"The archive holds an object of the wrong class");
+  }
   return true;
 }
 
 void ccArchive::exchangePointer(ccPersistent*& object, Accepts accepts) {
   Pass pass(*this);
   if (mode_ == eStoring) {
-    if (storePointer(object, false)) object->dispatchSerialize(*this);
+    if (storePointer(object, false)) {
+      object->dispatchSerialize(*this);
+      stored_.at(object).inProgress = false;
+    }
     return;
   }
   std::unique_ptr<ccPersistent> made;
   ccPersistent* result = nullptr;
-  if (!loadPointer(result, nullptr, accepts, made)) {
+  if (!loadPointer(result, nullptr, accepts, &made)) {
     object = result;
     return;
   }
   // The slot is taken before the object is read, so that ids match the storing order and a
   // reference back to this object from inside it resolves.
   std::size_t slot = loaded_.size();
-  loaded_.push_back(LoadedObject{made.get(), nullptr});
+  loaded_.push_back(LoadedObject{made.get(), nullptr, true});
   try {
     made->dispatchSerialize(*this);
   } catch (...) {
     if (slot < loaded_.size()) loaded_[slot].raw = nullptr;
     throw;
   }
+  loaded_[slot].inProgress = false;
   object = made.release();
+}
+
+void ccArchive::exchangeReference(ccPersistent*& object, Accepts accepts) {
+  Pass pass(*this);
+  if (mode_ == eLoading) {
+    loadPointer(object, nullptr, accepts, nullptr);
+  } else if (object != nullptr && stored_.count(object) == 0) {
+    throw BadData(L"A reference names an object that is not stored before it in the pass");
+  } else {
+    storePointer(object, false);
+  }
 }
 
 void ccArchive::exchangeShared(std::shared_ptr<ccPersistent>& object, Accepts accepts) {
   Pass pass(*this);
   if (mode_ == eStoring) {
-    if (storePointer(object.get(), true)) object->dispatchSerialize(*this);
+    if (storePointer(object.get(), true)) {
+      object->dispatchSerialize(*this);
+      stored_.at(object.get()).inProgress = false;
+    }
     return;
   }
   std::unique_ptr<ccPersistent> made;
   ccPersistent* raw = nullptr;
   std::shared_ptr<ccPersistent> result;
-  if (!loadPointer(raw, &result, accepts, made)) {
+  if (!loadPointer(raw, &result, accepts, &made)) {
     object = std::move(result);
     return;
   }
   std::shared_ptr<ccPersistent> owner(std::move(made));
   std::size_t slot = loaded_.size();
-  loaded_.push_back(LoadedObject{owner.get(), owner});
+  loaded_.push_back(LoadedObject{owner.get(), owner, true});
   try {
     owner->dispatchSerialize(*this);
   } catch (...) {
-    if (slot < loaded_.size()) loaded_[slot] = LoadedObject{nullptr, nullptr};
+    if (slot < loaded_.size()) loaded_[slot] = LoadedObject{nullptr, nullptr, false};
     throw;
   }
+  loaded_[slot].inProgress = false;
   object = std::move(owner);
 }
 

@@ -116,10 +116,17 @@ class CCALIB_EXPORT ccArchive {
   // class throws BadData and nothing is leaked. A back reference through a shared handle to
   // an object first stored through a raw pointer is refused (BadData) on both sides, as no
   // shared handle could own it after loading; the other way round yields the raw pointer of
-  // the shared object.
+  // the shared object. So is a shared back reference to an object whose own exchange is
+  // still going on (an object that would own itself through shared handles, a cycle that
+  // could never be freed); raw back references to such objects are fine.
   using Accepts = bool (*)(const ccPersistent* object);
   void exchangePointer(ccPersistent*& object, Accepts accepts = nullptr);
   void exchangeShared(std::shared_ptr<ccPersistent>& object, Accepts accepts = nullptr);
+  // A non-owning pointer (a peer or parent link): null or a back reference to an object
+  // exchanged earlier in this pass or still being exchanged. Storing any other object, or
+  // loading a new object, throws BadData, so a hostile stream cannot make an object that
+  // nobody owns. See also cfArchiveReference.
+  void exchangeReference(ccPersistent*& object, Accepts accepts = nullptr);
   // A persistent object in place (no class name): its dispatchSerialize.
   void exchangeObject(ccPersistent& object);
 
@@ -131,17 +138,19 @@ class CCALIB_EXPORT ccArchive {
   struct StoredObject {
     std::uint32_t id;
     bool viaShared;
+    bool inProgress;  // its members are being exchanged
   };
   struct LoadedObject {
     ccPersistent* raw;                     // never owned here
     std::shared_ptr<ccPersistent> shared;  // set when the object was loaded by shared handle
+    bool inProgress;                       // its members are being read
   };
 
   void endPass();
   // Reads the tag and resolves null and back references; for a new object returns true with
   // `made` holding it and its table slot reserved (so references inside it resolve).
   bool loadPointer(ccPersistent*& object, std::shared_ptr<ccPersistent>* shared, Accepts accepts,
-                   std::unique_ptr<ccPersistent>& made);
+                   std::unique_ptr<ccPersistent>* made);
   // Writes the tag and the back reference or class name; returns true when the object itself
   // must follow.
   bool storePointer(ccPersistent* object, bool viaShared);
@@ -295,6 +304,16 @@ ccArchive& operator||(ccArchive& ar, std::shared_ptr<T>& object) {
   ar.exchangeShared(p, [](const ccPersistent* q) { return dynamic_cast<const T*>(q) != nullptr; });
   if (ar.isLoading()) object = std::dynamic_pointer_cast<T>(p);
   return ar;
+}
+
+// A typed non-owning pointer through ccArchive::exchangeReference; an object in the stream
+// that is not a T throws BadData.
+template <class T, class = std::enable_if_t<std::is_base_of<ccPersistent, T>::value>>
+void cfArchiveReference(ccArchive& ar, T*& object) {
+  ccPersistent* p = object;
+  ar.exchangeReference(p,
+                       [](const ccPersistent* q) { return dynamic_cast<const T*>(q) != nullptr; });
+  if (ar.isLoading()) object = dynamic_cast<T*>(p);
 }
 
 // Vectors of values: a 32-bit count, then the elements, all in one pass. Loading checks the

@@ -31,7 +31,7 @@ class Node : public ccPersistent {
     ccPersistent::dispatchSerialize(ar);
     ar || value;
     ar || name;
-    ar || peer;
+    cfArchiveReference(ar, peer);
     ar || next;
     setVisited(ar, this, sizeof(Node));
   }
@@ -252,12 +252,16 @@ TEST(Persistent, BackReferencesComeBackAsTheSameObjects) {
   a->next.reset();
   b->next.reset();
 
-  // A node that refers to itself through its raw peer.
+  // A node that refers to itself through its peer link.
   Node* self = new Node;
   self->peer = self;
   std::unique_ptr<Node> selfBack(roundTrip(self));
   delete self;
   EXPECT_EQ(selfBack->peer, selfBack.get());
+  // A peer link is no owner: it cannot name an object stored nowhere else.
+  Node lonely, stranger;
+  lonely.peer = &stranger;
+  EXPECT_THROW(store<Node&>(lonely), ccArchive::BadData);
 }
 
 TEST(Persistent, LoadSimpleTwiceIntoOneObjectReadsBothValues) {
@@ -304,6 +308,11 @@ TEST(Persistent, ObjectOfTheWrongClassIsBadDataAndNothingLeaks) {
     EXPECT_THROW(ar || leaf, ccArchive::BadData);
     EXPECT_NE(node, nullptr);
   }
+  // Shared handles that own each other in a cycle could never be freed.
+  auto looped = std::make_shared<Node>();
+  looped->next = looped;
+  EXPECT_THROW(store(looped), ccArchive::BadData);
+  looped->next.reset();
   // An object stored by raw pointer and then by shared handle could not be owned by both.
   Node raw;
   std::shared_ptr<Node> alias(&raw, [](Node*) {});
@@ -400,6 +409,19 @@ TEST(ArchiveHostile, CorruptCountsTagsNamesAndReferencesThrowTyped) {
   strings[0] = static_cast<unsigned char>(strings.size());
   expectThrow(strings, ccArchive::BadData(), "too many strings");
 
+  // A node whose owning next link refers back to itself: an ownership cycle.
+  auto selfPeer = std::make_shared<Node>();
+  selfPeer->peer = selfPeer.get();
+  Bytes cyclic = store(selfPeer);
+  ASSERT_EQ(cyclic.back(), 0) << "the next link is stored last";
+  cyclic.back() = 2;  // a reference to object 0, the node itself
+  cyclic.insert(cyclic.end(), {0, 0, 0, 0});
+  {
+    ccArchive ar(cyclic, ccArchive::eLoading);
+    std::shared_ptr<Node> node;
+    EXPECT_THROW(ar || node, ccArchive::BadData);
+  }
+
   // A chain nested deeper than the archive accepts: the shape of a node whose next link
   // holds another node, repeated.
   Bytes one = store(std::make_shared<Node>());
@@ -416,14 +438,15 @@ TEST(ArchiveHostile, CorruptCountsTagsNamesAndReferencesThrowTyped) {
 TEST(ArchiveHostile, RandomlyCorruptedStreamsNeverCrash) {
   Bytes good = sampleNodes();
   std::mt19937 rng(12345);
+  constexpr int kTrials = 3000;
   int loaded = 0;
-  for (int trial = 0; trial < 3000; ++trial) {
+  for (int trial = 0; trial < kTrials; ++trial) {
     Bytes b = good;
     int flips = 1 + static_cast<int>(rng() % 3);
     for (int k = 0; k < flips; ++k) b[rng() % b.size()] = static_cast<unsigned char>(rng());
     loaded += loadNodes(b) ? 1 : 0;
   }
-  EXPECT_LT(loaded, 3000) << "corruption went unnoticed every time";
+  EXPECT_LT(loaded, kTrials) << "corruption went unnoticed every time";
 }
 
 }  // namespace
