@@ -147,9 +147,10 @@ std::uint32_t ccArchive::exchangeCount(std::size_t count, std::size_t minBytesEa
   }
   std::uint32_t n = getLE<std::uint32_t>(*this);
   if (minBytesEach == 0) minBytesEach = 1;
-  if (static_cast<std::uint64_t>(n) * minBytesEach > remaining()) {
+  if (n > remaining()) {
     throw BadData(L"The archive holds an element count larger than the rest of the stream");
   }
+  if (static_cast<std::uint64_t>(n) * minBytesEach > remaining()) throw Truncated();
   return n;
 }
 
@@ -175,7 +176,7 @@ void ccArchive::exchangeObject(ccPersistent& object) {
 namespace {
 
 std::string readTypeName(ccArchive& ar) {
-  std::uint32_t n = ar.exchangeCount(0, 1);
+  std::uint32_t n = getLE<std::uint32_t>(ar);
   if (n == 0 || n > kMaxTypeName)
     throw ccArchive::BadData(L"The archive holds an invalid class name");
   std::string name(n, '\0');

@@ -2,9 +2,11 @@
 // loading), so every class describes its format once. The encoding is fixed-width
 // little-endian whatever the host; `long` and `unsigned long` travel as 32 bits.
 //
-// Reading is defensive: a truncated stream, a count larger than the rest of the stream can
-// hold, an unknown class name or nesting deeper than kMaxNesting throws a typed exception;
-// nothing allocates more than a small multiple of the bytes left in the stream.
+// Reading is defensive: every failure is a typed exception. A stream that ends before a
+// value is complete throws Truncated; an element count larger than the number of bytes
+// left, and other impossible contents (bad tags, class names, references, nesting deeper
+// than kMaxNesting), throw BadData; an unregistered class name throws UnknownType. Nothing
+// allocates more than a small multiple of the bytes left in the stream.
 //
 // Passes. Exchanges nest (an object exchanges its members); the outermost exchange together
 // with everything nested in it is one pass. Visit marks and the back-reference tables of
@@ -106,7 +108,9 @@ class CCALIB_EXPORT ccArchive {
 
   // Raw byte exchange; reading fewer than n available bytes throws Truncated.
   void exchangeBytes(void* data, std::size_t n);
-  // Reads a 32-bit element count and checks that `count * minBytesEach` bytes remain.
+  // Storing writes `count` as 32 bits (BadData when it does not fit). Loading reads a count
+  // n, throws BadData when n exceeds the bytes left, and Truncated when fewer than
+  // n * minBytesEach bytes are left (the elements cannot all be there).
   std::uint32_t exchangeCount(std::size_t count, std::size_t minBytesEach);
 
   // Polymorphic persistent pointers: null, a new object by class name, or a back reference
