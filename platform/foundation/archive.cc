@@ -11,11 +11,13 @@ constexpr unsigned char kTagNull = 0;       // null pointer
 constexpr unsigned char kTagObject = 1;     // class name, then the object
 constexpr unsigned char kTagReference = 2;  // index of an object exchanged earlier in the pass
 constexpr std::size_t kMaxTypeName = 1024;  // longest class name accepted when reading
+constexpr std::uint32_t kMaxCodePoint = 0x10FFFF;  // largest Unicode code point
 
 template <class U>
 void putLE(ccArchive& ar, U v) {
   unsigned char b[sizeof(U)];
-  for (std::size_t i = 0; i < sizeof(U); ++i) b[i] = static_cast<unsigned char>((v >> (8 * i)) & 0xFF);
+  for (std::size_t i = 0; i < sizeof(U); ++i)
+    b[i] = static_cast<unsigned char>((v >> (8 * i)) & 0xFF);
   ar.exchangeBytes(b, sizeof(U));
 }
 
@@ -54,20 +56,20 @@ std::wstring versionMessage(const char* where, long number) {
 
 }  // namespace
 
-// Tracks the nesting of persistent exchanges so that visit marks and the pointer tables
-// live for exactly one top-level exchange.
-struct ccArchive::PassScope {
-  explicit PassScope(ccArchive& a) : ar(a) { ++ar.depth_; }
-  ~PassScope() {
-    if (--ar.depth_ == 0) ar.endPass();
-  }
-  ccArchive& ar;
-};
+ccArchive::Pass::Pass(ccArchive& ar) : ar_(ar) {
+  if (ar_.depth_ >= kMaxNesting) throw BadData(L"The archive nests values too deeply");
+  ++ar_.depth_;
+}
+
+ccArchive::Pass::~Pass() {
+  if (--ar_.depth_ == 0) ar_.endPass();
+}
 
 ccArchive::UnknownVersion::UnknownVersion(const char* where, long number)
     : ccExceptionWithString(versionMessage(where, number)) {}
 ccArchive::UnknownVersion::~UnknownVersion() = default;
-ccArchive::Truncated::Truncated() : ccExceptionWithString(L"The archive ended before the value was complete") {}
+ccArchive::Truncated::Truncated()
+    : ccExceptionWithString(L"The archive ended before the value was complete") {}
 ccArchive::Truncated::~Truncated() = default;
 ccArchive::BadData::BadData(const std::wstring& message) : ccExceptionWithString(message) {}
 ccArchive::BadData::~BadData() = default;
@@ -78,18 +80,23 @@ ccArchive::FileError::FileError(const std::string& path)
     : ccExceptionWithString(L"Cannot access the archive file " + cfWiden(path)) {}
 ccArchive::FileError::~FileError() = default;
 
-ccArchive::ccArchive(std::vector<unsigned char>& buffer, Mode mode) : mode_(mode), memory_(&buffer) {}
+ccArchive::ccArchive(std::vector<unsigned char>& buffer, Mode mode)
+    : mode_(mode), memory_(&buffer) {}
 
 ccArchive::ccArchive(const std::string& path, Mode mode) : mode_(mode), path_(path) {
-  auto flags = std::ios::binary | (mode == eStoring ? (std::ios::out | std::ios::trunc) : std::ios::in);
+  auto flags =
+      std::ios::binary | (mode == eStoring ? (std::ios::out | std::ios::trunc) : std::ios::in);
   file_ = std::make_unique<std::fstream>(path, flags);
   if (!file_->is_open()) throw FileError(path);
   if (mode == eLoading) {
     file_->seekg(0, std::ios::end);
     std::streamoff size = file_->tellg();
     file_->seekg(0, std::ios::beg);
-    if (size < 0) throw FileError(path);
+    if (size < 0 || !*file_) throw FileError(path);
     fileSize_ = static_cast<std::size_t>(size);
+    // A directory opens but cannot be read, and reports a meaningless size.
+    if (fileSize_ > 0 && file_->peek() == std::char_traits<char>::eof()) throw FileError(path);
+    file_->clear();
   }
 }
 
@@ -133,15 +140,17 @@ void ccArchive::exchangeBytes(void* data, std::size_t n) {
 
 std::uint32_t ccArchive::exchangeCount(std::size_t count, std::size_t minBytesEach) {
   if (mode_ == eStoring) {
-    if (count > std::numeric_limits<std::uint32_t>::max()) throw BadData(L"Too many elements to archive");
+    if (count > std::numeric_limits<std::uint32_t>::max())
+      throw BadData(L"Too many elements to archive");
     putLE<std::uint32_t>(*this, static_cast<std::uint32_t>(count));
     return static_cast<std::uint32_t>(count);
   }
   std::uint32_t n = getLE<std::uint32_t>(*this);
   if (minBytesEach == 0) minBytesEach = 1;
-  if (static_cast<std::uint64_t>(n) * minBytesEach > remaining()) {
+  if (n > remaining()) {
     throw BadData(L"The archive holds an element count larger than the rest of the stream");
   }
+  if (static_cast<std::uint64_t>(n) * minBytesEach > remaining()) throw Truncated();
   return n;
 }
 
@@ -149,25 +158,27 @@ bool ccArchive::visited(const void* object, std::size_t size) const {
   return visited_.count({object, size}) != 0;
 }
 
-void ccArchive::markVisited(const void* object, std::size_t size) { visited_.insert({object, size}); }
+void ccArchive::markVisited(const void* object, std::size_t size) {
+  visited_.insert({object, size});
+}
 
 void ccArchive::endPass() {
   visited_.clear();
-  storedIds_.clear();
-  loadedRaw_.clear();
-  loadedShared_.clear();
+  stored_.clear();
+  loaded_.clear();
 }
 
 void ccArchive::exchangeObject(ccPersistent& object) {
-  PassScope scope(*this);
+  Pass pass(*this);
   object.dispatchSerialize(*this);
 }
 
 namespace {
 
 std::string readTypeName(ccArchive& ar) {
-  std::uint32_t n = ar.exchangeCount(0, 1);
-  if (n == 0 || n > kMaxTypeName) throw ccArchive::BadData(L"The archive holds an invalid class name");
+  std::uint32_t n = getLE<std::uint32_t>(ar);
+  if (n == 0 || n > kMaxTypeName)
+    throw ccArchive::BadData(L"The archive holds an invalid class name");
   std::string name(n, '\0');
   ar.exchangeBytes(&name[0], n);
   return name;
@@ -189,88 +200,135 @@ ccPersistent* makeByName(const std::string& name) {
 
 }  // namespace
 
-void ccArchive::exchangePointer(ccPersistent*& object) {
-  PassScope scope(*this);
-  if (mode_ == eStoring) {
-    unsigned char tag = kTagNull;
-    if (object == nullptr) {
-      *this || tag;
-      return;
-    }
-    auto it = storedIds_.find(object);
-    if (it != storedIds_.end()) {
-      tag = kTagReference;
-      std::uint32_t id = it->second;
-      *this || tag;
-      putLE<std::uint32_t>(*this, id);
-      return;
-    }
-    tag = kTagObject;
-    *this || tag;
-    std::uint32_t id = static_cast<std::uint32_t>(storedIds_.size());
-    storedIds_[object] = id;
-    writeTypeName(*this, object->persistentTypeName());
-    object->dispatchSerialize(*this);
-    return;
+bool ccArchive::storePointer(ccPersistent* object, bool viaShared) {
+  if (object == nullptr) {
+    putLE<std::uint8_t>(*this, kTagNull);
+    return false;
   }
-  unsigned char tag = 0;
-  *this || tag;
+  auto it = stored_.find(object);
+  if (it != stored_.end()) {
+    if (viaShared && it->second.inProgress) {
+      throw BadData(L"Shared handles that own each other in a cycle cannot be archived");
+    }
+    if (viaShared && !it->second.viaShared) {
+      throw BadData(
+          L"An object stored through a raw pointer cannot be stored again through a shared handle");
+    }
+    putLE<std::uint8_t>(*this, kTagReference);
+    putLE<std::uint32_t>(*this, it->second.id);
+    return false;
+  }
+  putLE<std::uint8_t>(*this, kTagObject);
+  stored_.emplace(object,
+                  StoredObject{static_cast<std::uint32_t>(stored_.size()), viaShared, true});
+  writeTypeName(*this, object->persistentTypeName());
+  return true;
+}
+
+bool ccArchive::loadPointer(ccPersistent*& object, std::shared_ptr<ccPersistent>* shared,
+                            Accepts accepts, std::unique_ptr<ccPersistent>* made) {
+  std::uint8_t tag = getLE<std::uint8_t>(*this);
   if (tag == kTagNull) {
     object = nullptr;
-  } else if (tag == kTagReference) {
+    if (shared) shared->reset();
+    return false;
+  }
+  if (tag == kTagReference) {
     std::uint32_t id = getLE<std::uint32_t>(*this);
-    if (id >= loadedRaw_.size()) throw BadData(L"The archive holds an invalid object reference");
-    object = loadedRaw_[id];
-  } else if (tag == kTagObject) {
-    std::unique_ptr<ccPersistent> p(makeByName(readTypeName(*this)));
-    p->dispatchSerialize(*this);
-    object = p.release();
-    loadedRaw_.push_back(object);
+    if (id >= loaded_.size() || loaded_[id].raw == nullptr) {
+      throw BadData(L"The archive holds an invalid object reference");
+    }
+    const LoadedObject& entry = loaded_[id];
+    if (accepts && !accepts(entry.raw))
+      throw BadData(L"The archive holds an object of the wrong class");
+    if (shared) {
+      if (entry.inProgress)
+        throw BadData(L"The archive holds shared handles that own each other in a cycle");
+      if (!entry.shared)
+        throw BadData(L"The archive shares an object that was stored through a raw pointer");
+      *shared = entry.shared;
+    }
+    object = entry.raw;
+    return false;
+  }
+  if (tag != kTagObject) throw BadData(L"The archive holds an invalid object tag");
+  if (made == nullptr) {
+    throw BadData(L"The archive holds a new object where only a reference may be");
+  }
+  made->reset(makeByName(readTypeName(*this)));
+  if (accepts && !accepts(made->get())) {
+    throw BadData(L"The archive holds an object of the wrong class");
+  }
+  return true;
+}
+
+void ccArchive::exchangePointer(ccPersistent*& object, Accepts accepts) {
+  Pass pass(*this);
+  if (mode_ == eStoring) {
+    if (storePointer(object, false)) {
+      object->dispatchSerialize(*this);
+      stored_.at(object).inProgress = false;
+    }
+    return;
+  }
+  std::unique_ptr<ccPersistent> made;
+  ccPersistent* result = nullptr;
+  if (!loadPointer(result, nullptr, accepts, &made)) {
+    object = result;
+    return;
+  }
+  // The slot is taken before the object is read, so that ids match the storing order and a
+  // reference back to this object from inside it resolves.
+  std::size_t slot = loaded_.size();
+  loaded_.push_back(LoadedObject{made.get(), nullptr, true});
+  try {
+    made->dispatchSerialize(*this);
+  } catch (...) {
+    if (slot < loaded_.size()) loaded_[slot].raw = nullptr;
+    throw;
+  }
+  loaded_[slot].inProgress = false;
+  object = made.release();
+}
+
+void ccArchive::exchangeReference(ccPersistent*& object, Accepts accepts) {
+  Pass pass(*this);
+  if (mode_ == eLoading) {
+    loadPointer(object, nullptr, accepts, nullptr);
+  } else if (object != nullptr && stored_.count(object) == 0) {
+    throw BadData(L"A reference names an object that is not stored before it in the pass");
   } else {
-    throw BadData(L"The archive holds an invalid object tag");
+    storePointer(object, false);
   }
 }
 
-void ccArchive::exchangeShared(std::shared_ptr<ccPersistent>& object) {
-  PassScope scope(*this);
+void ccArchive::exchangeShared(std::shared_ptr<ccPersistent>& object, Accepts accepts) {
+  Pass pass(*this);
   if (mode_ == eStoring) {
-    ccPersistent* raw = object.get();
-    unsigned char tag = kTagNull;
-    if (raw == nullptr) {
-      *this || tag;
-      return;
+    if (storePointer(object.get(), true)) {
+      object->dispatchSerialize(*this);
+      stored_.at(object.get()).inProgress = false;
     }
-    auto it = storedIds_.find(raw);
-    if (it != storedIds_.end()) {
-      tag = kTagReference;
-      *this || tag;
-      putLE<std::uint32_t>(*this, it->second);
-      return;
-    }
-    tag = kTagObject;
-    *this || tag;
-    std::uint32_t id = static_cast<std::uint32_t>(storedIds_.size());
-    storedIds_[raw] = id;
-    writeTypeName(*this, raw->persistentTypeName());
-    raw->dispatchSerialize(*this);
     return;
   }
-  unsigned char tag = 0;
-  *this || tag;
-  if (tag == kTagNull) {
-    object.reset();
-  } else if (tag == kTagReference) {
-    std::uint32_t id = getLE<std::uint32_t>(*this);
-    if (id >= loadedShared_.size()) throw BadData(L"The archive holds an invalid object reference");
-    object = loadedShared_[id];
-  } else if (tag == kTagObject) {
-    std::shared_ptr<ccPersistent> p(makeByName(readTypeName(*this)));
-    p->dispatchSerialize(*this);
-    object = p;
-    loadedShared_.push_back(std::move(p));
-  } else {
-    throw BadData(L"The archive holds an invalid object tag");
+  std::unique_ptr<ccPersistent> made;
+  ccPersistent* raw = nullptr;
+  std::shared_ptr<ccPersistent> result;
+  if (!loadPointer(raw, &result, accepts, &made)) {
+    object = std::move(result);
+    return;
   }
+  std::shared_ptr<ccPersistent> owner(std::move(made));
+  std::size_t slot = loaded_.size();
+  loaded_.push_back(LoadedObject{owner.get(), owner, true});
+  try {
+    owner->dispatchSerialize(*this);
+  } catch (...) {
+    if (slot < loaded_.size()) loaded_[slot] = LoadedObject{nullptr, nullptr, false};
+    throw;
+  }
+  loaded_[slot].inProgress = false;
+  object = std::move(owner);
 }
 
 ccArchive& operator||(ccArchive& ar, bool& v) {
@@ -286,17 +344,58 @@ ccArchive& operator||(ccArchive& ar, bool& v) {
   return ar;
 }
 
-ccArchive& operator||(ccArchive& ar, char& v) { exchangeSigned<std::uint8_t, std::int8_t>(ar, v); return ar; }
-ccArchive& operator||(ccArchive& ar, signed char& v) { exchangeSigned<std::uint8_t, std::int8_t>(ar, v); return ar; }
-ccArchive& operator||(ccArchive& ar, unsigned char& v) { exchangeUnsigned<std::uint8_t>(ar, v); return ar; }
-ccArchive& operator||(ccArchive& ar, short& v) { exchangeSigned<std::uint16_t, std::int16_t>(ar, v); return ar; }
-ccArchive& operator||(ccArchive& ar, unsigned short& v) { exchangeUnsigned<std::uint16_t>(ar, v); return ar; }
-ccArchive& operator||(ccArchive& ar, int& v) { exchangeSigned<std::uint32_t, std::int32_t>(ar, v); return ar; }
-ccArchive& operator||(ccArchive& ar, unsigned int& v) { exchangeUnsigned<std::uint32_t>(ar, v); return ar; }
-ccArchive& operator||(ccArchive& ar, long& v) { exchangeSigned<std::uint32_t, std::int32_t>(ar, v); return ar; }
-ccArchive& operator||(ccArchive& ar, unsigned long& v) { exchangeUnsigned<std::uint32_t>(ar, v); return ar; }
-ccArchive& operator||(ccArchive& ar, long long& v) { exchangeSigned<std::uint64_t, std::int64_t>(ar, v); return ar; }
-ccArchive& operator||(ccArchive& ar, unsigned long long& v) { exchangeUnsigned<std::uint64_t>(ar, v); return ar; }
+ccArchive& operator||(ccArchive& ar, char& v) {
+  exchangeSigned<std::uint8_t, std::int8_t>(ar, v);
+  return ar;
+}
+ccArchive& operator||(ccArchive& ar, signed char& v) {
+  exchangeSigned<std::uint8_t, std::int8_t>(ar, v);
+  return ar;
+}
+ccArchive& operator||(ccArchive& ar, unsigned char& v) {
+  exchangeUnsigned<std::uint8_t>(ar, v);
+  return ar;
+}
+ccArchive& operator||(ccArchive& ar, short& v) {
+  exchangeSigned<std::uint16_t, std::int16_t>(ar, v);
+  return ar;
+}
+ccArchive& operator||(ccArchive& ar, unsigned short& v) {
+  exchangeUnsigned<std::uint16_t>(ar, v);
+  return ar;
+}
+ccArchive& operator||(ccArchive& ar, int& v) {
+  exchangeSigned<std::uint32_t, std::int32_t>(ar, v);
+  return ar;
+}
+ccArchive& operator||(ccArchive& ar, unsigned int& v) {
+  exchangeUnsigned<std::uint32_t>(ar, v);
+  return ar;
+}
+ccArchive& operator||(ccArchive& ar, long& v) {
+  if (ar.isStoring() && (v < std::numeric_limits<std::int32_t>::min() ||
+                         v > std::numeric_limits<std::int32_t>::max())) {
+    throw ccArchive::BadData(L"A long value does not fit the archive's 32 bits");
+  }
+  exchangeSigned<std::uint32_t, std::int32_t>(ar, v);
+  return ar;
+}
+
+ccArchive& operator||(ccArchive& ar, unsigned long& v) {
+  if (ar.isStoring() && v > std::numeric_limits<std::uint32_t>::max()) {
+    throw ccArchive::BadData(L"An unsigned long value does not fit the archive's 32 bits");
+  }
+  exchangeUnsigned<std::uint32_t>(ar, v);
+  return ar;
+}
+ccArchive& operator||(ccArchive& ar, long long& v) {
+  exchangeSigned<std::uint64_t, std::int64_t>(ar, v);
+  return ar;
+}
+ccArchive& operator||(ccArchive& ar, unsigned long long& v) {
+  exchangeUnsigned<std::uint64_t>(ar, v);
+  return ar;
+}
 
 ccArchive& operator||(ccArchive& ar, float& v) {
   std::uint32_t bits = 0;
@@ -322,16 +421,14 @@ ccArchive& operator||(ccArchive& ar, std::string& v) {
 }
 
 ccArchive& operator||(ccArchive& ar, std::wstring& v) {
-  // Code points as 32-bit values.
   std::uint32_t n = ar.exchangeCount(v.size(), 4);
   if (ar.isLoading()) v.assign(n, L'\0');
   for (std::uint32_t i = 0; i < n; ++i) {
     std::uint32_t cp = static_cast<std::uint32_t>(v[i]);
+    if (cp > kMaxCodePoint) throw ccArchive::BadData(L"A character lies outside the Unicode range");
     exchangeUnsigned<std::uint32_t>(ar, cp);
-    if (ar.isLoading()) {
-      if (cp > 0x10FFFF) throw ccArchive::BadData(L"The archive holds an invalid character");
-      v[i] = static_cast<wchar_t>(cp);
-    }
+    if (cp > kMaxCodePoint) throw ccArchive::BadData(L"The archive holds an invalid character");
+    v[i] = static_cast<wchar_t>(cp);
   }
   return ar;
 }

@@ -1,45 +1,53 @@
 // Per-thread deadlines and cancel tokens behind ccAttention::check().
 #include "platform/foundation/attention.h"
 
-namespace {
+#include "platform/foundation/assert.h"
 
-thread_local bool tHasDeadline = false;
-thread_local std::chrono::steady_clock::time_point tDeadline;
-thread_local ccAttention::CancelToken tToken;
-
-}  // namespace
-
-thread_local bool ccAttention::armed_ = false;
+thread_local const ccAttention::Scope* ccAttention::top_ = nullptr;
 
 void ccAttention::checkArmed() {
-  if (tToken && tToken->load(std::memory_order_relaxed)) throw ccTimeout(L"The operation was cancelled");
-  if (tHasDeadline && std::chrono::steady_clock::now() >= tDeadline) throw ccTimeout();
+  bool anyDeadline = false;
+  for (const Scope* s = top_; s != nullptr; s = s->outer_) {
+    if (s->token_ && s->token_->load(std::memory_order_relaxed))
+      throw ccTimeout(L"The operation was cancelled");
+    anyDeadline = anyDeadline || s->hasDeadline_;
+  }
+  if (!anyDeadline) return;
+  std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
+  for (const Scope* s = top_; s != nullptr; s = s->outer_) {
+    if (s->hasDeadline_ && now >= s->deadline_) throw ccTimeout();
+  }
 }
 
-ccAttention::Scope::Scope(std::chrono::steady_clock::duration limit)
-    : savedArmed_(armed_), savedHasDeadline_(tHasDeadline), savedDeadline_(tDeadline), savedToken_(tToken) {
-  tHasDeadline = true;
-  tDeadline = std::chrono::steady_clock::now() + limit;
-  armed_ = true;
+void ccAttention::Scope::setDeadline(std::chrono::steady_clock::duration limit) {
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point now = Clock::now();
+  hasDeadline_ = true;
+  if (limit <= Clock::duration::zero()) {
+    deadline_ = now;
+  } else if (limit >= Clock::time_point::max() - now) {
+    deadline_ = Clock::time_point::max();
+  } else {
+    deadline_ = now + limit;
+  }
 }
 
-ccAttention::Scope::Scope(CancelToken token)
-    : savedArmed_(armed_), savedHasDeadline_(tHasDeadline), savedDeadline_(tDeadline), savedToken_(tToken) {
-  tToken = std::move(token);
-  armed_ = true;
+ccAttention::Scope::Scope(std::chrono::steady_clock::duration limit) : outer_(top_) {
+  setDeadline(limit);
+  top_ = this;
+}
+
+ccAttention::Scope::Scope(CancelToken token) : outer_(top_), token_(std::move(token)) {
+  top_ = this;
 }
 
 ccAttention::Scope::Scope(std::chrono::steady_clock::duration limit, CancelToken token)
-    : savedArmed_(armed_), savedHasDeadline_(tHasDeadline), savedDeadline_(tDeadline), savedToken_(tToken) {
-  tHasDeadline = true;
-  tDeadline = std::chrono::steady_clock::now() + limit;
-  tToken = std::move(token);
-  armed_ = true;
+    : outer_(top_), token_(std::move(token)) {
+  setDeadline(limit);
+  top_ = this;
 }
 
 ccAttention::Scope::~Scope() {
-  armed_ = savedArmed_;
-  tHasDeadline = savedHasDeadline_;
-  tDeadline = savedDeadline_;
-  tToken = std::move(savedToken_);
+  cstd_assert_(top_ == this);  // scopes must end in reverse order of their making
+  top_ = outer_;
 }

@@ -16,17 +16,22 @@ class CCALIB_EXPORT ccAttention {
   // A flag another thread can raise to cancel the calling thread's work.
   using CancelToken = std::shared_ptr<std::atomic<bool>>;
 
-  // Throws ccTimeout when the calling thread's deadline has passed or its token is raised.
+  // Throws ccTimeout when a deadline of any live scope on the calling thread has passed or
+  // the token of any of them is raised.
   static void check() {
-    if (armed_) checkArmed();
+    if (top_ != nullptr) checkArmed();
   }
 
-  // Arms the calling thread while the scope lives; the previous state comes back after.
+  // Arms the calling thread while the scope lives. Scopes nest: an inner scope adds its
+  // deadline and token to those of the outer ones (it can shorten but never lengthen the
+  // time left, and never hide an outer token), and the state before it comes back when it
+  // ends. Scopes live on the stack of the thread that made them and end in reverse order.
   class CCALIB_EXPORT Scope {
    public:
-    // Deadline after `limit` from now (a non-positive limit expires at the first check).
+    // Deadline after `limit` from now; a non-positive limit expires at the first check, and
+    // a limit beyond the clock's range never expires.
     explicit Scope(std::chrono::steady_clock::duration limit);
-    // Cancellation through the token only.
+    // Cancellation through the token only (a null token arms nothing of its own).
     explicit Scope(CancelToken token);
     Scope(std::chrono::steady_clock::duration limit, CancelToken token);
     ~Scope();
@@ -34,17 +39,20 @@ class CCALIB_EXPORT ccAttention {
     Scope& operator=(const Scope&) = delete;
 
    private:
-    bool savedArmed_;
-    bool savedHasDeadline_;
-    std::chrono::steady_clock::time_point savedDeadline_;
-    CancelToken savedToken_;
+    friend class ccAttention;
+    void setDeadline(std::chrono::steady_clock::duration limit);
+
+    const Scope* outer_;
+    bool hasDeadline_ = false;
+    std::chrono::steady_clock::time_point deadline_;
+    CancelToken token_;
   };
 
   static CancelToken makeToken() { return std::make_shared<std::atomic<bool>>(false); }
 
  private:
   static void checkArmed();
-  static thread_local bool armed_;
+  static thread_local const Scope* top_;  // innermost live scope of this thread, or null
 };
 
 #endif  // PLATFORM_FOUNDATION_ATTENTION_H

@@ -1,5 +1,7 @@
 // Exceptions of the library: every failure is reported by throwing one of these. All are
-// persistent, so a failure can be stored and shipped like any other value.
+// persistent, so a failure can be stored and shipped like any other value; the foundation's
+// own leaf classes below are registered, so an archive re-creates them by class name. On
+// loading, the message is the stored one (a ccStatusError keeps its text, not its number).
 #ifndef PLATFORM_FOUNDATION_EXCEPTION_H
 #define PLATFORM_FOUNDATION_EXCEPTION_H
 
@@ -51,9 +53,11 @@ class CCALIB_EXPORT ccExceptionWithString : public ccException {
   std::wstring message_text_;
 };
 
-// Widens a plain ASCII / UTF-8 text (byte by byte for ASCII, decoded for UTF-8).
+// Decodes UTF-8 text. A byte that does not start a well-formed sequence (truncated, overlong,
+// a surrogate, beyond U+10FFFF) is taken alone as a Latin-1 character, so any byte string
+// widens without loss of length or failure.
 CCALIB_EXPORT std::wstring cfWiden(const std::string& text);
-// Encodes a wide text as UTF-8.
+// Encodes a wide text as UTF-8; a value that is no Unicode scalar becomes U+FFFD.
 CCALIB_EXPORT std::string cfNarrow(const std::wstring& text);
 
 // Image errors.
@@ -78,14 +82,16 @@ struct ccPel {
 // range). The message says which argument and why.
 class CCALIB_EXPORT ccBadArgument : public ccExceptionWithString {
  public:
-  explicit ccBadArgument(const std::wstring& message = std::wstring()) : ccExceptionWithString(message) {}
+  explicit ccBadArgument(const std::wstring& message = std::wstring())
+      : ccExceptionWithString(message) {}
   ~ccBadArgument() override;
 };
 
 // A numerical operation met a degenerate input (too few points, rank deficiency).
 class CCALIB_EXPORT ccMathError : public ccExceptionWithString {
  public:
-  explicit ccMathError(const std::wstring& message = std::wstring()) : ccExceptionWithString(message) {}
+  explicit ccMathError(const std::wstring& message = std::wstring())
+      : ccExceptionWithString(message) {}
   ~ccMathError() override;
 };
 
@@ -93,7 +99,8 @@ class CCALIB_EXPORT ccMathError : public ccExceptionWithString {
 // to cancel.
 class CCALIB_EXPORT ccTimeout : public ccExceptionWithString {
  public:
-  explicit ccTimeout(const std::wstring& message = L"The operation was cancelled: time limit reached")
+  explicit ccTimeout(
+      const std::wstring& message = L"The operation was cancelled: time limit reached")
       : ccExceptionWithString(message) {}
   ~ccTimeout() override;
 };
@@ -113,8 +120,13 @@ class CCALIB_EXPORT ccStatusError : public ccExceptionWithString {
 // bits 0 to 4 the code within the facility (status = 0x80000000 + facility * 32 + code).
 using ccStatusConverter = void (*)(std::uint32_t status);
 
-// Registers the converter for one facility; a later registration replaces an earlier one.
-CCALIB_EXPORT void cfRegisterExceptionConverter(std::uint32_t facility, ccStatusConverter converter);
+// Largest facility number a status can carry (26 bits).
+constexpr std::uint32_t kMaxStatusFacility = (1u << 26) - 1;
+
+// Registers the converter for one facility; a later registration replaces an earlier one and
+// a null converter removes it. Throws ccBadArgument for a facility above kMaxStatusFacility.
+CCALIB_EXPORT void cfRegisterExceptionConverter(std::uint32_t facility,
+                                                ccStatusConverter converter);
 // Does nothing for a success status. For a failure, calls the facility's converter, which
 // throws the matching exception; when there is no converter, or it returns, throws
 // ccStatusError.

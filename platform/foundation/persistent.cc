@@ -37,9 +37,16 @@ ccPersistent::~ccPersistent() = default;
 
 void ccPersistent::reInit() {}
 
-void ccPersistent::loadSimple(ccArchive& ar) { dispatchSerialize(ar); }
+// Through the archive, so that the exchange is a pass of its own and its visit marks are
+// cleared afterwards (a direct call would leave them set and a later exchange of an object
+// at the same address would be skipped).
+void ccPersistent::loadSimple(ccArchive& ar) {
+  ar.exchangeObject(*this);
+}
 
-std::string ccPersistent::persistentTypeName() const { return cfTypeName(typeid(*this)); }
+std::string ccPersistent::persistentTypeName() const {
+  return cfTypeName(typeid(*this));
+}
 
 void ccPersistent::dispatchSerialize(ccArchive& ar) {
   unsigned char version = 0;

@@ -1,0 +1,846 @@
+// Blob analysis proper: thresholding into class runs, binary morphology on runs, labelling of
+// both classes by union-find over runs, the containment tree, connectivity cleanup, and the
+// measures (closed-form sums over runs, per-pixel work only for fringe pixels).
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <numeric>
+
+#include "platform/foundation/exception.h"
+#include "platform/vision/blob.h"
+
+namespace {
+
+// Pixel classes of the thresholding, from the (possibly inverted) foreground weight w.
+enum PixelClass : unsigned char {
+  kPureBg = 0,  // w == 0
+  kSoftBg = 1,  // 0 < w, background
+  kSoftFg = 2,  // w < 1, foreground
+  kPureFg = 3,  // w == 1
+};
+inline bool isFgClass(unsigned char c) { return c >= kSoftFg; }
+
+// A weight moved between components below this is ignored (numerical noise of the footprint
+// integral), in weight units.
+constexpr double kMinWeightMove = 1e-9;
+// Half-widths of the footprint below this (grey levels) count as a flat footprint.
+constexpr double kFlatFootprint = 1e-9;
+
+// A run of one pixel class, from column x to the next run's x (or the row end).
+struct ClassRun {
+  std::int32_t x;
+  unsigned char cls;
+};
+
+// Columns x0..x1 inclusive, relative to the window's left edge.
+struct Interval {
+  std::int32_t x0;
+  std::int32_t x1;
+};
+
+// A run of one component: columns x0..x1 of its row; comp is a provisional label while
+// labelling and the component index after.
+struct Seg {
+  std::int32_t x0;
+  std::int32_t x1;
+  std::int32_t comp;
+  bool fg;
+};
+
+// Rows of variable-length item lists in one array.
+template <class T>
+struct RowTable {
+  std::vector<T> items;
+  std::vector<std::size_t> start{0};
+  void closeRow() { start.push_back(items.size()); }
+  const T* begin(long j) const { return items.data() + start[static_cast<std::size_t>(j)]; }
+  const T* end(long j) const { return items.data() + start[static_cast<std::size_t>(j) + 1]; }
+  T* begin(long j) { return items.data() + start[static_cast<std::size_t>(j)]; }
+  T* end(long j) { return items.data() + start[static_cast<std::size_t>(j) + 1]; }
+  void clear() {
+    items.clear();
+    start.assign(1, 0);
+  }
+};
+
+// Look-up tables of one thresholding: class, (inverted) foreground weight and the level
+// stored in the run-length image, per grey value.
+struct Thresholding {
+  unsigned char cls[256];
+  double weight[256];
+  unsigned char level[256];
+  bool soft = false;
+  bool invert = false;
+  double low = 0.0;
+  double high = 0.0;
+};
+
+Thresholding makeThresholding(const ccBlobParams& p) {
+  Thresholding t;
+  t.soft = p.segmentation() == ccBlobParams::eSoftThresh;
+  t.invert = p.invert();
+  t.low = p.thresh();
+  t.high = p.hiThresh();
+  for (int v = 0; v < 256; ++v) {
+    double w;
+    bool fg;
+    if (!t.soft) {
+      fg = t.invert ? v < p.thresh() : v >= p.thresh();
+      w = fg ? 1.0 : 0.0;
+      t.level[v] = fg ? 1 : 0;
+    } else {
+      w = t.high > t.low ? std::clamp((v - t.low) / (t.high - t.low), 0.0, 1.0) : (v >= t.low ? 1.0 : 0.0);
+      if (t.invert) w = 1.0 - w;
+      fg = t.invert ? w > 0.5 : w >= 0.5;
+      t.level[v] = static_cast<unsigned char>(iRound(w * (p.softness() + 1)));
+    }
+    t.weight[v] = w;
+    t.cls[v] = w <= 0.0 ? kPureBg : w >= 1.0 ? kPureFg : fg ? kSoftFg : kSoftBg;
+  }
+  return t;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Footprint weights. The grey level over a pixel's footprint is modelled as v + gx u + gy u'
+// for (u, u') in [-1/2, 1/2]^2, with gx and gy the differences between the pixel's two
+// neighbours along x and y; the weight is the mean of clamp((level - low) / (high - low))
+// over the footprint, from the closed-form means of the ramp max(z, 0) and of the step z >= 0
+// under a sum of two uniform variables.
+//
+// Why the neighbour-to-neighbour difference: on an anti-aliased step the partly covered
+// pixel lies between one pixel of each level, so the spread equals the step height and the
+// mean weight is the pixel's coverage. On a blurred (locally linear) edge it spreads each
+// pixel's weight over a linear ramp twice as wide as the grey-level slope; a sum of samples
+// of a linear ramp is exact, so area and centre stay unbiased. A plain per-pixel band
+// weight instead aliases when the band is narrower than about one pixel of edge.
+
+inline double pos(double z) { return z > 0.0 ? z : 0.0; }
+inline double r2(double z) { return z > 0.0 ? 0.5 * z * z : 0.0; }
+inline double r3(double z) { return z > 0.0 ? z * z * z / 6.0 : 0.0; }
+
+// E[max(a + X + Y, 0)], X ~ U[-al, al], Y ~ U[-be, be], al >= be >= 0.
+double meanRamp(double a, double al, double be) {
+  if (a >= al + be) return a;
+  if (a <= -(al + be)) return 0.0;
+  if (al < kFlatFootprint) return pos(a);
+  if (be < kFlatFootprint || be < 1e-6 * al) return (r2(a + al) - r2(a - al)) / (2.0 * al);
+  return (r3(a + al + be) - r3(a + al - be) - r3(a - al + be) + r3(a - al - be)) / (4.0 * al * be);
+}
+
+// P(a + X + Y >= 0) for the same X, Y.
+double meanStep(double a, double al, double be) {
+  if (a >= al + be) return 1.0;
+  if (a <= -(al + be)) return 0.0;
+  if (al < kFlatFootprint) return a >= 0.0 ? 1.0 : 0.0;
+  if (be < kFlatFootprint || be < 1e-6 * al) return std::clamp((a + al) / (2.0 * al), 0.0, 1.0);
+  return std::clamp((r2(a + al + be) - r2(a + al - be) - r2(a - al + be) + r2(a - al - be)) / (4.0 * al * be), 0.0,
+                    1.0);
+}
+
+// The (inverted) foreground weight of a pixel of grey level v with gradient (gx, gy).
+double footprintWeight(const Thresholding& t, double v, double gx, double gy) {
+  double al = 0.5 * std::fabs(gx), be = 0.5 * std::fabs(gy);
+  if (al < be) std::swap(al, be);
+  double w;
+  if (t.high > t.low) {
+    w = (meanRamp(v - t.low, al, be) - meanRamp(v - t.high, al, be)) / (t.high - t.low);
+  } else {
+    w = meanStep(v - t.low, al, be);
+  }
+  w = std::clamp(w, 0.0, 1.0);
+  return t.invert ? 1.0 - w : w;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Interval lists (sorted, disjoint, not touching).
+
+void unionInto(std::vector<Interval>& out, const Interval* a, const Interval* ae, const Interval* b,
+               const Interval* be) {
+  out.clear();
+  while (a != ae || b != be) {
+    Interval next;
+    if (b == be || (a != ae && a->x0 <= b->x0)) {
+      next = *a++;
+    } else {
+      next = *b++;
+    }
+    if (!out.empty() && next.x0 <= out.back().x1 + 1) {
+      out.back().x1 = std::max(out.back().x1, next.x1);
+    } else {
+      out.push_back(next);
+    }
+  }
+}
+
+void intersectInto(std::vector<Interval>& out, const Interval* a, const Interval* ae, const Interval* b,
+                   const Interval* be) {
+  out.clear();
+  while (a != ae && b != be) {
+    std::int32_t lo = std::max(a->x0, b->x0), hi = std::min(a->x1, b->x1);
+    if (lo <= hi) out.push_back(Interval{lo, hi});
+    if (a->x1 < b->x1) {
+      ++a;
+    } else {
+      ++b;
+    }
+  }
+}
+
+// One 3 x 3 erosion (grow false) or dilation (grow true) of the foreground intervals. Pixels
+// outside the window count as copies of the nearest window pixel.
+RowTable<Interval> morphStep(const RowTable<Interval>& in, long width, long height, bool grow) {
+  const std::int32_t last = static_cast<std::int32_t>(width - 1);
+  // Horizontal step per row.
+  RowTable<Interval> h;
+  for (long j = 0; j < height; ++j) {
+    for (const Interval* r = in.begin(j); r != in.end(j); ++r) {
+      Interval n = *r;
+      if (grow) {
+        n.x0 = std::max<std::int32_t>(0, n.x0 - 1);
+        n.x1 = std::min<std::int32_t>(last, n.x1 + 1);
+        if (!h.items.empty() && h.items.size() > h.start.back() && n.x0 <= h.items.back().x1 + 1) {
+          h.items.back().x1 = std::max(h.items.back().x1, n.x1);
+          continue;
+        }
+      } else {
+        if (n.x0 > 0) ++n.x0;
+        if (n.x1 < last) --n.x1;
+        if (n.x0 > n.x1) continue;
+      }
+      h.items.push_back(n);
+    }
+    h.closeRow();
+  }
+  // Vertical step: combine each row with its neighbours (the edge rows with themselves).
+  RowTable<Interval> out;
+  std::vector<Interval> tmp, tmp2;
+  for (long j = 0; j < height; ++j) {
+    long up = j > 0 ? j - 1 : j, dn = j + 1 < height ? j + 1 : j;
+    if (grow) {
+      unionInto(tmp, h.begin(up), h.end(up), h.begin(j), h.end(j));
+      unionInto(tmp2, tmp.data(), tmp.data() + tmp.size(), h.begin(dn), h.end(dn));
+    } else {
+      intersectInto(tmp, h.begin(up), h.end(up), h.begin(j), h.end(j));
+      intersectInto(tmp2, tmp.data(), tmp.data() + tmp.size(), h.begin(dn), h.end(dn));
+    }
+    out.items.insert(out.items.end(), tmp2.begin(), tmp2.end());
+    out.closeRow();
+  }
+  return out;
+}
+
+RowTable<Interval> applyMorphology(RowTable<Interval> fg, const std::vector<int>& ops, long width, long height) {
+  for (int op : ops) {
+    switch (op) {
+      case eBlobMorphErode: fg = morphStep(fg, width, height, false); break;
+      case eBlobMorphDilate: fg = morphStep(fg, width, height, true); break;
+      case eBlobMorphOpen:
+        fg = morphStep(fg, width, height, false);
+        fg = morphStep(fg, width, height, true);
+        break;
+      default:
+        fg = morphStep(fg, width, height, true);
+        fg = morphStep(fg, width, height, false);
+        break;
+    }
+  }
+  return fg;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Labelling
+
+struct UnionFind {
+  std::vector<std::int32_t> parent;
+  std::int32_t make() {
+    parent.push_back(static_cast<std::int32_t>(parent.size()));
+    return parent.back();
+  }
+  std::int32_t find(std::int32_t a) {
+    while (parent[a] != a) {
+      parent[a] = parent[parent[a]];
+      a = parent[a];
+    }
+    return a;
+  }
+  // Keeps the smaller label as the root, so that roots are met first in raster order.
+  void unite(std::int32_t a, std::int32_t b) {
+    a = find(a);
+    b = find(b);
+    if (a == b) return;
+    if (a < b) {
+      parent[b] = a;
+    } else {
+      parent[a] = b;
+    }
+  }
+};
+
+struct Component {
+  bool fg = false;
+  bool border = false;
+  long pixels = 0;
+  std::int32_t firstX = 0;  // window columns / rows
+  std::int32_t firstY = 0;
+  std::int32_t parent = -1;
+};
+
+// Splits every row into alternating background and foreground segments, labels them (8-
+// connected foreground, 4-connected background) and numbers the components in raster order
+// of their first pixel. Fills `segs` (comp = component index) and `comps`.
+void label(const RowTable<Interval>& fg, long width, long height, RowTable<Seg>& segs,
+           std::vector<Component>& comps, UnionFind& uf, std::vector<std::int32_t>& index) {
+  segs.clear();
+  segs.items.reserve(fg.items.size() * 2 + static_cast<std::size_t>(height));
+  uf.parent.clear();
+  const std::int32_t last = static_cast<std::int32_t>(width - 1);
+  for (long j = 0; j < height; ++j) {
+    std::int32_t next = 0;
+    for (const Interval* r = fg.begin(j); r != fg.end(j); ++r) {
+      if (r->x0 > next) segs.items.push_back(Seg{next, r->x0 - 1, -1, false});
+      segs.items.push_back(Seg{r->x0, r->x1, -1, true});
+      next = r->x1 + 1;
+    }
+    if (next <= last) segs.items.push_back(Seg{next, last, -1, false});
+    segs.closeRow();
+
+    Seg* cur = segs.begin(j);
+    Seg* curEnd = segs.end(j);
+    if (j == 0) {
+      for (Seg* s = cur; s != curEnd; ++s) s->comp = uf.make();
+      continue;
+    }
+    const Seg* prev = segs.begin(j - 1);
+    const Seg* prevEnd = segs.end(j - 1);
+    for (Seg* s = cur; s != curEnd; ++s) {
+      const std::int32_t reach = s->fg ? 1 : 0;  // diagonal contact counts for the foreground
+      while (prev != prevEnd && prev->x1 < s->x0 - reach) ++prev;
+      for (const Seg* p = prev; p != prevEnd && p->x0 <= s->x1 + reach; ++p) {
+        if (p->fg != s->fg) continue;
+        if (s->comp < 0) {
+          s->comp = p->comp;
+        } else {
+          uf.unite(s->comp, p->comp);
+        }
+      }
+      if (s->comp < 0) s->comp = uf.make();
+    }
+  }
+  // Number the components in raster order of their first segment.
+  index.assign(uf.parent.size(), -1);
+  comps.clear();
+  for (long j = 0; j < height; ++j) {
+    for (Seg* s = segs.begin(j); s != segs.end(j); ++s) {
+      std::int32_t root = uf.find(s->comp);
+      if (index[root] < 0) {
+        index[root] = static_cast<std::int32_t>(comps.size());
+        Component c;
+        c.fg = s->fg;
+        c.firstX = s->x0;
+        c.firstY = static_cast<std::int32_t>(j);
+        comps.push_back(c);
+      }
+      s->comp = index[root];
+      Component& c = comps[static_cast<std::size_t>(s->comp)];
+      c.pixels += s->x1 - s->x0 + 1;
+      if (j == 0 || j == height - 1 || s->x0 == 0 || s->x1 == last) c.border = true;
+    }
+  }
+  // The enclosing component is the one just above the first pixel. It was met earlier in
+  // raster order, so parents always have smaller indices than their children.
+  for (Component& c : comps) {
+    if (c.border) continue;
+    const Seg* b = segs.begin(c.firstY - 1);
+    const Seg* e = segs.end(c.firstY - 1);
+    const Seg* s = std::upper_bound(b, e, c.firstX, [](std::int32_t x, const Seg& sg) { return x < sg.x0; }) - 1;
+    c.parent = s->comp;
+  }
+}
+
+// The foreground intervals after flipping the class of the given components.
+RowTable<Interval> foregroundAfterFill(const RowTable<Seg>& segs, const std::vector<bool>& finalFg, long height) {
+  RowTable<Interval> out;
+  for (long j = 0; j < height; ++j) {
+    for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
+      if (!finalFg[static_cast<std::size_t>(s->comp)]) continue;
+      if (out.items.size() > out.start.back() && out.items.back().x1 + 1 == s->x0) {
+        out.items.back().x1 = s->x1;
+      } else {
+        out.items.push_back(Interval{s->x0, s->x1});
+      }
+    }
+    out.closeRow();
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Measures
+
+// Weighted sums of one component, relative to its first pixel (to keep the second moments
+// free of cancellation), plus its box and perimeter.
+struct Accumulator {
+  double w = 0, sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0;
+  double perimeter = 0;
+  std::int32_t refX = 0, refY = 0;
+  std::int32_t minX = 0, maxX = 0, minY = 0, maxY = 0;  // own pixels, window coordinates
+  double boxMinX = 0, boxMaxX = 0, boxMinY = 0, boxMaxY = 0;  // with the fringe, window coordinates
+  bool started = false;
+
+  void addRun(std::int32_t y, std::int32_t x0, std::int32_t x1) {
+    if (!started) {
+      started = true;
+      refX = x0;
+      refY = y;
+      minX = x0;
+      maxX = x1;
+      minY = maxY = y;
+    } else {
+      minX = std::min(minX, x0);
+      maxX = std::max(maxX, x1);
+      minY = std::min(minY, y);
+      maxY = std::max(maxY, y);
+    }
+    // Sums of 1, x and x^2 over x = a..b in closed form.
+    const double a = x0 - refX, b = x1 - refX, yy = y - refY;
+    const double n = b - a + 1.0;
+    const double s1 = 0.5 * n * (a + b);
+    const double s2 = (b * (b + 1.0) * (2.0 * b + 1.0) - (a - 1.0) * a * (2.0 * a - 1.0)) / 6.0;
+    w += n;
+    sx += s1;
+    sy += n * yy;
+    sxx += s2;
+    sxy += yy * s1;
+    syy += n * yy * yy;
+    perimeter += 2.0 * n + 2.0;
+  }
+  // Adds weight d (possibly negative) at pixel (x, y).
+  void addPixel(std::int32_t x, std::int32_t y, double d) {
+    const double dx = x - refX, dy = y - refY;
+    w += d;
+    sx += d * dx;
+    sy += d * dy;
+    sxx += d * dx * dx;
+    sxy += d * dx * dy;
+    syy += d * dy * dy;
+  }
+  // A fringe pixel of the other class giving weight g widens the box by g beyond its edge.
+  void widenBox(std::int32_t x, std::int32_t y, double g) {
+    boxMinX = std::min(boxMinX, x + 0.5 - g);
+    boxMaxX = std::max(boxMaxX, x - 0.5 + g);
+    boxMinY = std::min(boxMinY, y + 0.5 - g);
+    boxMaxY = std::max(boxMaxY, y - 0.5 + g);
+  }
+};
+
+// Finds the segment holding a column, moving monotonically along one row.
+struct RowCursor {
+  const Seg* b = nullptr;
+  const Seg* e = nullptr;
+  const Seg* cur = nullptr;
+  void reset(const Seg* begin, const Seg* end) { b = cur = begin; e = end; }
+  const Seg& at(std::int32_t x) {
+    while (cur->x1 < x) ++cur;
+    while (cur->x0 > x) --cur;
+    return *cur;
+  }
+};
+
+// Columns of row j whose weight may differ from 0 or 1: soft pixels, both sides of a class
+// change along the row, and pixels whose class differs from the pixel above or below.
+void fringeCandidates(const RowTable<ClassRun>& cls, long j, long width, long height, std::vector<Interval>& out) {
+  out.clear();
+  const std::int32_t last = static_cast<std::int32_t>(width - 1);
+  const ClassRun* b = cls.begin(j);
+  const ClassRun* e = cls.end(j);
+  for (const ClassRun* r = b; r != e; ++r) {
+    std::int32_t end = r + 1 != e ? (r + 1)->x - 1 : last;
+    if (r != b) out.push_back(Interval{r->x - 1, r->x});
+    if (r->cls == kSoftBg || r->cls == kSoftFg) out.push_back(Interval{r->x, end});
+  }
+  auto diff = [&](long k) {
+    const ClassRun* p = cls.begin(k);
+    const ClassRun* pe = cls.end(k);
+    const ClassRun* q = b;
+    std::int32_t x = 0;
+    while (x <= last) {
+      std::int32_t pEnd = p + 1 != pe ? (p + 1)->x - 1 : last;
+      std::int32_t qEnd = q + 1 != e ? (q + 1)->x - 1 : last;
+      std::int32_t end = std::min(pEnd, qEnd);
+      if (p->cls != q->cls) {
+        if (!out.empty() && out.back().x1 + 1 >= x && out.back().x0 <= x) {
+          out.back().x1 = std::max(out.back().x1, end);
+        } else {
+          out.push_back(Interval{x, end});
+        }
+      }
+      x = end + 1;
+      if (pEnd == end) ++p;
+      if (qEnd == end) ++q;
+    }
+  };
+  // Three sorted lists (this row, differences with the row above, with the row below),
+  // merged by start.
+  auto byStart = [](const Interval& a, const Interval& c) { return a.x0 < c.x0; };
+  std::size_t own = out.size();
+  if (j > 0) diff(j - 1);
+  std::size_t above = out.size();
+  if (j + 1 < height) diff(j + 1);
+  std::inplace_merge(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(own),
+                     out.begin() + static_cast<std::ptrdiff_t>(above), byStart);
+  std::inplace_merge(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(above), out.end(), byStart);
+  std::size_t n = 0;
+  for (const Interval& iv : out) {
+    if (n > 0 && iv.x0 <= out[n - 1].x1 + 1) {
+      out[n - 1].x1 = std::max(out[n - 1].x1, iv.x1);
+    } else {
+      out[n++] = iv;
+    }
+  }
+  out.resize(n);
+}
+
+}  // namespace
+
+// Working storage of the analysis, kept by the results between calls so that repeated
+// analyses reuse their memory instead of faulting in fresh pages.
+struct ccBlobScratch {
+  RowTable<ClassRun> cls;
+  RowTable<Interval> fg;
+  RowTable<Seg> segs;
+  std::vector<Component> comps;
+  std::vector<Accumulator> acc;
+  UnionFind uf;
+  std::vector<std::int32_t> index;
+  std::vector<Interval> cand;
+  std::vector<ccRLEBuffer::Run> rleRuns;
+  std::vector<std::size_t> rleRowStart;
+  std::vector<std::int32_t> blobOf;
+  std::vector<std::size_t> runStart;
+  std::vector<std::size_t> fill;
+  std::vector<ccBlob*> lastChild;
+};
+
+// Builds the scene of one analysis; a friend of the blob classes.
+struct ccBlobBuilder {
+  static void run(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params, ccBlobResults& results);
+  // run(), leaving the results empty when it throws.
+  static void analyse(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params,
+                      ccBlobResults& results) {
+    try {
+      run(image, params, results);
+    } catch (...) {
+      results.scene_->reset();
+      results.rle_ = ccRLEBuffer();
+      throw;
+    }
+  }
+};
+
+void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params,
+                        ccBlobResults& results) {
+  results.scene_->reset();
+  results.rle_ = ccRLEBuffer();
+  if (!results.scratch_) results.scratch_ = std::make_shared<ccBlobScratch>();
+  ccBlobScratch& sc = *results.scratch_;
+  image.requireBound();
+  const long W = image.width(), H = image.height();
+  if (W <= 0 || H <= 0) throw ccPel::BadWindow(L"cfBlobAnalysis: the image window is empty");
+  if (W > std::numeric_limits<std::int32_t>::max() / 2 || H > std::numeric_limits<std::int32_t>::max() / 2) {
+    throw ccPel::BadWindow(L"cfBlobAnalysis: the image window is too large");
+  }
+  if (params.segmentation() == ccBlobParams::eSoftThresh &&
+      (params.thresh() < 0 || params.hiThresh() > 255 || params.thresh() > params.hiThresh() ||
+       params.softness() < 0 || params.softness() > ccBlobParams::kMaxSoftness)) {
+    throw ccBadArgument(L"cfBlobAnalysis: inconsistent soft threshold");
+  }
+  const Thresholding th = makeThresholding(params);
+  const long ox = image.offset().x(), oy = image.offset().y();
+
+  // 1. Class runs of every row, and the foreground intervals.
+  RowTable<ClassRun>& cls = sc.cls;
+  RowTable<Interval>& fg = sc.fg;
+  cls.clear();
+  fg.clear();
+  cls.start.reserve(static_cast<std::size_t>(H) + 1);
+  fg.start.reserve(static_cast<std::size_t>(H) + 1);
+  for (long j = 0; j < H; ++j) {
+    const unsigned char* p = image.row(j);
+    unsigned char c = th.cls[p[0]];
+    cls.items.push_back(ClassRun{0, c});
+    std::int32_t fgStart = isFgClass(c) ? 0 : -1;
+    for (long i = 1; i < W; ++i) {
+      unsigned char n = th.cls[p[i]];
+      if (n == c) continue;
+      cls.items.push_back(ClassRun{static_cast<std::int32_t>(i), n});
+      if (isFgClass(n) != isFgClass(c)) {
+        if (fgStart >= 0) {
+          fg.items.push_back(Interval{fgStart, static_cast<std::int32_t>(i - 1)});
+          fgStart = -1;
+        } else {
+          fgStart = static_cast<std::int32_t>(i);
+        }
+      }
+      c = n;
+    }
+    if (fgStart >= 0) fg.items.push_back(Interval{fgStart, static_cast<std::int32_t>(W - 1)});
+    cls.closeRow();
+    fg.closeRow();
+  }
+
+  // The segmentation image, before morphology and cleanup.
+  if (params.keepRLE()) {
+    std::vector<ccRLEBuffer::Run>& runs = sc.rleRuns;
+    std::vector<std::size_t>& rowStart = sc.rleRowStart;
+    runs.clear();
+    rowStart.assign(1, 0);
+    for (long j = 0; j < H; ++j) {
+      const unsigned char* p = image.row(j);
+      const ClassRun* b = cls.begin(j);
+      const ClassRun* e = cls.end(j);
+      for (const ClassRun* r = b; r != e; ++r) {
+        std::int32_t end = r + 1 != e ? (r + 1)->x : static_cast<std::int32_t>(W);
+        if (r->cls == kPureBg || r->cls == kPureFg) {
+          runs.push_back(ccRLEBuffer::Run{r->x, end - r->x, th.level[p[r->x]]});
+        } else {
+          for (std::int32_t x = r->x; x < end; ++x) runs.push_back(ccRLEBuffer::Run{x, 1, th.level[p[x]]});
+        }
+      }
+      rowStart.push_back(runs.size());
+    }
+    results.rle_.assign(image.window(), runs, rowStart);
+  }
+
+  // 2. Morphology, labelling and cleanup.
+  if (!params.morphOps().empty()) fg = applyMorphology(std::move(fg), params.morphOps(), W, H);
+  RowTable<Seg>& segs = sc.segs;
+  std::vector<Component>& comps = sc.comps;
+  label(fg, W, H, segs, comps, sc.uf, sc.index);
+
+  const long minPels = params.connectivityMinPels();
+  std::vector<bool> pruned(comps.size(), false);
+  if (params.connectivityCleanup() == ccBlobParams::eCleanupFill && minPels > 0) {
+    // A small component takes the final class of its parent; a small one without a parent
+    // (touching the border) takes the other class. Parents come first in index order.
+    std::vector<bool> finalFg(comps.size());
+    bool changed = false;
+    for (std::size_t c = 0; c < comps.size(); ++c) {
+      const Component& k = comps[c];
+      if (k.pixels >= minPels) {
+        finalFg[c] = k.fg;
+      } else {
+        finalFg[c] = k.parent >= 0 ? finalFg[static_cast<std::size_t>(k.parent)] : !k.fg;
+      }
+      changed = changed || finalFg[c] != k.fg;
+    }
+    if (changed) {
+      fg = foregroundAfterFill(segs, finalFg, H);
+      label(fg, W, H, segs, comps, sc.uf, sc.index);
+      pruned.assign(comps.size(), false);
+    }
+  } else if (params.connectivityCleanup() == ccBlobParams::eCleanupPrune) {
+    for (std::size_t c = 0; c < comps.size(); ++c) pruned[c] = comps[c].pixels < minPels;
+  }
+
+  // 3. Sums over runs, perimeters.
+  std::vector<Accumulator>& acc = sc.acc;
+  acc.assign(comps.size(), Accumulator());
+  for (long j = 0; j < H; ++j) {
+    for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
+      acc[static_cast<std::size_t>(s->comp)].addRun(static_cast<std::int32_t>(j), s->x0, s->x1);
+    }
+    if (j == 0) continue;
+    // Edges shared with the row above belong to no boundary.
+    const Seg* p = segs.begin(j - 1);
+    const Seg* pe = segs.end(j - 1);
+    for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
+      while (p != pe && p->x1 < s->x0) ++p;
+      for (const Seg* q = p; q != pe && q->x0 <= s->x1; ++q) {
+        if (q->comp == s->comp) {
+          acc[static_cast<std::size_t>(s->comp)].perimeter -= 2.0 * (std::min(q->x1, s->x1) - std::max(q->x0, s->x0) + 1);
+        }
+      }
+    }
+  }
+  for (Accumulator& a : acc) {
+    a.boxMinX = a.minX - 0.5;
+    a.boxMaxX = a.maxX + 0.5;
+    a.boxMinY = a.minY - 0.5;
+    a.boxMaxY = a.maxY + 0.5;
+  }
+
+  // 4. Fringe weights (soft thresholds only).
+  if (th.soft) {
+    std::vector<Interval>& cand = sc.cand;
+    RowCursor rows[3];  // above, this row, below
+    for (long j = 0; j < H; ++j) {
+      fringeCandidates(cls, j, W, H, cand);
+      if (cand.empty()) continue;
+      for (int k = 0; k < 3; ++k) {
+        long r = j - 1 + k;
+        if (r >= 0 && r < H) rows[k].reset(segs.begin(r), segs.end(r));
+      }
+      const unsigned char* p = image.row(j);
+      const unsigned char* pu = j > 0 ? image.row(j - 1) : nullptr;
+      const unsigned char* pd = j + 1 < H ? image.row(j + 1) : nullptr;
+      const std::int32_t y = static_cast<std::int32_t>(j);
+      for (const Interval& iv : cand) {
+        for (std::int32_t x = iv.x0; x <= iv.x1; ++x) {
+          const Seg& own = rows[1].at(x);
+          if (isFgClass(th.cls[p[x]]) != own.fg) continue;  // class changed by morphology or cleanup
+          // Grey-level spread across the footprint: the difference between the two
+          // neighbours along each axis (twice the one-sided difference at the window border).
+          double gx = 0.0, gy = 0.0;
+          if (W > 1) {
+            long xl = x > 0 ? x - 1 : x, xr = x + 1 < W ? x + 1 : x;
+            gx = 2.0 * (static_cast<double>(p[xr]) - p[xl]) / static_cast<double>(xr - xl);
+          }
+          if (H > 1) {
+            double up = pu ? pu[x] : p[x], dn = pd ? pd[x] : p[x];
+            gy = 2.0 * (dn - up) / ((pu ? 1.0 : 0.0) + (pd ? 1.0 : 0.0));
+          }
+          double w = footprintWeight(th, p[x], gx, gy);
+          double give = own.fg ? 1.0 - w : w;  // weight that belongs to the other class
+          if (give <= kMinWeightMove) continue;
+          // A neighbour of the other class: edge neighbours first, then corners.
+          static const int kNx[8] = {-1, 1, 0, 0, -1, 1, -1, 1};
+          static const int kNy[8] = {0, 0, -1, 1, -1, -1, 1, 1};
+          std::int32_t target = -1;
+          for (int n = 0; n < 8 && target < 0; ++n) {
+            long nx = x + kNx[n], ny = j + kNy[n];
+            if (nx < 0 || nx >= W || ny < 0 || ny >= H) continue;
+            const Seg& s = rows[1 + kNy[n]].at(static_cast<std::int32_t>(nx));
+            if (s.fg != own.fg) target = s.comp;
+          }
+          if (target < 0) continue;
+          acc[static_cast<std::size_t>(own.comp)].addPixel(x, y, -give);
+          Accumulator& t = acc[static_cast<std::size_t>(target)];
+          t.addPixel(x, y, give);
+          t.widenBox(x, y, give);
+        }
+      }
+    }
+  }
+
+  // 5. Blobs: the components that cleanup kept, their tree and measures.
+  ccBlobSceneDescription& scene = *results.scene_;
+  scene.window_ = image.window();
+  scene.xform_ = image.clientFromImageXformBase();
+  std::vector<std::int32_t>& blobOf = sc.blobOf;
+  blobOf.assign(comps.size(), -1);
+  std::size_t nBlobs = 0;
+  for (std::size_t c = 0; c < comps.size(); ++c) {
+    if (!pruned[c]) blobOf[c] = static_cast<std::int32_t>(nBlobs++);
+  }
+  scene.blobs_.resize(nBlobs);
+  // Own runs grouped by blob, in raster order.
+  std::vector<std::size_t>& runStart = sc.runStart;
+  runStart.assign(nBlobs + 1, 0);
+  for (const Seg& s : segs.items) {
+    if (blobOf[static_cast<std::size_t>(s.comp)] >= 0) ++runStart[static_cast<std::size_t>(blobOf[static_cast<std::size_t>(s.comp)]) + 1];
+  }
+  std::partial_sum(runStart.begin(), runStart.end(), runStart.begin());
+  scene.runs_.resize(runStart.back());
+  {
+    std::vector<std::size_t>& fill = sc.fill;
+    fill.assign(runStart.begin(), runStart.end() - 1);
+    for (long j = 0; j < H; ++j) {
+      for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
+        std::int32_t b = blobOf[static_cast<std::size_t>(s->comp)];
+        if (b < 0) continue;
+        scene.runs_[fill[static_cast<std::size_t>(b)]++] = ccBlobSceneDescription::Run{
+            static_cast<std::int32_t>(j + oy), static_cast<std::int32_t>(s->x0 + ox), static_cast<std::int32_t>(s->x1 + ox)};
+      }
+    }
+  }
+
+  std::vector<ccBlob*>& lastChild = sc.lastChild;
+  lastChild.assign(nBlobs, nullptr);
+  for (std::size_t c = 0; c < comps.size(); ++c) {
+    const std::int32_t bi = blobOf[c];
+    if (bi < 0) continue;
+    ccBlob& b = scene.blobs_[static_cast<std::size_t>(bi)];
+    const Component& k = comps[c];
+    const Accumulator& a = acc[c];
+    b.scene_ = &scene;
+    b.index_ = static_cast<std::size_t>(bi);
+    b.runBegin_ = runStart[static_cast<std::size_t>(bi)];
+    b.runEnd_ = runStart[static_cast<std::size_t>(bi) + 1];
+    b.pelBox_ = ccPelRect(a.minX + ox, a.minY + oy, a.maxX - a.minX + 1, a.maxY - a.minY + 1);
+
+    // Tree: the nearest kept ancestor.
+    std::int32_t pc = k.parent;
+    while (pc >= 0 && blobOf[static_cast<std::size_t>(pc)] < 0) pc = comps[static_cast<std::size_t>(pc)].parent;
+    if (pc >= 0) {
+      ccBlob& parent = scene.blobs_[static_cast<std::size_t>(blobOf[static_cast<std::size_t>(pc)])];
+      b.parent_ = &parent;
+      std::size_t pi = parent.index_;
+      if (lastChild[pi]) {
+        lastChild[pi]->nextSibling_ = &b;
+      } else {
+        parent.firstChild_ = &b;
+      }
+      lastChild[pi] = &b;
+      parent.m_[ccBlob::eHoles] += 1.0;
+      b.m_[ccBlob::eDepth] = parent.m_[ccBlob::eDepth] + 1.0;
+    }
+
+    double* m = b.m_;
+    m[ccBlob::eLabel] = k.fg ? 1.0 : 0.0;
+    m[ccBlob::ePixelCount] = static_cast<double>(k.pixels);
+    m[ccBlob::ePerimeter] = a.perimeter;
+    m[ccBlob::eNotClipped] = k.border ? 0.0 : 1.0;
+    m[ccBlob::eArea] = a.w;
+    double mx, my, mu20, mu11, mu02;
+    if (a.w > kMinWeightMove) {
+      mx = a.sx / a.w;
+      my = a.sy / a.w;
+      mu20 = std::max(0.0, a.sxx / a.w - mx * mx);
+      mu02 = std::max(0.0, a.syy / a.w - my * my);
+      mu11 = a.sxy / a.w - mx * my;
+    } else {
+      // No weight left (a blob made only of fringe): the centre of its own pixel box.
+      mx = 0.5 * (a.minX + a.maxX) - a.refX;
+      my = 0.5 * (a.minY + a.maxY) - a.refY;
+      mu20 = mu02 = mu11 = 0.0;
+    }
+    b.com_ = ccVector<2>(a.refX + mx + ox, a.refY + my + oy);
+    m[ccBlob::eCenterOfMassX] = b.com_.x();
+    m[ccBlob::eCenterOfMassY] = b.com_.y();
+    double theta = 0.0;
+    const double d = mu20 - mu02;
+    if (std::fabs(2.0 * mu11) + std::fabs(d) > 1e-12 * (mu20 + mu02)) {
+      theta = 0.5 * std::atan2(2.0 * mu11, d);
+      if (theta <= -0.5 * ccPi) theta += ccPi;
+    }
+    const double half = 0.5 * (mu20 + mu02), root = std::sqrt(0.25 * d * d + mu11 * mu11);
+    m[ccBlob::eAngle] = theta;
+    m[ccBlob::eInertiaMin] = std::max(0.0, half - root);
+    m[ccBlob::eInertiaMax] = half + root;
+    m[ccBlob::eBoundMinX] = a.boxMinX + ox;
+    m[ccBlob::eBoundMaxX] = a.boxMaxX + ox;
+    m[ccBlob::eBoundMinY] = a.boxMinY + oy;
+    m[ccBlob::eBoundMaxY] = a.boxMaxY + oy;
+    m[ccBlob::eBoundWidth] = a.boxMaxX - a.boxMinX;
+    m[ccBlob::eBoundHeight] = a.boxMaxY - a.boxMinY;
+  }
+  // Principal boxes need the blob's runs in place.
+  for (ccBlob& b : scene.blobs_) {
+    ccRadian a(b.m_[ccBlob::eAngle]);
+    ccRect box = b.boundingBox(false, a);
+    ccVector<2> c = b.center(false, a);
+    double lo = std::min(box.width(), box.height()), hi = std::max(box.width(), box.height());
+    b.m_[ccBlob::eAspect] = hi > 0.0 ? lo / hi : 0.0;
+    b.m_[ccBlob::eElongation] = lo > 0.0 ? hi / lo : 0.0;
+    b.m_[ccBlob::ePrincipalLength] = box.width();
+    b.m_[ccBlob::ePrincipalWidth] = box.height();
+    b.m_[ccBlob::ePrincipalCenterX] = c.x();
+    b.m_[ccBlob::ePrincipalCenterY] = c.y();
+  }
+}
+
+void cfBlobAnalysis(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params,
+                    ccBlobResults& results) {
+  ccBlobBuilder::analyse(image, params, results);
+}

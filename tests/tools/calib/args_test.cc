@@ -1,0 +1,30 @@
+// Command-line parsing of the calib tool.
+#include "tools/calib/args.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(CommandArgs, ParsesOptionsValuesAndPositionals) {
+  const std::vector<ccCommandArgs::Option> options = {
+      {"k1", true}, {"size", true}, {"marker", false}, {"at", true}};
+  const ccCommandArgs a(
+      {"dots", "--k1", "-0.25", "--size=12", "--marker", "--at", "3.5,-2", "--", "--x"}, options);
+  EXPECT_EQ(a.positional(), (std::vector<std::string>{"dots", "--x"}));
+  EXPECT_DOUBLE_EQ(a.number("k1", 0), -0.25);
+  EXPECT_EQ(a.integer("size", 0), 12);
+  EXPECT_TRUE(a.flag("marker"));
+  EXPECT_FALSE(a.help());
+  EXPECT_DOUBLE_EQ(a.pair("at", ccVector<2>()).y(), -2.0);
+  EXPECT_EQ(a.integer("missing", 7), 7);
+
+  EXPECT_THROW(ccCommandArgs({"--bogus"}, options), ccUsageError);
+  EXPECT_THROW(ccCommandArgs({"--k1"}, options), ccUsageError);
+  EXPECT_THROW(ccCommandArgs({"--marker=1"}, options), ccUsageError);
+  EXPECT_THROW(ccCommandArgs({"--size", "1.5"}, options).integer("size", 0), ccUsageError);
+  EXPECT_THROW(ccCommandArgs({"--k1", "nan"}, options).number("k1", 0), ccUsageError);
+  EXPECT_THROW(ccCommandArgs({"--at", "3"}, options).pair("at", ccVector<2>()), ccUsageError);
+  EXPECT_TRUE(ccCommandArgs({"-h"}, options).help());
+}
+
+}  // namespace
