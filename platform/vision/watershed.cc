@@ -1,5 +1,5 @@
 // Watershed of the distance map of a binary edge map: squared Euclidean distance transform
-// (Felzenszwalb and Huttenlocher), pixels ordered by decreasing distance with a radix sort,
+// (Felzenszwalb and Huttenlocher), pixels ordered by decreasing distance with a counting sort,
 // then flooding with basins kept in a union-find forest so that basins can be merged by
 // their dynamics or peak distance at the first saddle where they meet.
 #include "platform/vision/watershed.h"
@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include "platform/foundation/exception.h"
@@ -16,41 +17,57 @@ namespace {
 
 constexpr std::uint32_t kNoEdge = std::numeric_limits<std::uint32_t>::max();  // distance without edges
 constexpr unsigned char kEdgeSplit = 128;  // grey level that separates edge from non-edge pixels
+// Largest image side: squared distances of up to 2 * 46340^2 must fit in 32 bits.
+constexpr long kMaxSide = 46340;
+// Largest squared distance sorted by a single counting pass (its bucket table is this long).
+constexpr std::uint32_t kCountingSortKeys = 1u << 18;
 
-// Squared distance of every pixel to the nearest edge pixel (0 on edges, kNoEdge when the
-// image holds none). d has w * h entries, row-major.
-std::vector<std::uint32_t> squaredDistance(const std::vector<unsigned char>& edge, long w, long h) {
-  const std::uint64_t inf = std::numeric_limits<std::uint64_t>::max();
-  std::vector<std::uint64_t> g(static_cast<std::size_t>(w * h), inf);
-  // Columns: squared distance to the nearest edge pixel in the same column.
-  for (long x = 0; x < w; ++x) {
-    std::uint64_t run = inf;
-    for (long y = 0; y < h; ++y) {
-      const std::size_t i = static_cast<std::size_t>(y * w + x);
-      run = edge[i] ? 0 : (run == inf ? inf : run + 1);
-      g[i] = run;
-    }
-    run = inf;
-    for (long y = h - 1; y >= 0; --y) {
-      const std::size_t i = static_cast<std::size_t>(y * w + x);
-      run = edge[i] ? 0 : (run == inf ? inf : run + 1);
-      g[i] = std::min(g[i], run);
-    }
-    for (long y = 0; y < h; ++y) {
-      std::uint64_t& v = g[static_cast<std::size_t>(y * w + x)];
-      if (v != inf) v *= v;
+// States of the flooding grid besides basin numbers (stored in the label image's pixels).
+constexpr std::int32_t kUnvisited = -1;
+constexpr std::int32_t kLine = -2;
+constexpr std::int32_t kOutside = -3;  // edge pixels and the one-pixel frame around the image
+
+// An uninitialised array (every element is written before it is read).
+template <class T>
+std::unique_ptr<T[]> rawArray(std::size_t n) {
+  return std::unique_ptr<T[]>(new T[n > 0 ? n : 1]);
+}
+
+// Squared distance of every pixel of the window to the nearest edge pixel (0 on edges,
+// kNoEdge when the window holds none), row-major with w * h entries.
+std::unique_ptr<std::uint32_t[]> squaredDistance(const ccPelBuffer_const<unsigned char>& image, bool edgesBright) {
+  const long w = image.width(), h = image.height();
+  std::unique_ptr<std::uint32_t[]> d = rawArray<std::uint32_t>(static_cast<std::size_t>(w * h));
+  // Columns: distance to the nearest edge pixel in the same column, downwards then upwards.
+  std::vector<std::uint32_t> run(static_cast<std::size_t>(w), kNoEdge);
+  for (long y = 0; y < h; ++y) {
+    const unsigned char* s = image.row(y);
+    std::uint32_t* o = &d[static_cast<std::size_t>(y * w)];
+    for (long x = 0; x < w; ++x) {
+      run[x] = ((s[x] >= kEdgeSplit) == edgesBright) ? 0 : (run[x] == kNoEdge ? kNoEdge : run[x] + 1);
+      o[x] = run[x];
     }
   }
-  // Rows: lower envelope of the parabolas (x - q)^2 + g(q) over columns q with an edge.
-  std::vector<std::uint32_t> d(static_cast<std::size_t>(w * h));
+  std::fill(run.begin(), run.end(), kNoEdge);
+  for (long y = h - 1; y >= 0; --y) {
+    std::uint32_t* o = &d[static_cast<std::size_t>(y * w)];
+    for (long x = 0; x < w; ++x) {
+      run[x] = o[x] == 0 ? 0 : (run[x] == kNoEdge ? kNoEdge : run[x] + 1);
+      const std::uint32_t v = std::min(o[x], run[x]);
+      o[x] = v == kNoEdge ? kNoEdge : v * v;
+    }
+  }
+  // Rows: lower envelope of the parabolas (x - q)^2 + f(q) over the columns q with an edge
+  // in their column (Felzenszwalb and Huttenlocher), written back in place.
+  std::vector<std::uint32_t> f(static_cast<std::size_t>(w));
   std::vector<long> v(static_cast<std::size_t>(w));
   std::vector<double> z(static_cast<std::size_t>(w + 1));
   for (long y = 0; y < h; ++y) {
-    const std::uint64_t* f = &g[static_cast<std::size_t>(y * w)];
     std::uint32_t* out = &d[static_cast<std::size_t>(y * w)];
+    std::copy(out, out + w, f.begin());
     long k = -1;
     for (long q = 0; q < w; ++q) {
-      if (f[q] == inf) continue;
+      if (f[q] == kNoEdge) continue;
       const double fq = static_cast<double>(f[q]) + double(q) * double(q);
       double s = 0.0;
       while (k >= 0) {
@@ -64,46 +81,75 @@ std::vector<std::uint32_t> squaredDistance(const std::vector<unsigned char>& edg
       z[k] = k == 0 ? -std::numeric_limits<double>::infinity() : s;
       z[k + 1] = std::numeric_limits<double>::infinity();
     }
-    if (k < 0) {
-      std::fill(out, out + w, kNoEdge);
-      continue;
-    }
+    if (k < 0) continue;  // no edge in reach of this row: it stays kNoEdge
     long j = 0;
     for (long x = 0; x < w; ++x) {
       while (z[j + 1] < double(x)) ++j;
-      const long dx = x - v[j];
-      const std::uint64_t dd = static_cast<std::uint64_t>(dx * dx) + f[v[j]];
-      out[x] = static_cast<std::uint32_t>(std::min<std::uint64_t>(dd, kNoEdge - 1));
+      const std::uint64_t dx = static_cast<std::uint64_t>(std::labs(x - v[j]));
+      out[x] = static_cast<std::uint32_t>(std::min<std::uint64_t>(dx * dx + f[v[j]], kNoEdge - 1));
     }
   }
   return d;
 }
 
-// Indices of the non-edge pixels ordered by decreasing key, raster order among equal keys
-// (least-significant-digit radix sort on the inverted key, 16 bits per pass).
-std::vector<std::uint32_t> orderByDecreasing(const std::vector<std::uint32_t>& key,
-                                             const std::vector<unsigned char>& edge) {
-  std::vector<std::uint32_t> a, b;
-  a.reserve(key.size());
-  std::uint32_t orHigh = 0, andHigh = 0xFFFFu;
-  for (std::size_t i = 0; i < key.size(); ++i)
-    if (!edge[i]) {
-      a.push_back(static_cast<std::uint32_t>(i));
-      orHigh |= (~key[i]) >> 16;
-      andHigh &= (~key[i]) >> 16;
+// A non-edge pixel to flood: its squared distance and its index in the flooding grid.
+struct Item {
+  std::uint32_t key;
+  std::uint32_t cell;
+};
+
+// Calls visit(cell, key) for every non-edge pixel in order of decreasing squared distance,
+// in raster order among equal distances. d2 (w * h, row-major) is released on the way to
+// keep the peak memory low. Distances up to kCountingSortKeys go through one counting
+// pass; larger ones (very sparse edges) through a least-significant-digit radix sort.
+template <class Cell, class Visit>
+void inDecreasingOrder(std::unique_ptr<std::uint32_t[]>& d2, long w, long h, Cell cellOf, Visit visit) {
+  const std::size_t n = static_cast<std::size_t>(w * h);
+  std::uint32_t maxKey = 0;
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    maxKey = std::max(maxKey, d2[i]);
+    count += d2[i] != 0;
+  }
+  if (maxKey < kCountingSortKeys) {
+    std::vector<std::uint32_t> start(static_cast<std::size_t>(maxKey) + 2, 0);
+    for (std::size_t i = 0; i < n; ++i)
+      if (d2[i]) ++start[maxKey - d2[i] + 1];
+    for (std::size_t k = 1; k < start.size(); ++k) start[k] += start[k - 1];
+    std::unique_ptr<std::uint32_t[]> cells = rawArray<std::uint32_t>(count);
+    for (long y = 0; y < h; ++y)
+      for (long x = 0; x < w; ++x) {
+        const std::uint32_t key = d2[static_cast<std::size_t>(y * w + x)];
+        if (key) cells[start[maxKey - key]++] = cellOf(x, y);
+      }
+    d2.reset();
+    // After the scatter start[k] is the end of bucket k.
+    std::uint32_t begin = 0;
+    for (std::uint32_t k = 0; k < maxKey; ++k) {
+      const std::uint32_t key = maxKey - k;
+      for (std::uint32_t i = begin; i < start[k]; ++i) visit(cells[i], key);
+      begin = start[k];
     }
-  b.resize(a.size());
+    return;
+  }
+  std::vector<Item> a;
+  a.reserve(count);
+  for (long y = 0; y < h; ++y)
+    for (long x = 0; x < w; ++x) {
+      const std::uint32_t key = d2[static_cast<std::size_t>(y * w + x)];
+      if (key) a.push_back(Item{key, cellOf(x, y)});
+    }
+  d2.reset();
+  std::vector<Item> b(a.size());
   std::vector<std::size_t> start(65537);
-  const int passes = orHigh == andHigh ? 1 : 2;  // skip the high digit when it is the same everywhere
-  for (int pass = 0; pass < passes; ++pass) {
-    const int shift = 16 * pass;
+  for (int shift = 0; shift < 32; shift += 16) {
     std::fill(start.begin(), start.end(), 0);
-    for (std::uint32_t i : a) ++start[((~key[i]) >> shift & 0xFFFFu) + 1];
-    for (std::size_t d = 1; d < start.size(); ++d) start[d] += start[d - 1];
-    for (std::uint32_t i : a) b[start[(~key[i]) >> shift & 0xFFFFu]++] = i;
+    for (const Item& it : a) ++start[((~it.key) >> shift & 0xFFFFu) + 1];
+    for (std::size_t k = 1; k < start.size(); ++k) start[k] += start[k - 1];
+    for (const Item& it : a) b[start[(~it.key) >> shift & 0xFFFFu]++] = it;
     a.swap(b);
   }
-  return a;
+  for (const Item& it : a) visit(it.cell, it.key);
 }
 
 // Basins as a union-find forest; the root holds the merged basin's peak.
@@ -132,11 +178,6 @@ struct Basins {
   // Basin `low` joins `high`, whose peak is at least as high.
   void merge(std::uint32_t low, std::uint32_t high) { parent[low] = high; }
 };
-
-// States of the flooding grid besides basin numbers.
-constexpr std::int32_t kUnvisited = -1;
-constexpr std::int32_t kLine = -2;
-constexpr std::int32_t kOutside = -3;  // edge pixels and the one-pixel frame around the image
 
 void requireFinite(double v, const char* what) {
   if (!(v >= 0.0) || !std::isfinite(v)) {
@@ -174,124 +215,129 @@ ccPelBuffer<unsigned int> cfWatershedTransform(const ccPelBuffer_const<unsigned 
   edgeMap.requireBound();
   const long w = edgeMap.width(), h = edgeMap.height();
   if (w <= 0 || h <= 0) throw ccPel::BadWindow(L"cfWatershedTransform: the image window is empty");
-  if (static_cast<double>(w) * static_cast<double>(h) >= 2147483647.0) {
+  if (w > kMaxSide || h > kMaxSide || static_cast<double>(w + 2) * static_cast<double>(h + 2) >= 2147483647.0) {
     throw ccBadArgument(L"cfWatershedTransform: the image is too large");
   }
 
-  std::vector<unsigned char> edge(static_cast<std::size_t>(w * h));
-  for (long y = 0; y < h; ++y) {
-    const unsigned char* s = edgeMap.row(y);
-    for (long x = 0; x < w; ++x) edge[static_cast<std::size_t>(y * w + x)] = (s[x] >= kEdgeSplit) == params.edgesBright();
-  }
-  const std::vector<std::uint32_t> d2 = squaredDistance(edge, w, h);
-  const std::vector<std::uint32_t> order = orderByDecreasing(d2, edge);
+  // The label image doubles as the flooding grid: it is allocated with a one-pixel frame, so
+  // the 8 neighbours need no bounds checks, and its window is set to the edge map's at the end.
+  const ccPelRect win = edgeMap.window();
+  ccPelBuffer<unsigned int> out(win.trim(-1, -1, -1, -1));
+  out.copyXforms(edgeMap);
+  const long gw = out.rowUpdate();
+  std::int32_t* grid = reinterpret_cast<std::int32_t*>(out.row(0));
+  auto cellOf = [gw](long x, long y) { return static_cast<std::uint32_t>((y + 1) * gw + x + 1); };
 
-  // Flooding grid with a one-pixel frame, so that the 8 neighbours need no bounds checks.
-  const long gw = w + 2;
-  std::vector<std::int32_t> grid(static_cast<std::size_t>(gw * (h + 2)), kOutside);
-  for (long y = 0; y < h; ++y)
-    for (long x = 0; x < w; ++x)
-      if (!edge[static_cast<std::size_t>(y * w + x)]) grid[static_cast<std::size_t>((y + 1) * gw + x + 1)] = kUnvisited;
-  const long nb[8] = {-gw - 1, -gw, -gw + 1, -1, 1, gw - 1, gw, gw + 1};
+  std::unique_ptr<std::uint32_t[]> d2 = squaredDistance(edgeMap, params.edgesBright());
+  for (long j = 0; j < h + 2; ++j) {
+    std::int32_t* g = grid + j * gw;
+    if (j == 0 || j == h + 1) {
+      std::fill(g, g + gw, kOutside);
+      continue;
+    }
+    const std::uint32_t* d = &d2[static_cast<std::size_t>((j - 1) * w)];
+    g[0] = g[w + 1] = kOutside;
+    for (long x = 0; x < w; ++x) g[x + 1] = d[x] ? kUnvisited : kOutside;
+  }
 
   Basins basins;
   const double levelMerge = params.levelMergeThresh();
   const double distMergeSq = params.distMergeThresh() * params.distMergeThresh();
-  std::uint32_t roots[8];
-  for (std::uint32_t i : order) {
-    const long x = static_cast<long>(i % static_cast<std::uint32_t>(w)), y = static_cast<long>(i / static_cast<std::uint32_t>(w));
-    const std::size_t g = static_cast<std::size_t>((y + 1) * gw + x + 1);
+  const long nb[8] = {-gw - 1, -gw, -gw + 1, -1, 1, gw - 1, gw, gw + 1};
+  inDecreasingOrder(d2, w, h, cellOf, [&](std::uint32_t cell, std::uint32_t key) {
+    std::uint32_t roots[8];
     int n = 0;
     for (long o : nb) {
-      const std::int32_t s = grid[static_cast<std::size_t>(static_cast<long>(g) + o)];
+      const std::int32_t s = grid[static_cast<long>(cell) + o];
       if (s < 0) continue;
       const std::uint32_t r = basins.find(static_cast<std::uint32_t>(s));
       if (std::find(roots, roots + n, r) == roots + n) roots[n++] = r;
     }
-    const double level = std::sqrt(static_cast<double>(d2[i]));
-    if (n == 0) {
-      grid[g] = static_cast<std::int32_t>(basins.make(level, double(x), double(y)));
-      continue;
+    if (n == 1) {
+      grid[cell] = static_cast<std::int32_t>(roots[0]);
+      return;
     }
-    if (n > 1) {
-      // First contact of these basins, at the highest saddle between them: merge the lower
-      // ones into the highest where the parameters say so.
-      int topIndex = 0;
-      for (int k = 1; k < n; ++k) {
-        const std::uint32_t a = roots[k], b = roots[topIndex];
-        if (basins.peak[a] > basins.peak[b] || (basins.peak[a] == basins.peak[b] && a < b)) topIndex = k;
-      }
-      const std::uint32_t top = roots[topIndex];
-      int kept = 1;
-      for (int k = 0; k < n; ++k) {
-        if (k == topIndex) continue;
-        const std::uint32_t r = roots[k];
-        const double dx = basins.px[r] - basins.px[top], dy = basins.py[r] - basins.py[top];
-        if (basins.peak[r] - level <= levelMerge || dx * dx + dy * dy < distMergeSq) {
-          basins.merge(r, top);
-        } else {
-          ++kept;
-        }
-      }
-      if (kept > 1) {
-        grid[g] = kLine;
-        continue;
+    const double level = std::sqrt(static_cast<double>(key));
+    if (n == 0) {  // a regional maximum: a new basin
+      const double x = static_cast<double>(static_cast<long>(cell) % gw - 1);
+      const double y = static_cast<double>(static_cast<long>(cell) / gw - 1);
+      grid[cell] = static_cast<std::int32_t>(basins.make(level, x, y));
+      return;
+    }
+    // First contact of these basins, at the highest saddle between them: the lower ones
+    // merge into the highest where the parameters say so; any left apart make a line.
+    int topIndex = 0;
+    for (int k = 1; k < n; ++k) {
+      const std::uint32_t a = roots[k], b = roots[topIndex];
+      if (basins.peak[a] > basins.peak[b] || (basins.peak[a] == basins.peak[b] && a < b)) topIndex = k;
+    }
+    const std::uint32_t top = roots[topIndex];
+    bool apart = false;
+    for (int k = 0; k < n; ++k) {
+      if (k == topIndex) continue;
+      const std::uint32_t r = roots[k];
+      const double dx = basins.px[r] - basins.px[top], dy = basins.py[r] - basins.py[top];
+      if (basins.peak[r] - level <= levelMerge || dx * dx + dy * dy < distMergeSq) {
+        basins.merge(r, top);
+      } else {
+        apart = true;
       }
     }
-    grid[g] = static_cast<std::int32_t>(basins.find(roots[0]));
-  }
+    grid[cell] = apart ? kLine : static_cast<std::int32_t>(top);
+  });
 
-  // Region sizes, then labels in raster order of each region's first pixel.
+  // Region sizes, then labels in raster order of each region's first pixel, written in place.
   std::vector<std::uint32_t> size(basins.parent.size(), 0);
-  for (std::int32_t& s : grid)
-    if (s >= 0) {
+  for (long y = 0; y < h; ++y)
+    for (long x = 0; x < w; ++x) {
+      std::int32_t& s = grid[cellOf(x, y)];
+      if (s < 0) continue;
       s = static_cast<std::int32_t>(basins.find(static_cast<std::uint32_t>(s)));
       ++size[static_cast<std::size_t>(s)];
     }
   std::vector<unsigned int> label(basins.parent.size(), 0);
   unsigned int next = ccWatershedDefs::eFirstRegion;
-  ccPelBuffer<unsigned int> out(edgeMap.window());
-  out.copyXforms(edgeMap);
-  for (long y = 0; y < h; ++y) {
-    unsigned int* o = out.row(y);
-    for (long x = 0; x < w; ++x) {
-      const std::int32_t s = grid[static_cast<std::size_t>((y + 1) * gw + x + 1)];
+  const unsigned long minPels = static_cast<unsigned long>(params.minPels());
+  for (long j = 0; j < h + 2; ++j) {
+    unsigned int* o = out.row(j);
+    for (long i = 0; i < gw; ++i) {
+      const std::int32_t s = static_cast<std::int32_t>(o[i]);
       if (s == kLine) {
-        o[x] = ccWatershedDefs::eLineLabel;
-      } else if (s < 0 || size[static_cast<std::size_t>(s)] < static_cast<unsigned long>(params.minPels())) {
-        o[x] = ccWatershedDefs::eEdgeLabel;
+        o[i] = ccWatershedDefs::eLineLabel;
+      } else if (s < 0 || size[static_cast<std::size_t>(s)] < minPels) {
+        o[i] = ccWatershedDefs::eEdgeLabel;
       } else {
         unsigned int& l = label[static_cast<std::size_t>(s)];
         if (l == 0) l = next++;
-        o[x] = l;
+        o[i] = l;
       }
     }
   }
 
   if (params.fillLines()) {
-    // Each line pixel takes the region of its 8-neighbour with the highest peak; repeated
-    // while lines several pixels thick still hold unfilled pixels.
+    // Each line pixel takes the region of its 8-neighbour with the highest peak, repeated
+    // while lines several pixels thick still hold unfilled pixels. The frame holds no region.
     std::vector<double> peakOfLabel(next, -1.0);
     for (std::size_t b = 0; b < label.size(); ++b)
       if (label[b]) peakOfLabel[label[b]] = basins.peak[b];
-    for (bool changed = true; changed;) {
-      changed = false;
-      std::vector<std::pair<long, unsigned int>> fills;
+    unsigned int* lab = out.row(0);
+    std::vector<std::pair<std::uint32_t, unsigned int>> fills;
+    do {
+      fills.clear();
       for (long y = 0; y < h; ++y)
         for (long x = 0; x < w; ++x) {
-          if (out.row(y)[x] != ccWatershedDefs::eLineLabel) continue;
+          const std::uint32_t c = cellOf(x, y);
+          if (lab[c] != ccWatershedDefs::eLineLabel) continue;
           unsigned int best = 0;
-          for (long dy = -1; dy <= 1; ++dy)
-            for (long dx = -1; dx <= 1; ++dx) {
-              if (x + dx < 0 || x + dx >= w || y + dy < 0 || y + dy >= h) continue;
-              const unsigned int l = out.row(y + dy)[x + dx];
-              if (l >= ccWatershedDefs::eFirstRegion && (best == 0 || peakOfLabel[l] > peakOfLabel[best])) best = l;
-            }
-          if (best) fills.emplace_back(y * w + x, best);
+          for (long o : nb) {
+            const unsigned int l = lab[static_cast<long>(c) + o];
+            if (l >= ccWatershedDefs::eFirstRegion && (best == 0 || peakOfLabel[l] > peakOfLabel[best])) best = l;
+          }
+          if (best) fills.emplace_back(c, best);
         }
-      for (const auto& f : fills) out.row(f.first / w)[f.first % w] = f.second;
-      changed = !fills.empty();
-    }
+      for (const auto& f : fills) lab[f.first] = f.second;
+    } while (!fills.empty());
   }
+  out.window(win);
   return out;
 }

@@ -160,6 +160,14 @@ TEST(Watershed, NoEdgesAndBadArguments) {
   p.minPels(36);
   EXPECT_EQ(cfWatershedTransform(blank, p).at(3, 3), unsigned(ccWatershedDefs::eEdgeLabel));
 
+  // Distances beyond 512 pixels: two long regions either side of one edge column.
+  const Labels wide = cfWatershedTransform(edgeMap(1300, 3, [](long x, long) { return x == 700; }), p);
+  EXPECT_EQ(wide.at(0, 1), 2u);
+  EXPECT_EQ(wide.at(699, 2), 2u);
+  EXPECT_EQ(wide.at(700, 0), unsigned(ccWatershedDefs::eEdgeLabel));
+  EXPECT_EQ(wide.at(1299, 0), 3u);
+  EXPECT_EQ(regionsIn(wide).size(), 2u);
+
   EXPECT_THROW(cfWatershedTransform(ccPelBuffer<unsigned char>(), p), ccPel::UnboundWindow);
   EXPECT_THROW(cfWatershedTransform(ccPelBuffer<unsigned char>(4, 0), p), ccPel::BadWindow);
   EXPECT_THROW(p.minPels(-1), ccBadArgument);
