@@ -46,7 +46,7 @@ void BM_WatershedCheckerEdges(benchmark::State& state) {
 void BM_ErodeSquare(benchmark::State& state) {
   const long w = state.range(0), h = state.range(1);
   const ccPelBuffer<unsigned char> edges = checkerEdges(w, h);
-  const ccGMorphElement square(ccGMorph3x3Element(ccGMorphDefs::eSquare));
+  const ccGMorphElement square{ccGMorph3x3Element(ccGMorphDefs::eSquare)};
   for (auto _ : state) {
     ccPelBuffer<unsigned char> padded(ccPelRect(-1, -1, w + 2, h + 2));
     cfPelSet(padded, static_cast<unsigned char>(255));

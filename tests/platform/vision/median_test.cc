@@ -8,15 +8,9 @@
 
 #include "platform/foundation/exception.h"
 #include "platform/foundation/pel_ops.h"
+#include "tests/platform/vision/vision_test_images.h"
 
 namespace {
-
-ccPelBuffer<unsigned char> randomImage(const ccPelRect& window, std::mt19937& rng, int levels = 256) {
-  ccPelBuffer<unsigned char> img(window);
-  for (long j = 0; j < img.height(); ++j)
-    for (long i = 0; i < img.width(); ++i) img.row(j)[i] = static_cast<unsigned char>(rng() % levels);
-  return img;
-}
 
 // Straight from the definition: sort what takes part in the clipped window.
 ccPelBuffer<unsigned char> bruteMedian(const ccPelBuffer_const<unsigned char>& image,
@@ -46,23 +40,6 @@ ccPelBuffer<unsigned char> bruteMedian(const ccPelBuffer_const<unsigned char>& i
   return out;
 }
 
-// Compares two images over the same window; reports the first few differing pixels.
-::testing::AssertionResult sameImage(const ccPelBuffer_const<unsigned char>& got,
-                                     const ccPelBuffer_const<unsigned char>& want) {
-  if (got.window() != want.window()) {
-    return ::testing::AssertionFailure() << "window " << got.window().x() << "," << got.window().y() << " "
-                                         << got.width() << "x" << got.height() << " vs " << want.window().x()
-                                         << "," << want.window().y() << " " << want.width() << "x" << want.height();
-  }
-  int bad = 0;
-  auto fail = ::testing::AssertionFailure();
-  for (long y = want.window().y(); y < want.window().y() + want.height(); ++y)
-    for (long x = want.window().x(); x < want.window().x() + want.width(); ++x)
-      if (got.at(x, y) != want.at(x, y) && bad++ < 5)
-        fail << "(" << x << "," << y << "): got " << int(got.at(x, y)) << " want " << int(want.at(x, y)) << "; ";
-  return bad ? fail << bad << " pixels differ" : ::testing::AssertionSuccess();
-}
-
 TEST(PelMedian, MatchesBruteForceOverSizesWindowsAndRanges) {
   std::mt19937 rng(5);
   struct Case {
@@ -82,21 +59,19 @@ TEST(PelMedian, MatchesBruteForceOverSizesWindowsAndRanges) {
     SCOPED_TRACE(::testing::Message() << c.window.width() << "x" << c.window.height() << " window " << c.kx << "x"
                                       << c.ky << " range " << c.lo << ".." << c.hi);
     const ccPelMedianParams p(ccPair<long>(c.kx, c.ky), ccPair<long>(c.lo, c.hi), c.keep);
-    const ccPelBuffer<unsigned char> img = randomImage(c.window, rng);
+    const ccPelBuffer<unsigned char> img = cfRandomImage(c.window, rng);
     ccPelBuffer<unsigned char> out;
     cfPelMedian(img, p, out);
-    EXPECT_TRUE(sameImage(out, bruteMedian(img, nullptr, p)));
+    EXPECT_TRUE(cfSameImage(out, bruteMedian(img, nullptr, p)));
   }
 }
 
 TEST(PelMedian, MaskedMatchesBruteForceOnTheOverlap) {
   std::mt19937 rng(9);
-  const ccPelBuffer<unsigned char> img = randomImage(ccPelRect(0, 0, 70, 50), rng);
-  // A sparse mask over part of the image, and one that covers it with a margin.
-  ccPelBuffer<unsigned char> part(ccPelRect(20, -5, 80, 40));
-  for (long j = 0; j < part.height(); ++j)
-    for (long i = 0; i < part.width(); ++i) part.row(j)[i] = (rng() % 5 == 0) ? 255 : 0;
-  ccPelBuffer<unsigned char> cover = randomImage(ccPelRect(-3, -3, 80, 60), rng, 2);
+  const ccPelBuffer<unsigned char> img = cfRandomImage(ccPelRect(0, 0, 70, 50), rng);
+  // A random mask over part of the image, and one that covers it with a margin.
+  const ccPelBuffer<unsigned char> part = cfRandomImage(ccPelRect(20, -5, 80, 40), rng, 2);
+  const ccPelBuffer<unsigned char> cover = cfRandomImage(ccPelRect(-3, -3, 80, 60), rng, 2);
   for (const ccPelBuffer<unsigned char>* mask : {&part, &cover})
     for (long k : {3L, 11L, 61L})
       for (bool keep : {true, false}) {
@@ -104,29 +79,25 @@ TEST(PelMedian, MaskedMatchesBruteForceOnTheOverlap) {
         const ccPelMedianParams p(ccPair<long>(k, k), ccPair<long>(1, 255), keep);
         ccPelBuffer<unsigned char> out;
         cfPelMedian(img, *mask, p, out);
-        EXPECT_TRUE(sameImage(out, bruteMedian(img, mask, p)));
+        EXPECT_TRUE(cfSameImage(out, bruteMedian(img, mask, p)));
       }
   // A bound output of the right size keeps its offset and may be the image itself.
   ccPelBuffer<unsigned char> inPlace = cfPelCopy(img);
   const ccPelMedianParams p5(ccPair<long>(5, 5));
   const ccPelBuffer<unsigned char> want = bruteMedian(img, nullptr, p5);
   cfPelMedian(inPlace, p5, inPlace);
-  EXPECT_TRUE(sameImage(inPlace, want));
+  EXPECT_TRUE(cfSameImage(inPlace, want));
 }
 
 TEST(PelMedian, RejectsBadArguments) {
   using P = ccPelMedianParams;
-  EXPECT_THROW(P(ccPair<long>(4, 3)), ccBadArgument);
-  EXPECT_THROW(P(ccPair<long>(3, 183)), ccBadArgument);
-  EXPECT_THROW(P(ccPair<long>(-1, 3)), ccBadArgument);
-  EXPECT_THROW(P(ccPair<long>(3, 3), ccPair<long>(10, 5)), ccBadArgument);
-  EXPECT_THROW(P(ccPair<long>(3, 3), ccPair<long>(0, 256)), ccBadArgument);
-  EXPECT_NO_THROW(P(ccPair<long>(181, 1)));
-
-  ccPelBuffer<unsigned char> out;
+  using L = ccPair<long>;
+  for (const L& size : {L(4, 3), L(3, 183), L(-1, 3)}) EXPECT_THROW(P{size}, ccBadArgument);
+  for (const L& range : {L(10, 5), L(0, 256), L(-1, 9)}) EXPECT_THROW(P(L(3, 3), range), ccBadArgument);
+  EXPECT_NO_THROW(P(L(181, 1)));
+  ccPelBuffer<unsigned char> out, img(10, 10), far(ccPelRect(50, 50, 5, 5)), small(9, 10);
   EXPECT_THROW(cfPelMedian(ccPelBuffer<unsigned char>(), P(), out), ccPel::UnboundWindow);
   EXPECT_THROW(cfPelMedian(ccPelBuffer<unsigned char>(0, 4), P(), out), ccPel::BadWindow);
-  ccPelBuffer<unsigned char> img(10, 10), far(ccPelRect(50, 50, 5, 5)), small(9, 10);
   EXPECT_THROW(cfPelMedian(img, far, P(), out), ccBadArgument);
   EXPECT_THROW(cfPelMedian(img, P(), small), ccBadArgument);
 }

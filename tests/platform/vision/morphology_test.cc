@@ -7,15 +7,9 @@
 
 #include "platform/foundation/exception.h"
 #include "platform/foundation/pel_ops.h"
+#include "tests/platform/vision/vision_test_images.h"
 
 namespace {
-
-ccPelBuffer<unsigned char> randomImage(const ccPelRect& window, std::mt19937& rng) {
-  ccPelBuffer<unsigned char> img(window);
-  for (long j = 0; j < img.height(); ++j)
-    for (long i = 0; i < img.width(); ++i) img.row(j)[i] = static_cast<unsigned char>(rng() & 0xFF);
-  return img;
-}
 
 // Erosion or dilation by the Minkowski sum of the chain, from its offsets directly.
 ccPelBuffer<unsigned char> bruteMorph(const ccPelBuffer_const<unsigned char>& src,
@@ -43,13 +37,6 @@ ccPelBuffer<unsigned char> bruteMorph(const ccPelBuffer_const<unsigned char>& sr
   return out;
 }
 
-void expectSame(const ccPelBuffer_const<unsigned char>& got, const ccPelBuffer_const<unsigned char>& want) {
-  ASSERT_EQ(got.window(), want.window());
-  for (long y = want.window().y(); y < want.window().y() + want.height(); ++y)
-    for (long x = want.window().x(); x < want.window().x() + want.width(); ++x)
-      ASSERT_EQ(int(got.at(x, y)), int(want.at(x, y))) << "at " << x << "," << y;
-}
-
 TEST(GreyMorphology, ErodeAndDilateMatchBruteForce) {
   std::mt19937 rng(21);
   using D = ccGMorphDefs;
@@ -59,15 +46,15 @@ TEST(GreyMorphology, ErodeAndDilateMatchBruteForce) {
       {ccGMorph3x3Element(D::eHorizontalLine), ccGMorph3x3Element(D::eVerticalLine)},
       {ccGMorph3x3Element(D::eCross), ccGMorph3x3Element(D::eSquare), ccGMorph3x3Element(D::eHorizontalLine)},
   };
-  const ccPelBuffer<unsigned char> img = randomImage(ccPelRect(-4, 9, 23, 17), rng);
+  const ccPelBuffer<unsigned char> img = cfRandomImage(ccPelRect(-4, 9, 23, 17), rng);
   for (std::size_t c = 0; c < chains.size(); ++c) {
     SCOPED_TRACE(::testing::Message() << "chain " << c);
     const ccGMorphElement element(chains[c]);
     ccPelBuffer<unsigned char> eroded, dilated;
     element.erode(img, eroded);
     element.dilate(img, dilated);
-    expectSame(eroded, bruteMorph(img, chains[c], true));
-    expectSame(dilated, bruteMorph(img, chains[c], false));
+    EXPECT_TRUE(cfSameImage(eroded, bruteMorph(img, chains[c], true)));
+    EXPECT_TRUE(cfSameImage(dilated, bruteMorph(img, chains[c], false)));
   }
 }
 
@@ -90,7 +77,7 @@ TEST(GreyMorphology, PaddedEdgeMapKeepsItsWindowAndThickensEdges) {
   // In place into a bound destination of the right size; errors for the rest.
   ccPelBuffer<unsigned char> same = cfPelCopy(edges);
   ccPelBuffer<unsigned char> dst(6, 4);
-  const ccGMorphElement square(ccGMorph3x3Element(ccGMorphDefs::eSquare));
+  const ccGMorphElement square{ccGMorph3x3Element(ccGMorphDefs::eSquare)};
   EXPECT_NO_THROW(square.erode(same, dst));
   EXPECT_THROW(square.erode(same, same), ccBadArgument);
   EXPECT_THROW(square.erode(ccPelBuffer<unsigned char>(2, 5), out), ccPel::BadWindow);

@@ -7,20 +7,14 @@
 
 #include "platform/foundation/exception.h"
 #include "platform/foundation/pel_ops.h"
+#include "tests/platform/vision/vision_test_images.h"
 
 namespace {
 
-ccPelBuffer<unsigned char> randomImage(const ccPelRect& window, std::mt19937& rng) {
-  ccPelBuffer<unsigned char> img(window);
-  for (long j = 0; j < img.height(); ++j)
-    for (long i = 0; i < img.width(); ++i) img.row(j)[i] = static_cast<unsigned char>(rng() & 0xFF);
-  return img;
-}
-
 TEST(ClampedArithmetic, SaturatesOverTheOverlapOnly) {
   std::mt19937 rng(8);
-  const ccPelBuffer<unsigned char> a0 = randomImage(ccPelRect(0, 0, 12, 9), rng);
-  const ccPelBuffer<unsigned char> b = randomImage(ccPelRect(5, -3, 20, 8), rng);  // overlap x 5..11, y 0..4
+  const ccPelBuffer<unsigned char> a0 = cfRandomImage(ccPelRect(0, 0, 12, 9), rng);
+  const ccPelBuffer<unsigned char> b = cfRandomImage(ccPelRect(5, -3, 20, 8), rng);  // overlap x 5..11, y 0..4
   for (int offset : {0, 127, -40}) {
     ccPelBuffer<unsigned char> sub = cfPelCopy(a0), add = cfPelCopy(a0);
     cf_PelSubClamp(sub, b, offset);
