@@ -53,6 +53,7 @@ double valleyScore(const std::vector<double>& h, int low, int high, int threshol
 void cf_MaskedPelHistogram(const ccPelBuffer_const<unsigned char>& image, const ccPelBuffer_const<unsigned char>& mask,
                            std::vector<unsigned long>& hist) {
   image.requireBound();
+  if (image.window().isNull()) throw ccPel::BadWindow(L"cf_MaskedPelHistogram: the image window is empty");
   hist.assign(256, 0);
   if (!mask.isBound()) {
     for (long j = 0; j < image.height(); ++j) {

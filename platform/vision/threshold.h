@@ -12,7 +12,8 @@
 // to 256 and overwritten. Mask and image are aligned in the image frame: only pixels inside
 // both windows count, so a mask over part of the image restricts the histogram to that part
 // and a mask that does not overlap the image gives an all-zero histogram. An unbound mask
-// means the whole image window. Throws ccPel::UnboundWindow for an unbound image.
+// means the whole image window. Throws ccPel::UnboundWindow for an unbound image and
+// ccPel::BadWindow for an empty image window.
 CCALIB_EXPORT void cf_MaskedPelHistogram(const ccPelBuffer_const<unsigned char>& image,
                                          const ccPelBuffer_const<unsigned char>& mask,
                                          std::vector<unsigned long>& hist);
@@ -40,7 +41,7 @@ class CCALIB_EXPORT ccThresholdResult {
 };
 
 // Minimum within-group variance (Otsu) threshold of hist over the bins [low, high); bins
-// outside are ignored. high of -1, or above hist.size(), means hist.size(). Among thresholds
+// outside are ignored. A negative high, or one above hist.size(), means hist.size(). Among thresholds
 // with equal between-class variance (an empty stretch between the classes) the middle one is
 // taken, so the threshold lies halfway across a gap.
 //

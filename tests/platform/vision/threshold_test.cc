@@ -108,6 +108,7 @@ TEST(MaskedPelHistogram, CountsMaskedPixelsInsideBothWindows) {
   cf_MaskedPelHistogram(image, cfRandomImage(ccPelRect(500, 500, 4, 4), rng), got);
   EXPECT_EQ(got, std::vector<unsigned long>(256, 0));
   EXPECT_THROW(cf_MaskedPelHistogram(ccPelBuffer<unsigned char>(), mask, got), ccPel::UnboundWindow);
+  EXPECT_THROW(cf_MaskedPelHistogram(ccPelBuffer<unsigned char>(3, 0), mask, got), ccPel::BadWindow);
 }
 
 }  // namespace
