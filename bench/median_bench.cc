@@ -41,7 +41,8 @@ void BM_MedianMasked(benchmark::State& state) {
   ccPelBuffer<unsigned char> mask(ccPelRect(w / 8, h / 8, w * 3 / 4, h * 3 / 4));
   for (long y = mask.window().y(); y < mask.window().y() + mask.height(); ++y)
     for (long x = mask.window().x(); x < mask.window().x() + mask.width(); ++x)
-      mask.at(x, y) = ((x - w / 2) * (x - w / 2) + (y - h / 2) * (y - h / 2) < h * h / 16) ? 0 : 255;
+      mask.at(x, y) =
+          ((x - w / 2) * (x - w / 2) + (y - h / 2) * (y - h / 2) < h * h / 16) ? 0 : 255;
   const ccPelMedianParams params(ccPair<long>(k, k), ccPair<long>(1, 255), true);
   for (auto _ : state) {
     ccPelBuffer<unsigned char> out;
@@ -57,6 +58,9 @@ BENCHMARK(BM_Median)
     ->Args({2592, 1944, 41})
     ->Args({2592, 1944, 181})
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_MedianMasked)->Args({1280, 960, 41})->Args({2592, 1944, 181})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MedianMasked)
+    ->Args({1280, 960, 41})
+    ->Args({2592, 1944, 181})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -24,7 +24,8 @@ ccPelBuffer<unsigned char> checkerEdges(long w, long h) {
   for (long y = 0; y < h; ++y)
     for (long x = 0; x < w; ++x) {
       const auto here = cellOf(x, y);
-      const bool edge = (x + 1 < w && cellOf(x + 1, y) != here) || (y + 1 < h && cellOf(x, y + 1) != here);
+      const bool edge =
+          (x + 1 < w && cellOf(x + 1, y) != here) || (y + 1 < h && cellOf(x, y + 1) != here);
       img.at(x, y) = (edge && rng() % 30 != 0) ? 0 : 255;
     }
   return img;
@@ -59,7 +60,10 @@ void BM_ErodeSquare(benchmark::State& state) {
   }
 }
 
-BENCHMARK(BM_WatershedCheckerEdges)->Args({1280, 960})->Args({2592, 1944})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WatershedCheckerEdges)
+    ->Args({1280, 960})
+    ->Args({2592, 1944})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ErodeSquare)->Args({1280, 960})->Args({2592, 1944})->Unit(benchmark::kMillisecond);
 
 }  // namespace

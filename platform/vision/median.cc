@@ -19,17 +19,23 @@ constexpr int kBins = 256;
 constexpr int kCoarse = 16;  // coarse bins, each covering kSeg fine bins
 constexpr int kSeg = 16;
 
-using Count = std::uint16_t;     // a kernel holds at most 181 * 181 = 32761 pixels
-using ColCount = std::uint8_t;   // a column holds at most 181 pixels; small keeps it in cache
+using Count = std::uint16_t;    // a kernel holds at most 181 * 181 = 32761 pixels
+using ColCount = std::uint8_t;  // a column holds at most 181 pixels; small keeps it in cache
 
 class MedianFilter {
  public:
-  MedianFilter(const ccPelBuffer_const<unsigned char>& image, const ccPelBuffer_const<unsigned char>* mask,
-               const ccPelMedianParams& params)
-      : image_(image), mask_(mask), w_(image.width()), h_(image.height()),
-        rx_(params.size().x() / 2), ry_(params.size().y() / 2), padLeft_(2 * rx_ + 1),
+  MedianFilter(const ccPelBuffer_const<unsigned char>& image,
+               const ccPelBuffer_const<unsigned char>* mask, const ccPelMedianParams& params)
+      : image_(image),
+        mask_(mask),
+        w_(image.width()),
+        h_(image.height()),
+        rx_(params.size().x() / 2),
+        ry_(params.size().y() / 2),
+        padLeft_(2 * rx_ + 1),
         keepInput_(params.keepInputWhenEmpty()) {
-    for (int v = 0; v < kBins; ++v) valid_[v] = v >= params.valueRange().x() && v <= params.valueRange().y();
+    for (int v = 0; v < kBins; ++v)
+      valid_[v] = v >= params.valueRange().x() && v <= params.valueRange().y();
     const std::size_t columns = static_cast<std::size_t>(padLeft_ + w_ + rx_);
     fine_.assign(columns * kBins, 0);
     coarse_.assign(columns * kCoarse, 0);
@@ -65,7 +71,9 @@ class MedianFilter {
   const ColCount* fineSeg(long x, int seg) const {
     return &fine_[static_cast<std::size_t>(x + padLeft_) * kBins + seg * kSeg];
   }
-  const ColCount* coarseOf(long x) const { return &coarse_[static_cast<std::size_t>(x + padLeft_) * kCoarse]; }
+  const ColCount* coarseOf(long x) const {
+    return &coarse_[static_cast<std::size_t>(x + padLeft_) * kCoarse];
+  }
 
   // Brings fine segment seg of the kernel to the window centred on column x.
   void refreshSegment(int seg, long x) {
@@ -117,7 +125,8 @@ class MedianFilter {
   void slide(long x, long& n) {
     const ColCount* add = coarseOf(x + rx_);
     const ColCount* sub = coarseOf(x - rx_ - 1);
-    for (int i = 0; i < kCoarse; ++i) kernelCoarse_[i] = static_cast<Count>(kernelCoarse_[i] + add[i] - sub[i]);
+    for (int i = 0; i < kCoarse; ++i)
+      kernelCoarse_[i] = static_cast<Count>(kernelCoarse_[i] + add[i] - sub[i]);
     n += static_cast<long>(count_[static_cast<std::size_t>(x + rx_ + padLeft_)]) -
          static_cast<long>(count_[static_cast<std::size_t>(x - rx_ - 1 + padLeft_)]);
   }
@@ -136,8 +145,9 @@ class MedianFilter {
   long lastUpdate_[kCoarse];
 };
 
-void medianOver(const ccPelBuffer_const<unsigned char>& image, const ccPelBuffer_const<unsigned char>* mask,
-                const ccPelRect& window, const ccPelMedianParams& params, ccPelBuffer<unsigned char>& out) {
+void medianOver(const ccPelBuffer_const<unsigned char>& image,
+                const ccPelBuffer_const<unsigned char>* mask, const ccPelRect& window,
+                const ccPelMedianParams& params, ccPelBuffer<unsigned char>& out) {
   if (out.isBound() && (out.width() != window.width() || out.height() != window.height())) {
     throw ccBadArgument(L"cfPelMedian: the output image differs in size from the filtered window");
   }
@@ -166,7 +176,8 @@ void requireImage(const ccPelBuffer_const<unsigned char>& image) {
 
 }  // namespace
 
-ccPelMedianParams::ccPelMedianParams(const ccPair<long>& size, const ccPair<long>& valueRange, bool keepInputWhenEmpty)
+ccPelMedianParams::ccPelMedianParams(const ccPair<long>& size, const ccPair<long>& valueRange,
+                                     bool keepInputWhenEmpty)
     : size_(size), range_(valueRange), keepInput_(keepInputWhenEmpty) {
   auto okSize = [](long s) { return s >= 1 && s <= kMaxSize && (s & 1) == 1; };
   if (!okSize(size.x()) || !okSize(size.y())) {
@@ -183,8 +194,9 @@ void cfPelMedian(const ccPelBuffer_const<unsigned char>& image, const ccPelMedia
   medianOver(image, nullptr, image.window(), params, out);
 }
 
-void cfPelMedian(const ccPelBuffer_const<unsigned char>& image, const ccPelBuffer_const<unsigned char>& mask,
-                 const ccPelMedianParams& params, ccPelBuffer<unsigned char>& out) {
+void cfPelMedian(const ccPelBuffer_const<unsigned char>& image,
+                 const ccPelBuffer_const<unsigned char>& mask, const ccPelMedianParams& params,
+                 ccPelBuffer<unsigned char>& out) {
   requireImage(image);
   if (!mask.isBound()) {
     medianOver(image, nullptr, image.window(), params, out);

@@ -22,7 +22,8 @@ class CCALIB_EXPORT ccPelMedianParams {
   static constexpr long kMaxSize = 181;
 
   explicit ccPelMedianParams(const ccPair<long>& size = ccPair<long>(3, 3),
-                             const ccPair<long>& valueRange = ccPair<long>(0, 255), bool keepInputWhenEmpty = true);
+                             const ccPair<long>& valueRange = ccPair<long>(0, 255),
+                             bool keepInputWhenEmpty = true);
 
   const ccPair<long>& size() const { return size_; }
   const ccPair<long>& valueRange() const { return range_; }
@@ -45,8 +46,8 @@ class CCALIB_EXPORT ccPelMedianParams {
 //
 // Throws ccPel::UnboundWindow for an unbound image, ccPel::BadWindow for an empty image
 // window, ccBadArgument for a bound out of another size.
-CCALIB_EXPORT void cfPelMedian(const ccPelBuffer_const<unsigned char>& image, const ccPelMedianParams& params,
-                               ccPelBuffer<unsigned char>& out);
+CCALIB_EXPORT void cfPelMedian(const ccPelBuffer_const<unsigned char>& image,
+                               const ccPelMedianParams& params, ccPelBuffer<unsigned char>& out);
 
 // As above, where only pixels with a non-zero mask value take part. Mask and image are aligned
 // in the image frame and may have different windows: the filter works on the overlap of the
@@ -54,7 +55,7 @@ CCALIB_EXPORT void cfPelMedian(const ccPelBuffer_const<unsigned char>& image, co
 // window neither take part nor get an output). An unbound mask means no mask. Throws as above,
 // and ccBadArgument when the windows do not overlap.
 CCALIB_EXPORT void cfPelMedian(const ccPelBuffer_const<unsigned char>& image,
-                               const ccPelBuffer_const<unsigned char>& mask, const ccPelMedianParams& params,
-                               ccPelBuffer<unsigned char>& out);
+                               const ccPelBuffer_const<unsigned char>& mask,
+                               const ccPelMedianParams& params, ccPelBuffer<unsigned char>& out);
 
 #endif  // PLATFORM_VISION_MEDIAN_H

@@ -11,8 +11,8 @@ namespace {
 // One pass of a single element: out(x, y) = reduce over the element of in(x+dx, y+dy). out
 // covers in's window shrunk by one pixel on every side.
 template <class Reduce>
-ccPelBuffer<unsigned char> applyElement(const ccPelBuffer_const<unsigned char>& in, const ccGMorph3x3Element& e,
-                                        Reduce reduce) {
+ccPelBuffer<unsigned char> applyElement(const ccPelBuffer_const<unsigned char>& in,
+                                        const ccGMorph3x3Element& e, Reduce reduce) {
   const ccPelRect w = in.window();
   ccPelBuffer<unsigned char> out(w.trim(1, 1, 1, 1));
   int dxs[9], dys[9], n = 0;
@@ -38,16 +38,19 @@ ccPelBuffer<unsigned char> applyElement(const ccPelBuffer_const<unsigned char>& 
 }
 
 template <class Reduce>
-void applyChain(const std::vector<ccGMorph3x3Element>& elements, const ccPelBuffer_const<unsigned char>& src,
-                ccPelBuffer<unsigned char>& dst, const char* name, Reduce reduce) {
+void applyChain(const std::vector<ccGMorph3x3Element>& elements,
+                const ccPelBuffer_const<unsigned char>& src, ccPelBuffer<unsigned char>& dst,
+                const char* name, Reduce reduce) {
   src.requireBound();
   const long n = static_cast<long>(elements.size());
   const ccPelRect shrunk = src.window().trim(n, n, n, n);
   if (shrunk.width() <= 0 || shrunk.height() <= 0) {
-    throw ccPel::BadWindow(cfWiden(name) + L": the source window is too small for the structuring element");
+    throw ccPel::BadWindow(cfWiden(name) +
+                           L": the source window is too small for the structuring element");
   }
   if (dst.isBound() && (dst.width() != shrunk.width() || dst.height() != shrunk.height())) {
-    throw ccBadArgument(cfWiden(name) + L": the destination must be the source window shrunk by the element");
+    throw ccBadArgument(cfWiden(name) +
+                        L": the destination must be the source window shrunk by the element");
   }
   ccPelBuffer<unsigned char> cur = applyElement(src, elements[0], reduce);
   for (std::size_t k = 1; k < elements.size(); ++k) cur = applyElement(cur, elements[k], reduce);
@@ -70,25 +73,32 @@ ccGMorph3x3Element::ccGMorph3x3Element(ccGMorphDefs::ElementType type) : type_(t
 bool ccGMorph3x3Element::contains(int dx, int dy) const {
   if (dx < -1 || dx > 1 || dy < -1 || dy > 1) return false;
   switch (type_) {
-    case ccGMorphDefs::eCross: return dx == 0 || dy == 0;
-    case ccGMorphDefs::eHorizontalLine: return dy == 0;
-    case ccGMorphDefs::eVerticalLine: return dx == 0;
-    default: return true;
+    case ccGMorphDefs::eCross:
+      return dx == 0 || dy == 0;
+    case ccGMorphDefs::eHorizontalLine:
+      return dy == 0;
+    case ccGMorphDefs::eVerticalLine:
+      return dx == 0;
+    default:
+      return true;
   }
 }
 
-ccGMorphElement::ccGMorphElement(const std::vector<ccGMorph3x3Element>& elements) : elements_(elements) {
+ccGMorphElement::ccGMorphElement(const std::vector<ccGMorph3x3Element>& elements)
+    : elements_(elements) {
   if (elements_.empty()) throw ccBadArgument(L"ccGMorphElement: the element list is empty");
 }
 
 ccGMorphElement::ccGMorphElement(const ccGMorph3x3Element& element) : elements_(1, element) {}
 
-void ccGMorphElement::erode(const ccPelBuffer_const<unsigned char>& src, ccPelBuffer<unsigned char>& dst) const {
+void ccGMorphElement::erode(const ccPelBuffer_const<unsigned char>& src,
+                            ccPelBuffer<unsigned char>& dst) const {
   applyChain(elements_, src, dst, "ccGMorphElement::erode",
              [](unsigned char a, unsigned char b) { return std::min(a, b); });
 }
 
-void ccGMorphElement::dilate(const ccPelBuffer_const<unsigned char>& src, ccPelBuffer<unsigned char>& dst) const {
+void ccGMorphElement::dilate(const ccPelBuffer_const<unsigned char>& src,
+                             ccPelBuffer<unsigned char>& dst) const {
   applyChain(elements_, src, dst, "ccGMorphElement::dilate",
              [](unsigned char a, unsigned char b) { return std::max(a, b); });
 }

@@ -9,8 +9,8 @@ namespace {
 
 // Applies op(a, b) -> new a over the overlap of the two windows in the image frame.
 template <class Op>
-void combineOverlap(ccPelBuffer<unsigned char>& a, const ccPelBuffer_const<unsigned char>& b, const char* name,
-                    Op op) {
+void combineOverlap(ccPelBuffer<unsigned char>& a, const ccPelBuffer_const<unsigned char>& b,
+                    const char* name, Op op) {
   a.requireBound();
   b.requireBound();
   const ccPelRect r = a.window() & b.window();
@@ -32,7 +32,8 @@ void cf_PelAddClamp(ccPelBuffer<unsigned char>& a, const ccPelBuffer_const<unsig
   });
 }
 
-void cf_PelSubClamp(ccPelBuffer<unsigned char>& a, const ccPelBuffer_const<unsigned char>& b, int offset) {
+void cf_PelSubClamp(ccPelBuffer<unsigned char>& a, const ccPelBuffer_const<unsigned char>& b,
+                    int offset) {
   // Offsets beyond +-510 saturate every result anyway; limiting them keeps the sum in int.
   const int off = std::max(-510, std::min(510, offset));
   combineOverlap(a, b, "cf_PelSubClamp", [off](unsigned char x, unsigned char y) {

@@ -20,7 +20,9 @@ constexpr double kValleySparseSigma = 1.0;
 constexpr double kEtaFloor = 0.65;
 constexpr double kEtaFull = 0.80;
 
-double clamp01(double v) { return std::max(0.0, std::min(1.0, v)); }
+double clamp01(double v) {
+  return std::max(0.0, std::min(1.0, v));
+}
 
 // Depth of the valley between the two class peaks of the smoothed histogram (see header).
 double valleyScore(const std::vector<double>& h, int low, int high, int threshold, double total) {
@@ -28,7 +30,8 @@ double valleyScore(const std::vector<double>& h, int low, int high, int threshol
   const double sigma = std::max(kValleyMinSigma, kValleySparseSigma * n / std::sqrt(total));
   const int radius = std::min(n, static_cast<int>(std::ceil(3.0 * sigma)));
   std::vector<double> kernel(2 * radius + 1);
-  for (int k = -radius; k <= radius; ++k) kernel[k + radius] = std::exp(-0.5 * k * k / (sigma * sigma));
+  for (int k = -radius; k <= radius; ++k)
+    kernel[k + radius] = std::exp(-0.5 * k * k / (sigma * sigma));
   // Normalised over the part of the kernel inside the range, so the ends are not pulled down.
   std::vector<double> s(n);
   for (int i = 0; i < n; ++i) {
@@ -50,10 +53,12 @@ double valleyScore(const std::vector<double>& h, int low, int high, int threshol
 
 }  // namespace
 
-void cf_MaskedPelHistogram(const ccPelBuffer_const<unsigned char>& image, const ccPelBuffer_const<unsigned char>& mask,
+void cf_MaskedPelHistogram(const ccPelBuffer_const<unsigned char>& image,
+                           const ccPelBuffer_const<unsigned char>& mask,
                            std::vector<unsigned long>& hist) {
   image.requireBound();
-  if (image.window().isNull()) throw ccPel::BadWindow(L"cf_MaskedPelHistogram: the image window is empty");
+  if (image.window().isNull())
+    throw ccPel::BadWindow(L"cf_MaskedPelHistogram: the image window is empty");
   hist.assign(256, 0);
   if (!mask.isBound()) {
     for (long j = 0; j < image.height(); ++j) {
@@ -72,7 +77,8 @@ void cf_MaskedPelHistogram(const ccPelBuffer_const<unsigned char>& image, const 
   }
 }
 
-void cfThresholdWGV(const std::vector<unsigned long>& hist, ccThresholdResult& result, int low, int high) {
+void cfThresholdWGV(const std::vector<unsigned long>& hist, ccThresholdResult& result, int low,
+                    int high) {
   const int size = static_cast<int>(hist.size());
   if (high < 0 || high > size) high = size;
   if (low < 0 || low >= high) {
@@ -116,5 +122,6 @@ void cfThresholdWGV(const std::vector<unsigned long>& hist, ccThresholdResult& r
 
   const double eta = var > 0.0 ? best / var : 0.0;
   const double separability = clamp01((eta - kEtaFloor) / (kEtaFull - kEtaFloor));
-  result = ccThresholdResult(threshold, std::sqrt(separability * valleyScore(h, low, high, threshold, total)));
+  result = ccThresholdResult(threshold,
+                             std::sqrt(separability * valleyScore(h, low, high, threshold, total)));
 }

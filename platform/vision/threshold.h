@@ -22,7 +22,8 @@ CCALIB_EXPORT void cf_MaskedPelHistogram(const ccPelBuffer_const<unsigned char>&
 class CCALIB_EXPORT ccThresholdResult {
  public:
   ccThresholdResult() = default;
-  ccThresholdResult(int threshold, double score) : threshold_(threshold), score_(score), computed_(true) {}
+  ccThresholdResult(int threshold, double score)
+      : threshold_(threshold), score_(score), computed_(true) {}
 
   // False when the histogram range held no pixels or pixels of a single value only; then
   // threshold() is 0 and score() 0.
@@ -41,9 +42,9 @@ class CCALIB_EXPORT ccThresholdResult {
 };
 
 // Minimum within-group variance (Otsu) threshold of hist over the bins [low, high); bins
-// outside are ignored. A negative high, or one above hist.size(), means hist.size(). Among thresholds
-// with equal between-class variance (an empty stretch between the classes) the middle one is
-// taken, so the threshold lies halfway across a gap.
+// outside are ignored. A negative high, or one above hist.size(), means hist.size(). Among
+// thresholds with equal between-class variance (an empty stretch between the classes) the middle
+// one is taken, so the threshold lies halfway across a gap.
 //
 // Score: the geometric mean of two terms, each in [0, 1].
 //  - Valley depth: the histogram is smoothed with a Gaussian of 3 bins (wider when it holds
@@ -56,7 +57,7 @@ class CCALIB_EXPORT ccThresholdResult {
 // Typical scores: two clean levels with blur and noise 0.99; a checkerboard lit 2:1 from one
 // side to the other 0.73; one Gaussian mode 0; an even spread 0.16.
 // Throws ccBadArgument when low is negative or the range is empty.
-CCALIB_EXPORT void cfThresholdWGV(const std::vector<unsigned long>& hist, ccThresholdResult& result, int low,
-                                  int high);
+CCALIB_EXPORT void cfThresholdWGV(const std::vector<unsigned long>& hist, ccThresholdResult& result,
+                                  int low, int high);
 
 #endif  // PLATFORM_VISION_THRESHOLD_H

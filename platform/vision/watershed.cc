@@ -15,7 +15,8 @@
 
 namespace {
 
-constexpr std::uint32_t kNoEdge = std::numeric_limits<std::uint32_t>::max();  // distance without edges
+constexpr std::uint32_t kNoEdge =
+    std::numeric_limits<std::uint32_t>::max();  // distance without edges
 constexpr unsigned char kEdgeSplit = 128;  // grey level that separates edge from non-edge pixels
 // Largest image side: squared distances of up to 2 * 46340^2 must fit in 32 bits.
 constexpr long kMaxSide = 46340;
@@ -35,7 +36,8 @@ std::unique_ptr<T[]> rawArray(std::size_t n) {
 
 // Squared distance of every pixel of the window to the nearest edge pixel (0 on edges,
 // kNoEdge when the window holds none), row-major with w * h entries.
-std::unique_ptr<std::uint32_t[]> squaredDistance(const ccPelBuffer_const<unsigned char>& image, bool edgesBright) {
+std::unique_ptr<std::uint32_t[]> squaredDistance(const ccPelBuffer_const<unsigned char>& image,
+                                                 bool edgesBright) {
   const long w = image.width(), h = image.height();
   std::unique_ptr<std::uint32_t[]> d = rawArray<std::uint32_t>(static_cast<std::size_t>(w * h));
   // Columns: distance to the nearest edge pixel in the same column, downwards then upwards.
@@ -44,7 +46,8 @@ std::unique_ptr<std::uint32_t[]> squaredDistance(const ccPelBuffer_const<unsigne
     const unsigned char* s = image.row(y);
     std::uint32_t* o = &d[static_cast<std::size_t>(y * w)];
     for (long x = 0; x < w; ++x) {
-      run[x] = ((s[x] >= kEdgeSplit) == edgesBright) ? 0 : (run[x] == kNoEdge ? kNoEdge : run[x] + 1);
+      run[x] =
+          ((s[x] >= kEdgeSplit) == edgesBright) ? 0 : (run[x] == kNoEdge ? kNoEdge : run[x] + 1);
       o[x] = run[x];
     }
   }
@@ -103,7 +106,8 @@ struct Item {
 // keep the peak memory low. Distances up to kCountingSortKeys go through one counting
 // pass; larger ones (very sparse edges) through a least-significant-digit radix sort.
 template <class Cell, class Visit>
-void inDecreasingOrder(std::unique_ptr<std::uint32_t[]>& d2, long w, long h, Cell cellOf, Visit visit) {
+void inDecreasingOrder(std::unique_ptr<std::uint32_t[]>& d2, long w, long h, Cell cellOf,
+                       Visit visit) {
   const std::size_t n = static_cast<std::size_t>(w * h);
   std::uint32_t maxKey = 0;
   std::size_t count = 0;
@@ -187,8 +191,8 @@ void requireFinite(double v, const char* what) {
 
 }  // namespace
 
-ccWatershedRunParams::ccWatershedRunParams(long minPels, double levelMergeThresh, double distMergeThresh,
-                                           bool edgesBright, bool fillLines)
+ccWatershedRunParams::ccWatershedRunParams(long minPels, double levelMergeThresh,
+                                           double distMergeThresh, bool edgesBright, bool fillLines)
     : edgesBright_(edgesBright), fillLines_(fillLines) {
   this->minPels(minPels);
   this->levelMergeThresh(levelMergeThresh);
@@ -215,7 +219,8 @@ ccPelBuffer<unsigned int> cfWatershedTransform(const ccPelBuffer_const<unsigned 
   edgeMap.requireBound();
   const long w = edgeMap.width(), h = edgeMap.height();
   if (w <= 0 || h <= 0) throw ccPel::BadWindow(L"cfWatershedTransform: the image window is empty");
-  if (w > kMaxSide || h > kMaxSide || static_cast<double>(w + 2) * static_cast<double>(h + 2) >= 2147483647.0) {
+  if (w > kMaxSide || h > kMaxSide ||
+      static_cast<double>(w + 2) * static_cast<double>(h + 2) >= 2147483647.0) {
     throw ccBadArgument(L"cfWatershedTransform: the image is too large");
   }
 
@@ -269,7 +274,8 @@ ccPelBuffer<unsigned int> cfWatershedTransform(const ccPelBuffer_const<unsigned 
     int topIndex = 0;
     for (int k = 1; k < n; ++k) {
       const std::uint32_t a = roots[k], b = roots[topIndex];
-      if (basins.peak[a] > basins.peak[b] || (basins.peak[a] == basins.peak[b] && a < b)) topIndex = k;
+      if (basins.peak[a] > basins.peak[b] || (basins.peak[a] == basins.peak[b] && a < b))
+        topIndex = k;
     }
     const std::uint32_t top = roots[topIndex];
     bool apart = false;
@@ -331,7 +337,9 @@ ccPelBuffer<unsigned int> cfWatershedTransform(const ccPelBuffer_const<unsigned 
           unsigned int best = 0;
           for (long o : nb) {
             const unsigned int l = lab[static_cast<long>(c) + o];
-            if (l >= ccWatershedDefs::eFirstRegion && (best == 0 || peakOfLabel[l] > peakOfLabel[best])) best = l;
+            if (l >= ccWatershedDefs::eFirstRegion &&
+                (best == 0 || peakOfLabel[l] > peakOfLabel[best]))
+              best = l;
           }
           if (best) fills.emplace_back(c, best);
         }

@@ -9,9 +9,9 @@
 // Values of the label image.
 struct ccWatershedDefs {
   enum Label : unsigned int {
-    eLineLabel = 0,     // watershed line: where two regions meet without an edge between them
-    eEdgeLabel = 1,     // edge pixel, or pixel of a region smaller than minPels
-    eFirstRegion = 2,   // regions are numbered from here, in raster order of their first pixel
+    eLineLabel = 0,    // watershed line: where two regions meet without an edge between them
+    eEdgeLabel = 1,    // edge pixel, or pixel of a region smaller than minPels
+    eFirstRegion = 2,  // regions are numbered from here, in raster order of their first pixel
   };
 };
 
@@ -31,8 +31,9 @@ struct ccWatershedDefs {
 // Setters throw ccBadArgument for a negative or non-finite value.
 class CCALIB_EXPORT ccWatershedRunParams {
  public:
-  explicit ccWatershedRunParams(long minPels = 50, double levelMergeThresh = 5.0, double distMergeThresh = 9.0,
-                                bool edgesBright = false, bool fillLines = false);
+  explicit ccWatershedRunParams(long minPels = 50, double levelMergeThresh = 5.0,
+                                double distMergeThresh = 9.0, bool edgesBright = false,
+                                bool fillLines = false);
 
   long minPels() const { return minPels_; }
   void minPels(long n);
@@ -60,9 +61,11 @@ class CCALIB_EXPORT ccWatershedRunParams {
 // separated by watershed-line pixels. An edge map without edge pixels gives one region.
 //
 // Returns the label image (values as in ccWatershedDefs) over the edge map's window, with
-// its offset and client transform. Throws ccPel::UnboundWindow for an unbound image and
-// ccPel::BadWindow for an empty window.
-CCALIB_EXPORT ccPelBuffer<unsigned int> cfWatershedTransform(const ccPelBuffer_const<unsigned char>& edgeMap,
-                                                             const ccWatershedRunParams& params);
+// its offset and client transform. Its pixels are allocated with a one-pixel frame of
+// eEdgeLabel around the window (visible through rootWindow()). Throws ccPel::UnboundWindow
+// for an unbound image, ccPel::BadWindow for an empty window and ccBadArgument for an image
+// side above 46340 pixels.
+CCALIB_EXPORT ccPelBuffer<unsigned int> cfWatershedTransform(
+    const ccPelBuffer_const<unsigned char>& edgeMap, const ccWatershedRunParams& params);
 
 #endif  // PLATFORM_VISION_WATERSHED_H

@@ -14,7 +14,8 @@ namespace {
 
 // Straight from the definition: sort what takes part in the clipped window.
 ccPelBuffer<unsigned char> bruteMedian(const ccPelBuffer_const<unsigned char>& image,
-                                       const ccPelBuffer_const<unsigned char>* mask, const ccPelMedianParams& p) {
+                                       const ccPelBuffer_const<unsigned char>* mask,
+                                       const ccPelMedianParams& p) {
   ccPelRect r = image.window();
   if (mask) r &= mask->window();
   ccPelBuffer<unsigned char> out(r);
@@ -49,15 +50,19 @@ TEST(PelMedian, MatchesBruteForceOverSizesWindowsAndRanges) {
     bool keep;
   };
   const Case cases[] = {
-      {ccPelRect(0, 0, 1, 1), 1, 1, 0, 255, true},      {ccPelRect(0, 0, 1, 1), 5, 3, 100, 255, false},
-      {ccPelRect(3, -2, 3, 5), 3, 3, 0, 255, true},     {ccPelRect(3, -2, 3, 5), 7, 1, 60, 200, true},
-      {ccPelRect(0, 0, 41, 41), 41, 41, 0, 255, true},  {ccPelRect(10, 20, 41, 41), 5, 9, 1, 255, true},
-      {ccPelRect(0, 0, 41, 41), 181, 181, 30, 90, false}, {ccPelRect(0, 0, 97, 33), 15, 31, 0, 255, true},
+      {ccPelRect(0, 0, 1, 1), 1, 1, 0, 255, true},
+      {ccPelRect(0, 0, 1, 1), 5, 3, 100, 255, false},
+      {ccPelRect(3, -2, 3, 5), 3, 3, 0, 255, true},
+      {ccPelRect(3, -2, 3, 5), 7, 1, 60, 200, true},
+      {ccPelRect(0, 0, 41, 41), 41, 41, 0, 255, true},
+      {ccPelRect(10, 20, 41, 41), 5, 9, 1, 255, true},
+      {ccPelRect(0, 0, 41, 41), 181, 181, 30, 90, false},
+      {ccPelRect(0, 0, 97, 33), 15, 31, 0, 255, true},
       {ccPelRect(0, 0, 60, 20), 3, 181, 200, 220, false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.window.width() << "x" << c.window.height() << " window " << c.kx << "x"
-                                      << c.ky << " range " << c.lo << ".." << c.hi);
+    SCOPED_TRACE(::testing::Message() << c.window.width() << "x" << c.window.height() << " window "
+                                      << c.kx << "x" << c.ky << " range " << c.lo << ".." << c.hi);
     const ccPelMedianParams p(ccPair<long>(c.kx, c.ky), ccPair<long>(c.lo, c.hi), c.keep);
     const ccPelBuffer<unsigned char> img = cfRandomImage(c.window, rng);
     ccPelBuffer<unsigned char> out;
@@ -93,7 +98,8 @@ TEST(PelMedian, RejectsBadArguments) {
   using P = ccPelMedianParams;
   using L = ccPair<long>;
   for (const L& size : {L(4, 3), L(3, 183), L(-1, 3)}) EXPECT_THROW(P{size}, ccBadArgument);
-  for (const L& range : {L(10, 5), L(0, 256), L(-1, 9)}) EXPECT_THROW(P(L(3, 3), range), ccBadArgument);
+  for (const L& range : {L(10, 5), L(0, 256), L(-1, 9)})
+    EXPECT_THROW(P(L(3, 3), range), ccBadArgument);
   EXPECT_NO_THROW(P(L(181, 1)));
   ccPelBuffer<unsigned char> out, img(10, 10), far(ccPelRect(50, 50, 5, 5)), small(9, 10);
   EXPECT_THROW(cfPelMedian(ccPelBuffer<unsigned char>(), P(), out), ccPel::UnboundWindow);

@@ -44,7 +44,8 @@ TEST(GreyMorphology, ErodeAndDilateMatchBruteForce) {
       {ccGMorph3x3Element(D::eSquare)},
       {ccGMorph3x3Element(D::eCross)},
       {ccGMorph3x3Element(D::eHorizontalLine), ccGMorph3x3Element(D::eVerticalLine)},
-      {ccGMorph3x3Element(D::eCross), ccGMorph3x3Element(D::eSquare), ccGMorph3x3Element(D::eHorizontalLine)},
+      {ccGMorph3x3Element(D::eCross), ccGMorph3x3Element(D::eSquare),
+       ccGMorph3x3Element(D::eHorizontalLine)},
   };
   const ccPelBuffer<unsigned char> img = cfRandomImage(ccPelRect(-4, 9, 23, 17), rng);
   for (std::size_t c = 0; c < chains.size(); ++c) {
@@ -72,7 +73,8 @@ TEST(GreyMorphology, PaddedEdgeMapKeepsItsWindowAndThickensEdges) {
   ccGMorphElement(ccGMorph3x3Element(ccGMorphDefs::eSquare)).erode(padded, out);
   ASSERT_EQ(out.window(), edges.window());
   for (long y = 20; y < 26; ++y)
-    for (long x = 10; x < 18; ++x) EXPECT_EQ(out.at(x, y), (x <= 11 && y >= 21 && y <= 23) ? 0 : 255) << x << "," << y;
+    for (long x = 10; x < 18; ++x)
+      EXPECT_EQ(out.at(x, y), (x <= 11 && y >= 21 && y <= 23) ? 0 : 255) << x << "," << y;
 
   // In place into a bound destination of the right size; errors for the rest.
   ccPelBuffer<unsigned char> same = cfPelCopy(edges);

@@ -30,9 +30,8 @@ TEST(ThresholdWGV, BimodalImagesScoreHighAndSplitBetweenModes) {
   spec.noiseSigma = 4.0;
   spec.foreground = 190.0;
   spec.background = 60.0;
-  const ccThresholdResult r = wgvOfImage(cfSyntheticImage(spec, [](double x, double y) {
-    return std::hypot(x - 128, y - 128) < 70;
-  }));
+  const ccThresholdResult r = wgvOfImage(
+      cfSyntheticImage(spec, [](double x, double y) { return std::hypot(x - 128, y - 128) < 70; }));
   EXPECT_TRUE(r.isComputed());
   EXPECT_TRUE(r.threshold() > 80 && r.threshold() < 170) << r.threshold();
   EXPECT_GE(r.score(), 0.85);
@@ -47,7 +46,8 @@ TEST(ThresholdWGV, BimodalImagesScoreHighAndSplitBetweenModes) {
   // A checkerboard of 32-pixel squares (40 and 110), blurred, lit from 1x at the left to 2x
   // at the right, with noise: the classes overlap in grey level across the image.
   ccPelBuffer<double> cov = cfSyntheticCoverage(320, 240, 4, [](double x, double y) {
-    return ((static_cast<long>(std::floor(x / 32)) + static_cast<long>(std::floor(y / 32))) & 1) != 0;
+    return ((static_cast<long>(std::floor(x / 32)) + static_cast<long>(std::floor(y / 32))) & 1) !=
+           0;
   });
   cfSyntheticBlur(cov, 1.2);
   std::mt19937 rng(7);
@@ -55,8 +55,8 @@ TEST(ThresholdWGV, BimodalImagesScoreHighAndSplitBetweenModes) {
   ccPelBuffer<unsigned char> lit(320, 240);
   for (long y = 0; y < 240; ++y)
     for (long x = 0; x < 320; ++x)
-      lit.at(x, y) = static_cast<unsigned char>(
-          std::clamp(std::lround((40.0 + 70.0 * cov.at(x, y)) * (1.0 + x / 319.0) + noise(rng)), 0L, 255L));
+      lit.at(x, y) = static_cast<unsigned char>(std::clamp(
+          std::lround((40.0 + 70.0 * cov.at(x, y)) * (1.0 + x / 319.0) + noise(rng)), 0L, 255L));
   EXPECT_GE(wgvOfImage(lit).score(), 0.6);
 }
 
@@ -107,8 +107,10 @@ TEST(MaskedPelHistogram, CountsMaskedPixelsInsideBothWindows) {
   EXPECT_EQ(got, whole);
   cf_MaskedPelHistogram(image, cfRandomImage(ccPelRect(500, 500, 4, 4), rng), got);
   EXPECT_EQ(got, std::vector<unsigned long>(256, 0));
-  EXPECT_THROW(cf_MaskedPelHistogram(ccPelBuffer<unsigned char>(), mask, got), ccPel::UnboundWindow);
-  EXPECT_THROW(cf_MaskedPelHistogram(ccPelBuffer<unsigned char>(3, 0), mask, got), ccPel::BadWindow);
+  EXPECT_THROW(cf_MaskedPelHistogram(ccPelBuffer<unsigned char>(), mask, got),
+               ccPel::UnboundWindow);
+  EXPECT_THROW(cf_MaskedPelHistogram(ccPelBuffer<unsigned char>(3, 0), mask, got),
+               ccPel::BadWindow);
 }
 
 }  // namespace

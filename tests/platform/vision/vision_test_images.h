@@ -9,10 +9,12 @@
 #include "platform/foundation/pel_buffer.h"
 
 // Pixels drawn uniformly from 0 .. levels - 1.
-inline ccPelBuffer<unsigned char> cfRandomImage(const ccPelRect& window, std::mt19937& rng, int levels = 256) {
+inline ccPelBuffer<unsigned char> cfRandomImage(const ccPelRect& window, std::mt19937& rng,
+                                                int levels = 256) {
   ccPelBuffer<unsigned char> img(window);
   for (long j = 0; j < img.height(); ++j)
-    for (long i = 0; i < img.width(); ++i) img.row(j)[i] = static_cast<unsigned char>(rng() % levels);
+    for (long i = 0; i < img.width(); ++i)
+      img.row(j)[i] = static_cast<unsigned char>(rng() % levels);
   return img;
 }
 
@@ -26,7 +28,8 @@ inline ::testing::AssertionResult cfSameImage(const ccPelBuffer_const<unsigned c
   for (long y = w.y(); y < w.y() + w.height(); ++y)
     for (long x = w.x(); x < w.x() + w.width(); ++x)
       if (got.at(x, y) != want.at(x, y) && bad++ < 5)
-        fail << "(" << x << "," << y << "): got " << int(got.at(x, y)) << " want " << int(want.at(x, y)) << "; ";
+        fail << "(" << x << "," << y << "): got " << int(got.at(x, y)) << " want "
+             << int(want.at(x, y)) << "; ";
   return bad ? fail << bad << " pixels differ" : ::testing::AssertionSuccess();
 }
 

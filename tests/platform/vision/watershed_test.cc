@@ -23,7 +23,8 @@ ccPelBuffer<unsigned char> edgeMap(long w, long h, const std::function<bool(long
 }
 
 // Labels of value `from` or more met in the image, and whether two regions touch (8-neighbours).
-std::multiset<unsigned int> labelsIn(const Labels& l, unsigned int from = ccWatershedDefs::eFirstRegion) {
+std::multiset<unsigned int> labelsIn(const Labels& l,
+                                     unsigned int from = ccWatershedDefs::eFirstRegion) {
   std::multiset<unsigned int> s;
   for (long y = 0; y < l.height(); ++y)
     for (long x = 0; x < l.width(); ++x)
@@ -55,7 +56,8 @@ ccWatershedRunParams tileParams() {
 }
 
 TEST(Watershed, SeparatesCellsOfAGridAcrossGapsInTheLines) {
-  // 6 x 4 cells of 24 pixels; every vertical line has a 1-pixel gap, every horizontal a 2-pixel one.
+  // 6 x 4 cells of 24 pixels; every vertical line has a 1-pixel gap, every horizontal a 2-pixel
+  // one.
   auto edge = [](long x, long y) {
     return (x % 24 == 0 && y % 24 != 12) || (y % 24 == 0 && x % 24 != 8 && x % 24 != 9);
   };
@@ -90,17 +92,24 @@ TEST(Watershed, ThinDiagonalLinesOfATurnedCheckerboardHoldBetweenTiles) {
   // 32-pixel squares turned by 30 degrees; edge pixels lie within half a pixel of a grid
   // line, so the lines are 8-connected and leave diagonal steps that flooding must not cross.
   const double c = std::cos(0.5236), s = std::sin(0.5236), pitch = 32.0;
-  const Labels l = cfWatershedTransform(edgeMap(240, 200, [&](long x, long y) {
-    const double u = (c * x + s * y) / pitch, v = (-s * x + c * y) / pitch;
-    return std::min(std::fabs(u - std::round(u)), std::fabs(v - std::round(v))) * pitch < 0.5;
-  }), tileParams());
+  const Labels l = cfWatershedTransform(
+      edgeMap(240, 200,
+              [&](long x, long y) {
+                const double u = (c * x + s * y) / pitch, v = (-s * x + c * y) / pitch;
+                return std::min(std::fabs(u - std::round(u)), std::fabs(v - std::round(v))) *
+                           pitch <
+                       0.5;
+              }),
+      tileParams());
   std::set<unsigned int> seen;
   for (long i = -10; i <= 10; ++i)
     for (long j = -10; j <= 10; ++j) {
-      const double u = (i + 0.5) * pitch, v = (j + 0.5) * pitch, x = c * u - s * v, y = s * u + c * v;
+      const double u = (i + 0.5) * pitch, v = (j + 0.5) * pitch, x = c * u - s * v,
+                   y = s * u + c * v;
       if (x < 20 || y < 20 || x > 220 || y > 180) continue;
       const unsigned int label = l.at(std::lround(x), std::lround(y));
-      EXPECT_TRUE(label >= 2 && seen.insert(label).second) << "cell " << i << "," << j << " label " << label;
+      EXPECT_TRUE(label >= 2 && seen.insert(label).second)
+          << "cell " << i << "," << j << " label " << label;
     }
   EXPECT_GT(seen.size(), 20u);
   EXPECT_FALSE(regionsTouch(l));
@@ -112,10 +121,13 @@ TEST(Watershed, RaggedBarStaysOneRegion) {
   std::mt19937 rng(4);
   std::vector<int> jitter(200);
   for (int& j : jitter) j = static_cast<int>(rng() % 4);
-  const Labels l = cfWatershedTransform(edgeMap(100, 40, [&](long x, long y) {
-    return ((x == 10 || x == 90) && y >= 10 && y <= 30) ||
-           (x >= 10 && x <= 90 && (y == 10 + jitter[x] || y == 30 - jitter[100 + x]));
-  }), tileParams());
+  const Labels l = cfWatershedTransform(
+      edgeMap(100, 40,
+              [&](long x, long y) {
+                return ((x == 10 || x == 90) && y >= 10 && y <= 30) ||
+                       (x >= 10 && x <= 90 && (y == 10 + jitter[x] || y == 30 - jitter[100 + x]));
+              }),
+      tileParams());
   std::set<unsigned int> core;
   for (long y = 15; y <= 25; ++y)
     for (long x = 15; x <= 85; ++x) core.insert(l.at(x, y));
@@ -129,7 +141,8 @@ TEST(Watershed, MergeThresholdsAndMinPels) {
   // closed cell of 3 x 3 pixels.
   const auto img = edgeMap(80, 40, [](long x, long y) {
     if (x >= 66 && x <= 70 && y >= 18 && y <= 22) return x == 66 || x == 70 || y == 18 || y == 22;
-    const bool inside = std::hypot(x - 20.0, y - 20.0) <= 12.0 || std::hypot(x - 44.0, y - 20.0) <= 9.0 ||
+    const bool inside = std::hypot(x - 20.0, y - 20.0) <= 12.0 ||
+                        std::hypot(x - 44.0, y - 20.0) <= 9.0 ||
                         (x >= 20 && x <= 44 && std::abs(y - 20) <= 5);
     return x < 62 && !inside;
   });
@@ -147,7 +160,8 @@ TEST(Watershed, MergeThresholdsAndMinPels) {
   EXPECT_TRUE(split(p)) << "peaks 24 apart stay apart at 20";
   p.distMergeThresh(30.0);
   EXPECT_FALSE(split(p)) << "and merge at 30";
-  EXPECT_EQ(cfWatershedTransform(img, p).at(68, 20), unsigned(ccWatershedDefs::eEdgeLabel)) << "9 < minPels 16";
+  EXPECT_EQ(cfWatershedTransform(img, p).at(68, 20), unsigned(ccWatershedDefs::eEdgeLabel))
+      << "9 < minPels 16";
   p.minPels(9);
   EXPECT_GE(cfWatershedTransform(img, p).at(68, 20), 2u);
 }
@@ -160,7 +174,8 @@ TEST(Watershed, NoEdgesFarEdgesAndBadArguments) {
   EXPECT_EQ(regionCount(cfWatershedTransform(blank, p)), 0u);
 
   // Distances beyond 512 pixels: two long regions either side of one edge column.
-  const Labels wide = cfWatershedTransform(edgeMap(1300, 3, [](long x, long) { return x == 700; }), p);
+  const Labels wide =
+      cfWatershedTransform(edgeMap(1300, 3, [](long x, long) { return x == 700; }), p);
   EXPECT_EQ(labelsIn(wide).count(2), 2100u);
   EXPECT_EQ(labelsIn(wide).count(3), 1797u);
 
