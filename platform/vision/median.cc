@@ -110,15 +110,27 @@ class MedianFilter {
         continue;
       }
       const long rank = (n - 1) / 2;
-      long below = 0;
-      int seg = 0;
-      while (below + kernelCoarse_[seg] <= rank) below += kernelCoarse_[seg++];
+      int below = 0;
+      const int seg = countAtOrBelow(kernelCoarse_, static_cast<int>(rank), below);
       refreshSegment(seg, x);
-      const Count* k = &kernelFine_[seg * kSeg];
-      int i = 0;
-      while (below + k[i] <= rank) below += k[i++];
+      int belowInSegment = 0;
+      const int i =
+          countAtOrBelow(&kernelFine_[seg * kSeg], static_cast<int>(rank) - below, belowInSegment);
       out[x] = static_cast<unsigned char>(seg * kSeg + i);
     }
+  }
+
+  // The number of leading bins among 16 whose running sum stays at or below rank, i.e. the
+  // index of the bin holding rank; below gets the sum of the bins before it. Branch-free,
+  // as the median's bin is too erratic to predict on noisy images.
+  static int countAtOrBelow(const Count* bins, int rank, int& below) {
+    int prefix[16];
+    int acc = 0;
+    for (int i = 0; i < 16; ++i) prefix[i] = acc += bins[i];
+    int index = 0;
+    for (int i = 0; i < 16; ++i) index += prefix[i] <= rank;
+    below = index > 0 ? prefix[index - 1] : 0;
+    return index;
   }
 
   // Moves the kernel's coarse level and pixel count to the window centred on column x.
