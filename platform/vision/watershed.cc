@@ -1,7 +1,11 @@
-// Watershed of the distance map of a binary edge map: squared Euclidean distance transform
-// (Felzenszwalb and Huttenlocher), pixels ordered by decreasing distance with a counting sort,
-// then flooding with basins kept in a union-find forest so that basins can be merged by
-// their dynamics or peak distance at the first saddle where they meet.
+// Watershed of the distance map of a binary edge map, computed locally so that its cost
+// stays close to a few raster passes: squared Euclidean distance transform (Felzenszwalb and
+// Huttenlocher); every pixel drains to its highest 8-neighbour (plateaus drain to their
+// exits by breadth-first search) and so belongs to the basin of the maximum it reaches; the
+// pass (saddle) between each pair of touching basins is their highest boundary; basins are
+// merged in order of decreasing saddle, as a flooding would meet them, by their dynamics or
+// peak distance; where unmerged basins touch, the lower pixel of each touching pair becomes a
+// watershed-line pixel.
 #include "platform/vision/watershed.h"
 
 #include <algorithm>
@@ -15,18 +19,16 @@
 
 namespace {
 
-constexpr std::uint32_t kNoEdge =
-    std::numeric_limits<std::uint32_t>::max();  // distance without edges
-constexpr unsigned char kEdgeSplit = 128;  // grey level that separates edge from non-edge pixels
+constexpr std::uint32_t kNoEdge = std::numeric_limits<std::uint32_t>::max();  // no edge anywhere
+constexpr unsigned char kEdgeSplit = 128;  // grey level that separates edges from the rest
 // Largest image side: squared distances of up to 2 * 46340^2 must fit in 32 bits.
 constexpr long kMaxSide = 46340;
-// Largest squared distance sorted by a single counting pass (its bucket table is this long).
-constexpr std::uint32_t kCountingSortKeys = 1u << 18;
 
-// States of the flooding grid besides basin numbers (stored in the label image's pixels).
-constexpr std::int32_t kUnvisited = -1;
-constexpr std::int32_t kLine = -2;
-constexpr std::int32_t kOutside = -3;  // edge pixels and the one-pixel frame around the image
+// Cell states in the label grid while it is built; basin numbers are below kFlag.
+constexpr std::uint32_t kFlag = 0x80000000u;      // set on basin numbers; on lines after that
+constexpr std::uint32_t kEdgeCell = 0xFFFFFFFFu;  // edge pixels and the frame
+constexpr std::uint32_t kPlateau = 0xFFFFFFFEu;   // no higher neighbour: resolved by search
+constexpr std::uint32_t kInSearch = 0xFFFFFFFDu;  // member of the plateau being resolved
 
 // An uninitialised array (every element is written before it is read).
 template <class T>
@@ -34,17 +36,23 @@ std::unique_ptr<T[]> rawArray(std::size_t n) {
   return std::unique_ptr<T[]>(new T[n > 0 ? n : 1]);
 }
 
-// Squared distance of every pixel of the window to the nearest edge pixel (0 on edges,
-// kNoEdge when the window holds none), row-major with w * h entries.
+// Squared distance of every pixel to the nearest edge pixel (0 on edges, kNoEdge when the
+// window holds none), in a grid with a one-pixel frame of 0 around the window (row stride
+// w + 2), so that neighbours need no bounds checks.
 std::unique_ptr<std::uint32_t[]> squaredDistance(const ccPelBuffer_const<unsigned char>& image,
                                                  bool edgesBright) {
-  const long w = image.width(), h = image.height();
-  std::unique_ptr<std::uint32_t[]> d = rawArray<std::uint32_t>(static_cast<std::size_t>(w * h));
+  const long w = image.width(), h = image.height(), gw = w + 2;
+  std::unique_ptr<std::uint32_t[]> d =
+      rawArray<std::uint32_t>(static_cast<std::size_t>(gw * (h + 2)));
+  std::fill(d.get(), d.get() + gw, 0u);
+  std::fill(d.get() + gw * (h + 1), d.get() + gw * (h + 2), 0u);
+  auto row = [&](long y) { return &d[static_cast<std::size_t>((y + 1) * gw + 1)]; };
   // Columns: distance to the nearest edge pixel in the same column, downwards then upwards.
   std::vector<std::uint32_t> run(static_cast<std::size_t>(w), kNoEdge);
   for (long y = 0; y < h; ++y) {
     const unsigned char* s = image.row(y);
-    std::uint32_t* o = &d[static_cast<std::size_t>(y * w)];
+    std::uint32_t* o = row(y);
+    o[-1] = o[w] = 0;
     for (long x = 0; x < w; ++x) {
       run[x] =
           ((s[x] >= kEdgeSplit) == edgesBright) ? 0 : (run[x] == kNoEdge ? kNoEdge : run[x] + 1);
@@ -53,7 +61,7 @@ std::unique_ptr<std::uint32_t[]> squaredDistance(const ccPelBuffer_const<unsigne
   }
   std::fill(run.begin(), run.end(), kNoEdge);
   for (long y = h - 1; y >= 0; --y) {
-    std::uint32_t* o = &d[static_cast<std::size_t>(y * w)];
+    std::uint32_t* o = row(y);
     for (long x = 0; x < w; ++x) {
       run[x] = o[x] == 0 ? 0 : (run[x] == kNoEdge ? kNoEdge : run[x] + 1);
       const std::uint32_t v = std::min(o[x], run[x]);
@@ -61,12 +69,12 @@ std::unique_ptr<std::uint32_t[]> squaredDistance(const ccPelBuffer_const<unsigne
     }
   }
   // Rows: lower envelope of the parabolas (x - q)^2 + f(q) over the columns q with an edge
-  // in their column (Felzenszwalb and Huttenlocher), written back in place.
+  // in their column, written back in place.
   std::vector<std::uint32_t> f(static_cast<std::size_t>(w));
   std::vector<long> v(static_cast<std::size_t>(w));
   std::vector<double> z(static_cast<std::size_t>(w + 1));
   for (long y = 0; y < h; ++y) {
-    std::uint32_t* out = &d[static_cast<std::size_t>(y * w)];
+    std::uint32_t* out = row(y);
     std::copy(out, out + w, f.begin());
     long k = -1;
     for (long q = 0; q < w; ++q) {
@@ -84,7 +92,7 @@ std::unique_ptr<std::uint32_t[]> squaredDistance(const ccPelBuffer_const<unsigne
       z[k] = k == 0 ? -std::numeric_limits<double>::infinity() : s;
       z[k + 1] = std::numeric_limits<double>::infinity();
     }
-    if (k < 0) continue;  // no edge in reach of this row: it stays kNoEdge
+    if (k < 0) continue;  // no edge in the whole window: the row stays kNoEdge
     long j = 0;
     for (long x = 0; x < w; ++x) {
       while (z[j + 1] < double(x)) ++j;
@@ -93,67 +101,6 @@ std::unique_ptr<std::uint32_t[]> squaredDistance(const ccPelBuffer_const<unsigne
     }
   }
   return d;
-}
-
-// A non-edge pixel to flood: its squared distance and its index in the flooding grid.
-struct Item {
-  std::uint32_t key;
-  std::uint32_t cell;
-};
-
-// Calls visit(cell, key) for every non-edge pixel in order of decreasing squared distance,
-// in raster order among equal distances. d2 (w * h, row-major) is released on the way to
-// keep the peak memory low. Distances up to kCountingSortKeys go through one counting
-// pass; larger ones (very sparse edges) through a least-significant-digit radix sort.
-template <class Cell, class Visit>
-void inDecreasingOrder(std::unique_ptr<std::uint32_t[]>& d2, long w, long h, Cell cellOf,
-                       Visit visit) {
-  const std::size_t n = static_cast<std::size_t>(w * h);
-  std::uint32_t maxKey = 0;
-  std::size_t count = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    maxKey = std::max(maxKey, d2[i]);
-    count += d2[i] != 0;
-  }
-  if (maxKey < kCountingSortKeys) {
-    std::vector<std::uint32_t> start(static_cast<std::size_t>(maxKey) + 2, 0);
-    for (std::size_t i = 0; i < n; ++i)
-      if (d2[i]) ++start[maxKey - d2[i] + 1];
-    for (std::size_t k = 1; k < start.size(); ++k) start[k] += start[k - 1];
-    std::unique_ptr<std::uint32_t[]> cells = rawArray<std::uint32_t>(count);
-    for (long y = 0; y < h; ++y)
-      for (long x = 0; x < w; ++x) {
-        const std::uint32_t key = d2[static_cast<std::size_t>(y * w + x)];
-        if (key) cells[start[maxKey - key]++] = cellOf(x, y);
-      }
-    d2.reset();
-    // After the scatter start[k] is the end of bucket k.
-    std::uint32_t begin = 0;
-    for (std::uint32_t k = 0; k < maxKey; ++k) {
-      const std::uint32_t key = maxKey - k;
-      for (std::uint32_t i = begin; i < start[k]; ++i) visit(cells[i], key);
-      begin = start[k];
-    }
-    return;
-  }
-  std::vector<Item> a;
-  a.reserve(count);
-  for (long y = 0; y < h; ++y)
-    for (long x = 0; x < w; ++x) {
-      const std::uint32_t key = d2[static_cast<std::size_t>(y * w + x)];
-      if (key) a.push_back(Item{key, cellOf(x, y)});
-    }
-  d2.reset();
-  std::vector<Item> b(a.size());
-  std::vector<std::size_t> start(65537);
-  for (int shift = 0; shift < 32; shift += 16) {
-    std::fill(start.begin(), start.end(), 0);
-    for (const Item& it : a) ++start[((~it.key) >> shift & 0xFFFFu) + 1];
-    for (std::size_t k = 1; k < start.size(); ++k) start[k] += start[k - 1];
-    for (const Item& it : a) b[start[(~it.key) >> shift & 0xFFFFu]++] = it;
-    a.swap(b);
-  }
-  for (const Item& it : a) visit(it.cell, it.key);
 }
 
 // Basins as a union-find forest; the root holds the merged basin's peak.
@@ -179,8 +126,12 @@ struct Basins {
     }
     return r;
   }
-  // Basin `low` joins `high`, whose peak is at least as high.
-  void merge(std::uint32_t low, std::uint32_t high) { parent[low] = high; }
+};
+
+// Two touching basins (a < b) and the highest squared distance at which they touch.
+struct Contact {
+  std::uint32_t a, b;
+  std::uint32_t saddle;
 };
 
 void requireFinite(double v, const char* what) {
@@ -223,100 +174,174 @@ ccPelBuffer<unsigned int> cfWatershedTransform(const ccPelBuffer_const<unsigned 
       static_cast<double>(w + 2) * static_cast<double>(h + 2) >= 2147483647.0) {
     throw ccBadArgument(L"cfWatershedTransform: the image is too large");
   }
+  const std::unique_ptr<std::uint32_t[]> dist = squaredDistance(edgeMap, params.edgesBright());
+  const std::uint32_t* d = dist.get();
 
-  // The label image doubles as the flooding grid: it is allocated with a one-pixel frame, so
-  // the 8 neighbours need no bounds checks, and its window is set to the edge map's at the end.
+  // The label image doubles as the working grid: it has the same one-pixel frame as the
+  // distance grid, and its window is set to the edge map's at the end.
   const ccPelRect win = edgeMap.window();
   ccPelBuffer<unsigned int> out(win.trim(-1, -1, -1, -1));
   out.copyXforms(edgeMap);
   const long gw = out.rowUpdate();
-  std::int32_t* grid = reinterpret_cast<std::int32_t*>(out.row(0));
-  auto cellOf = [gw](long x, long y) { return static_cast<std::uint32_t>((y + 1) * gw + x + 1); };
-
-  std::unique_ptr<std::uint32_t[]> d2 = squaredDistance(edgeMap, params.edgesBright());
-  for (long j = 0; j < h + 2; ++j) {
-    std::int32_t* g = grid + j * gw;
-    if (j == 0 || j == h + 1) {
-      std::fill(g, g + gw, kOutside);
-      continue;
-    }
-    const std::uint32_t* d = &d2[static_cast<std::size_t>((j - 1) * w)];
-    g[0] = g[w + 1] = kOutside;
-    for (long x = 0; x < w; ++x) g[x + 1] = d[x] ? kUnvisited : kOutside;
-  }
-
-  Basins basins;
-  const double levelMerge = params.levelMergeThresh();
-  const double distMergeSq = params.distMergeThresh() * params.distMergeThresh();
+  std::uint32_t* g = out.row(0);
   const long nb[8] = {-gw - 1, -gw, -gw + 1, -1, 1, gw - 1, gw, gw + 1};
-  inDecreasingOrder(d2, w, h, cellOf, [&](std::uint32_t cell, std::uint32_t key) {
-    std::uint32_t roots[8];
-    int n = 0;
-    for (long o : nb) {
-      const std::int32_t s = grid[static_cast<long>(cell) + o];
-      if (s < 0) continue;
-      const std::uint32_t r = basins.find(static_cast<std::uint32_t>(s));
-      if (std::find(roots, roots + n, r) == roots + n) roots[n++] = r;
-    }
-    if (n == 1) {
-      grid[cell] = static_cast<std::int32_t>(roots[0]);
+  auto forEachCell = [&](auto fn) {
+    for (long y = 0; y < h; ++y)
+      for (long c = (y + 1) * gw + 1, end = c + w; c < end; ++c) fn(c);
+  };
+
+  // 1. Each pixel points to its highest neighbour when that is higher than itself.
+  for (long y = 0; y < h + 2; ++y) g[y * gw] = g[y * gw + gw - 1] = kEdgeCell;
+  std::fill(g, g + gw, kEdgeCell);
+  std::fill(g + gw * (h + 1), g + gw * (h + 2), kEdgeCell);
+  forEachCell([&](long c) {
+    if (d[c] == 0) {
+      g[c] = kEdgeCell;
       return;
     }
-    const double level = std::sqrt(static_cast<double>(key));
-    if (n == 0) {  // a regional maximum: a new basin
-      const double x = static_cast<double>(static_cast<long>(cell) % gw - 1);
-      const double y = static_cast<double>(static_cast<long>(cell) / gw - 1);
-      grid[cell] = static_cast<std::int32_t>(basins.make(level, x, y));
-      return;
-    }
-    // First contact of these basins, at the highest saddle between them: the lower ones
-    // merge into the highest where the parameters say so; any left apart make a line.
-    int topIndex = 0;
-    for (int k = 1; k < n; ++k) {
-      const std::uint32_t a = roots[k], b = roots[topIndex];
-      if (basins.peak[a] > basins.peak[b] || (basins.peak[a] == basins.peak[b] && a < b))
-        topIndex = k;
-    }
-    const std::uint32_t top = roots[topIndex];
-    bool apart = false;
-    for (int k = 0; k < n; ++k) {
-      if (k == topIndex) continue;
-      const std::uint32_t r = roots[k];
-      const double dx = basins.px[r] - basins.px[top], dy = basins.py[r] - basins.py[top];
-      if (basins.peak[r] - level <= levelMerge || dx * dx + dy * dy < distMergeSq) {
-        basins.merge(r, top);
-      } else {
-        apart = true;
-      }
-    }
-    grid[cell] = apart ? kLine : static_cast<std::int32_t>(top);
+    long best = c;
+    for (long o : nb)
+      if (d[c + o] > d[best]) best = c + o;
+    g[c] = best != c ? static_cast<std::uint32_t>(best) : kPlateau;
   });
 
-  // Region sizes, then labels in raster order of each region's first pixel, written in place.
-  std::vector<std::uint32_t> size(basins.parent.size(), 0);
-  for (long y = 0; y < h; ++y)
-    for (long x = 0; x < w; ++x) {
-      std::int32_t& s = grid[cellOf(x, y)];
-      if (s < 0) continue;
-      s = static_cast<std::int32_t>(basins.find(static_cast<std::uint32_t>(s)));
-      ++size[static_cast<std::size_t>(s)];
+  // 2. Plateaus (connected pixels of one distance without a higher neighbour) drain by
+  // breadth-first search to their exits, equal pixels that do point uphill; a plateau
+  // without exits is a regional maximum and drains to its first pixel, which points to itself.
+  std::vector<long> members, queue;
+  forEachCell([&](long c) {
+    if (g[c] != kPlateau) return;
+    members.assign(1, c);
+    g[c] = kInSearch;
+    for (std::size_t i = 0; i < members.size(); ++i)
+      for (long o : nb) {
+        const long q = members[i] + o;
+        if (g[q] == kPlateau && d[q] == d[c]) {
+          g[q] = kInSearch;
+          members.push_back(q);
+        }
+      }
+    queue.clear();
+    for (long m : members)
+      for (long o : nb) {
+        const long q = m + o;
+        if (d[q] == d[c] && g[q] < kFlag) {
+          g[m] = static_cast<std::uint32_t>(q);
+          queue.push_back(m);
+          break;
+        }
+      }
+    if (queue.empty()) {
+      g[c] = static_cast<std::uint32_t>(c);
+      queue.push_back(c);
     }
+    for (std::size_t i = 0; i < queue.size(); ++i)
+      for (long o : nb) {
+        const long q = queue[i] + o;
+        if (g[q] == kInSearch) {
+          g[q] = static_cast<std::uint32_t>(queue[i]);
+          queue.push_back(q);
+        }
+      }
+  });
+
+  // 3. Basins: every pixel gets the (flagged) number of the maximum its path reaches, the
+  // paths being compressed as they are followed; a maximum gets its number when first reached.
+  Basins basins;
+  forEachCell([&](long c) {
+    if (g[c] >= kFlag) return;
+    long r = c;
+    while (g[r] < kFlag && g[r] != static_cast<std::uint32_t>(r)) r = g[r];
+    if (g[r] < kFlag) {
+      g[r] = kFlag | basins.make(std::sqrt(static_cast<double>(d[r])), double(r % gw - 1),
+                                 double(r / gw - 1));
+    }
+    const std::uint32_t id = g[r];
+    for (long p = c; g[p] < kFlag;) {
+      const long next = g[p];
+      g[p] = id;
+      p = next;
+    }
+  });
+
+  // 4. Saddles: the highest level at which each pair of basins touches (8-neighbours),
+  // taken as the lower of the two touching pixels.
+  std::vector<Contact> contacts;
+  const long fwd[4] = {1, gw - 1, gw, gw + 1};
+  forEachCell([&](long c) {
+    if (g[c] == kEdgeCell) return;
+    for (long o : fwd) {
+      const long q = c + o;
+      if (g[q] == kEdgeCell || g[q] == g[c]) continue;
+      const std::uint32_t a = g[c] & ~kFlag, b = g[q] & ~kFlag;
+      contacts.push_back(Contact{std::min(a, b), std::max(a, b), std::min(d[c], d[q])});
+    }
+  });
+  std::sort(contacts.begin(), contacts.end(), [](const Contact& x, const Contact& y) {
+    if (x.a != y.a) return x.a < y.a;
+    if (x.b != y.b) return x.b < y.b;
+    return x.saddle > y.saddle;
+  });
+  contacts.erase(
+      std::unique(contacts.begin(), contacts.end(),
+                  [](const Contact& x, const Contact& y) { return x.a == y.a && x.b == y.b; }),
+      contacts.end());
+  std::stable_sort(contacts.begin(), contacts.end(),
+                   [](const Contact& x, const Contact& y) { return x.saddle > y.saddle; });
+
+  // 5. Merges in order of decreasing saddle: the lower basin joins the higher when it rises
+  // no more than levelMergeThresh above the saddle, or when the peaks are close.
+  const double levelMerge = params.levelMergeThresh();
+  const double distMergeSq = params.distMergeThresh() * params.distMergeThresh();
+  for (const Contact& k : contacts) {
+    std::uint32_t top = basins.find(k.a), low = basins.find(k.b);
+    if (top == low) continue;
+    if (basins.peak[low] > basins.peak[top] ||
+        (basins.peak[low] == basins.peak[top] && low < top)) {
+      std::swap(top, low);
+    }
+    const double dx = basins.px[low] - basins.px[top], dy = basins.py[low] - basins.py[top];
+    if (basins.peak[low] - std::sqrt(static_cast<double>(k.saddle)) <= levelMerge ||
+        dx * dx + dy * dy < distMergeSq) {
+      basins.parent[low] = top;
+    }
+  }
+
+  // 6. Final basins and lines: of two touching pixels of different basins the lower one (the
+  // later one on a tie) becomes a line pixel (kFlag set on its basin number). Region sizes
+  // count the other pixels.
+  std::vector<std::uint32_t> root(basins.parent.size());
+  for (std::uint32_t b = 0; b < root.size(); ++b) root[b] = basins.find(b);
+  std::vector<std::uint32_t> size(basins.parent.size(), 0);
+  forEachCell([&](long c) {
+    if (g[c] == kEdgeCell) return;
+    const std::uint32_t mine = root[g[c] & ~kFlag];
+    bool line = false;
+    for (long o : nb) {
+      const long q = c + o;
+      if (g[q] == kEdgeCell || root[g[q] & ~kFlag] == mine) continue;
+      if (d[c] < d[q] || (d[c] == d[q] && o < 0)) {
+        line = true;
+        break;
+      }
+    }
+    g[c] = line ? (mine | kFlag) : mine;
+    size[mine] += !line;
+  });
+
+  // 7. Labels in raster order of each region's first pixel; small regions are dropped.
   std::vector<unsigned int> label(basins.parent.size(), 0);
   unsigned int next = ccWatershedDefs::eFirstRegion;
   const unsigned long minPels = static_cast<unsigned long>(params.minPels());
-  for (long j = 0; j < h + 2; ++j) {
-    unsigned int* o = out.row(j);
-    for (long i = 0; i < gw; ++i) {
-      const std::int32_t s = static_cast<std::int32_t>(o[i]);
-      if (s == kLine) {
-        o[i] = ccWatershedDefs::eLineLabel;
-      } else if (s < 0 || size[static_cast<std::size_t>(s)] < minPels) {
-        o[i] = ccWatershedDefs::eEdgeLabel;
-      } else {
-        unsigned int& l = label[static_cast<std::size_t>(s)];
-        if (l == 0) l = next++;
-        o[i] = l;
-      }
+  for (long c = 0; c < gw * (h + 2); ++c) {
+    const std::uint32_t s = g[c];
+    if (s == kEdgeCell || (s < kFlag && size[s] < minPels)) {
+      g[c] = ccWatershedDefs::eEdgeLabel;
+    } else if (s >= kFlag) {
+      g[c] = ccWatershedDefs::eLineLabel;
+    } else {
+      if (label[s] == 0) label[s] = next++;
+      g[c] = label[s];
     }
   }
 
@@ -326,24 +351,21 @@ ccPelBuffer<unsigned int> cfWatershedTransform(const ccPelBuffer_const<unsigned 
     std::vector<double> peakOfLabel(next, -1.0);
     for (std::size_t b = 0; b < label.size(); ++b)
       if (label[b]) peakOfLabel[label[b]] = basins.peak[b];
-    unsigned int* lab = out.row(0);
-    std::vector<std::pair<std::uint32_t, unsigned int>> fills;
+    std::vector<std::pair<long, unsigned int>> fills;
     do {
       fills.clear();
-      for (long y = 0; y < h; ++y)
-        for (long x = 0; x < w; ++x) {
-          const std::uint32_t c = cellOf(x, y);
-          if (lab[c] != ccWatershedDefs::eLineLabel) continue;
-          unsigned int best = 0;
-          for (long o : nb) {
-            const unsigned int l = lab[static_cast<long>(c) + o];
-            if (l >= ccWatershedDefs::eFirstRegion &&
-                (best == 0 || peakOfLabel[l] > peakOfLabel[best]))
-              best = l;
-          }
-          if (best) fills.emplace_back(c, best);
+      forEachCell([&](long c) {
+        if (g[c] != ccWatershedDefs::eLineLabel) return;
+        unsigned int best = 0;
+        for (long o : nb) {
+          const unsigned int l = g[c + o];
+          if (l >= ccWatershedDefs::eFirstRegion &&
+              (best == 0 || peakOfLabel[l] > peakOfLabel[best]))
+            best = l;
         }
-      for (const auto& f : fills) lab[f.first] = f.second;
+        if (best) fills.emplace_back(c, best);
+      });
+      for (const auto& f : fills) g[f.first] = f.second;
     } while (!fills.empty());
   }
   out.window(win);

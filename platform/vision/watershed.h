@@ -16,7 +16,8 @@ struct ccWatershedDefs {
 };
 
 // Parameters of cfWatershedTransform. Distances are Euclidean, in pixels.
-//  - minPels: regions with fewer pixels are dropped (their pixels get eEdgeLabel).
+//  - minPels: regions with fewer pixels (line pixels not counted) are dropped: their pixels
+//    get eEdgeLabel, line pixels around them keep eLineLabel.
 //  - levelMergeThresh: two basins meeting at a saddle are merged when the saddle lies within
 //    this distance below the lower basin's peak (its dynamics); a region whose distance map
 //    has several bumps, as a square with ragged edges does, stays one region. Flat ties
@@ -56,9 +57,11 @@ class CCALIB_EXPORT ccWatershedRunParams {
 
 // Labels the regions between the edges of `edgeMap`. Method: Euclidean distance of every
 // non-edge pixel to the nearest edge pixel (pixels beyond the window are not edges); every
-// regional maximum of the distance seeds a basin; pixels are flooded in order of decreasing
-// distance (8-connected), and where basins meet they are merged as the parameters say or
-// separated by watershed-line pixels. An edge map without edge pixels gives one region.
+// pixel drains uphill (8-connected) to a regional maximum of the distance, whose basin it
+// joins; touching basins are merged in order of decreasing saddle (the highest level at which
+// they touch) as the parameters say, and where basins stay apart the lower pixel of every
+// touching pair becomes a watershed-line pixel (so lines are mostly one pixel wide and also
+// cross gaps in the edge lines). An edge map without edge pixels gives one region.
 //
 // Returns the label image (values as in ccWatershedDefs) over the edge map's window, with
 // its offset and client transform. Its pixels are allocated with a one-pixel frame of
