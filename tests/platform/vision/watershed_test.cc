@@ -166,6 +166,25 @@ TEST(Watershed, MergeThresholdsAndMinPels) {
   EXPECT_GE(cfWatershedTransform(img, p).at(68, 20), 2u);
 }
 
+TEST(Watershed, RandomEdgeMapsKeepTheInvariants) {
+  // Edge pixels keep label 1, regions never touch, and region labels run 2, 3, ... without gaps.
+  std::mt19937 rng(12);
+  for (int density : {2, 10, 40}) {
+    const auto img =
+        edgeMap(90, 70, [&](long, long) { return static_cast<int>(rng() % 100) < density; });
+    ccWatershedRunParams p = tileParams();
+    p.minPels(3);
+    const Labels l = cfWatershedTransform(img, p);
+    for (long y = 0; y < 70; ++y)
+      for (long x = 0; x < 90; ++x)
+        ASSERT_TRUE(img.at(x, y) != 0 || l.at(x, y) == ccWatershedDefs::eEdgeLabel)
+            << x << "," << y;
+    EXPECT_FALSE(regionsTouch(l)) << "density " << density;
+    const std::multiset<unsigned int> labels = labelsIn(l);
+    EXPECT_EQ(labels.empty() ? 1 : *labels.rbegin(), regionCount(l) + 1);
+  }
+}
+
 TEST(Watershed, NoEdgesFarEdgesAndBadArguments) {
   ccWatershedRunParams p = tileParams();
   const auto blank = edgeMap(7, 5, [](long, long) { return false; });
