@@ -19,8 +19,8 @@ constexpr int kBins = 256;
 constexpr int kCoarse = 16;  // coarse bins, each covering kSeg fine bins
 constexpr int kSeg = 16;
 
-using Count = std::uint16_t;    // a kernel holds at most 181 * 181 = 32761 pixels
-using ColCount = std::uint8_t;  // a column holds at most 181 pixels; small keeps it in cache
+using Count = std::uint16_t;     // a kernel holds at most 181 * 181 = 32761 pixels
+using ColCount = std::uint16_t;  // a column holds at most 181 pixels; 16 bits vectorise best
 
 class MedianFilter {
  public:
@@ -57,7 +57,7 @@ class MedianFilter {
   void updateRow(long y, int sign) {
     const unsigned char* s = image_.row(y);
     const unsigned char* m = mask_ ? mask_->row(y) : nullptr;
-    const ColCount d = static_cast<ColCount>(sign);  // -1 wraps to 0xFF: modular add
+    const ColCount d = static_cast<ColCount>(sign);  // -1 wraps to 0xFFFF: modular add
     for (long x = 0; x < w_; ++x) {
       const unsigned char v = s[x];
       if (!valid_[v] || (m && !m[x])) continue;
