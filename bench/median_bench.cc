@@ -52,6 +52,7 @@ void BM_MedianMasked(benchmark::State& state) {
 }
 
 BENCHMARK(BM_Median)
+    ->Args({1024, 1024, 41})
     ->Args({1280, 960, 3})
     ->Args({1280, 960, 41})
     ->Args({1280, 960, 181})
