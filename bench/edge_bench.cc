@@ -1,0 +1,86 @@
+// Speed of gradient edge detection, peak thinning and Gaussian sampling on plate-sized
+// images (a rotated checkerboard with blur and noise, fixed seed).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <random>
+#include <utility>
+
+#include "platform/vision/edge.h"
+#include "platform/vision/gauss_sample.h"
+
+namespace {
+
+// Smooth square wave of period 2 * pitch along u (pixels), +1 and -1 on alternate cells,
+// with edges blurred by a Gaussian of `blur` pixels.
+double squareWave(double u, double pitch, double blur) {
+  const double cell = std::floor(u / pitch);
+  const double d =
+      std::min(u - cell * pitch, (cell + 1) * pitch - u);  // distance to the nearer edge
+  const double sign = (static_cast<long>(cell) & 1) ? -1.0 : 1.0;
+  return sign * std::erf(d / (std::sqrt(2.0) * blur));
+}
+
+const ccPelBuffer<unsigned char>& checkerImage(long width, long height) {
+  static std::map<std::pair<long, long>, ccPelBuffer<unsigned char>> cache;
+  auto it = cache.find({width, height});
+  if (it != cache.end()) return it->second;
+  constexpr double kAngle = 0.2, kPitch = 40.0, kBlur = 1.0, kNoise = 2.0;
+  const double c = std::cos(kAngle), s = std::sin(kAngle);
+  std::mt19937 rng(7);
+  std::normal_distribution<double> noise(0.0, kNoise);
+  ccPelBuffer<unsigned char> img(width, height);
+  for (long y = 0; y < height; ++y) {
+    for (long x = 0; x < width; ++x) {
+      const double u = c * x + s * y, v = -s * x + c * y;
+      const double value =
+          128.0 + 70.0 * squareWave(u, kPitch, kBlur) * squareWave(v, kPitch, kBlur) + noise(rng);
+      img.at(x, y) = static_cast<unsigned char>(std::clamp(std::lround(value), 0L, 255L));
+    }
+  }
+  return cache.emplace(std::make_pair(width, height), img).first->second;
+}
+
+void BM_EdgeDetectWithTruePeak(benchmark::State& state) {
+  const ccPelBuffer<unsigned char>& img = checkerImage(state.range(0), state.range(1));
+  const ccEdgeletParams params(0.89, 12.0, 1);
+  ccPelBuffer<unsigned char> mag, ang;
+  long count = 0;
+  for (auto _ : state) {
+    cfEdgeDetect(img, params, mag, ang);
+    cfTruePeak(mag, ang, 12, mag, count);
+    benchmark::DoNotOptimize(count);
+  }
+  state.counters["peaks"] = static_cast<double>(count);
+}
+BENCHMARK(BM_EdgeDetectWithTruePeak)
+    ->Args({1280, 960})
+    ->Args({2592, 1944})
+    ->Unit(benchmark::kMillisecond);
+
+void BM_EdgeletSet(benchmark::State& state) {
+  const ccPelBuffer<unsigned char>& img = checkerImage(state.range(0), state.range(1));
+  const ccEdgeletParams params(0.89, 20.0, 1);
+  ccEdgeletSet set;
+  for (auto _ : state) {
+    cfEdgeDetect(img, params, set);
+    benchmark::DoNotOptimize(set.nEdges());
+  }
+  state.counters["edgelets"] = static_cast<double>(set.nEdges());
+}
+BENCHMARK(BM_EdgeletSet)->Args({1280, 960})->Args({2592, 1944})->Unit(benchmark::kMillisecond);
+
+void BM_GaussSample(benchmark::State& state) {
+  const ccPelBuffer<unsigned char>& img = checkerImage(state.range(0), state.range(1));
+  const ccGaussSampleParams params(1, 2, 1.0, true);
+  ccPelBuffer<unsigned char> out;
+  for (auto _ : state) {
+    cfGaussSample(img, params, out);
+    benchmark::DoNotOptimize(out.row(0));
+  }
+}
+BENCHMARK(BM_GaussSample)->Args({1280, 960})->Args({2592, 1944})->Unit(benchmark::kMillisecond);
+
+}  // namespace
