@@ -184,24 +184,22 @@ inline float fastSqrt(float q) {
   return q * y;
 }
 
-// Binary angle (256 per turn) of (gx, gy), to within 0.5 unit plus a few 1e-5 units, with no
-// branches so that the row loop vectorises. atan on [0, 1] is a degree-9 odd minimax
-// polynomial (error about 1e-5 rad); the octant is restored by reflections.
+// Binary angle (256 per turn) of (gx, gy), to within 0.5 + 0.16 units, with no branches so
+// that the row loop vectorises. On [0, 1], atan r ~ r (pi/4 + 0.273 (1 - r)) (error below
+// 0.004 rad, 0.16 units); the octant is restored by reflections.
 inline float binaryAngle(float gx, float gy) {
   constexpr float kUnits = static_cast<float>(kBinaryAnglesPerTurn / (2.0 * ccPi));
-  constexpr float c1 = 0.9998660f * kUnits, c3 = -0.3302995f * kUnits, c5 = 0.1801410f * kUnits;
-  constexpr float c7 = -0.0851330f * kUnits, c9 = 0.0208351f * kUnits;
+  constexpr float c1 = static_cast<float>(ccPi / 4.0) * kUnits, c2 = 0.273f * kUnits;
   const float ax = std::fabs(gx), ay = std::fabs(gy);
   // Selections are written as arithmetic on 0/1 factors: the compiler will not turn a
   // conditional floating-point expression into a vector select.
   const float swap = static_cast<float>(ay > ax);
   const float hi = ax + swap * (ay - ax), lo = ay + swap * (ax - ay);
   const float r = lo / (hi + 1e-30f);
-  const float r2 = r * r;
-  float t = r * (c1 + r2 * (c3 + r2 * (c5 + r2 * (c7 + r2 * c9))));  // [0, 32] units
-  t += swap * (64.0f - 2.0f * t);                                    // reflect about 45 degrees
-  t += static_cast<float>(gx < 0.0f) * (128.0f - 2.0f * t);          // about 90 degrees
-  t += static_cast<float>(gy < 0.0f) * (256.0f - 2.0f * t);          // about 180 degrees
+  float t = r * (c1 + c2 * (1.0f - r));                      // [0, 32] units
+  t += swap * (64.0f - 2.0f * t);                            // reflect about 45 degrees
+  t += static_cast<float>(gx < 0.0f) * (128.0f - 2.0f * t);  // about 90 degrees
+  t += static_cast<float>(gy < 0.0f) * (256.0f - 2.0f * t);  // about 180 degrees
   return t;
 }
 
@@ -215,91 +213,118 @@ inline bool isAxisPeak(T centre, T behind, T ahead) {
   return centre > behind && centre >= ahead;
 }
 
-// Peaks among pixels [x0, x1) of one row into o; returns their number. kN > 0 fixes the
-// count x1 - x0 at compile time. The axis choice and the neighbour selection are done with
-// integer masks so the loop vectorises.
-template <long kN>
-int peakRun(const unsigned char* __restrict up, const unsigned char* __restrict mid,
-            const unsigned char* __restrict down, const unsigned char* __restrict dirs,
-            unsigned char* __restrict o, long x0, long x1, int minValue) {
-  const long count = kN > 0 ? kN : x1 - x0;
-  int n = 0;
-  for (long i = 0; i < count; ++i) {
-    const long x = x0 + i;
-    const int m = mid[x], dir = dirs[x];
-    const int left = mid[x - 1], right = mid[x + 1], above = up[x], below = down[x];
-    // All ones when the direction lies within 45 degrees of the x axis.
-    const int xMask = -static_cast<int>(((dir + 32) & 127) < 64);
-    // All ones when it points to -x (binary angles 96..159) or -y (160..223).
-    const int negMask = -((((dir + 64) & xMask) | (dir & ~xMask)) >> 7 & 1);
-    const int minus = (left & xMask) | (above & ~xMask);
-    const int plus = (right & xMask) | (below & ~xMask);
-    const int behind = (plus & negMask) | (minus & ~negMask);
-    const int ahead = (minus & negMask) | (plus & ~negMask);
-    const int peak =
-        static_cast<int>(m >= minValue) & static_cast<int>(isAxisPeak(m, behind, ahead));
-    o[x] = static_cast<unsigned char>(m * peak);
-    n += peak;
-  }
-  return n;
+// Pixels tested together by peakRow and angleRow: a run of this many pixels without
+// magnitude is written as zeros at once.
+constexpr long kChunk = 16;
+
+// True when any of the kChunk bytes at p is not zero (read as two 64-bit words).
+inline bool anyNonZero(const unsigned char* p) {
+  static_assert(kChunk == 2 * sizeof(std::uint64_t), "anyNonZero reads the chunk as two words");
+  std::uint64_t a, b;
+  std::memcpy(&a, p, sizeof a);
+  std::memcpy(&b, p + sizeof a, sizeof b);
+  return (a | b) != 0;
 }
 
-// Pixels tested together by peakRow and magnitudeAngleRow: a run of this many pixels with
-// nothing to do (no magnitude, or no gradient at or above the minimum) is written as zeros.
-constexpr long kChunk = 16;
+// Splits [x0, x1) into chunks of kChunk pixels: chunks whose `busy` bytes are all 0 get 0 in
+// `out`; maximal runs of the other chunks (and the tail) go to work(begin, end) in one call
+// each, so that per-call costs are paid once per run.
+template <class Work>
+void forEachBusyRun(const unsigned char* busy, long x0, long x1, unsigned char* out, Work work) {
+  long runStart = -1, x = x0;
+  for (; x + kChunk <= x1; x += kChunk) {
+    if (anyNonZero(busy + x)) {
+      if (runStart < 0) runStart = x;
+      continue;
+    }
+    if (runStart >= 0) {
+      work(runStart, x);
+      runStart = -1;
+    }
+    std::memset(out + x, 0, kChunk);
+  }
+  if (runStart < 0) runStart = x;
+  if (runStart < x1) work(runStart, x1);
+}
+
+// Peaks among pixels [x0, x1) of one row into o; returns their number. All arithmetic is on
+// bytes with all-ones masks for the axis and direction choices, so the loop runs sixteen
+// pixels to a vector.
+long peakRun(const unsigned char* __restrict up, const unsigned char* __restrict mid,
+             const unsigned char* __restrict down, const unsigned char* __restrict dirs,
+             unsigned char* __restrict o, long x0, long x1, unsigned char minValue) {
+  using u8 = unsigned char;
+  for (long x = x0; x < x1; ++x) {
+    const u8 m = mid[x], dir = dirs[x];
+    const u8 left = mid[x - 1], right = mid[x + 1], above = up[x], below = down[x];
+    // All ones when the direction lies within 45 degrees of the x axis.
+    const u8 xMask = (static_cast<u8>(dir + 32) & 127) < 64 ? 0xff : 0;
+    // All ones when it points to -x (binary angles 96..159) or -y (160..223).
+    const u8 negMask = ((static_cast<u8>(dir + 64) & xMask) | (dir & ~xMask)) & 128 ? 0xff : 0;
+    const u8 minus = (left & xMask) | (above & ~xMask);
+    const u8 plus = (right & xMask) | (below & ~xMask);
+    const u8 behind = (plus & negMask) | (minus & ~negMask);
+    const u8 ahead = (minus & negMask) | (plus & ~negMask);
+    const u8 keep = (m >= minValue ? 0xff : 0) & (isAxisPeak(m, behind, ahead) ? 0xff : 0);
+    o[x] = m & keep;
+  }
+  long n = 0;
+  for (long x = x0; x < x1; ++x) n += o[x] != 0;
+  return n;
+}
 
 // Peaks of the interior columns 1 .. w - 2 of one row into o (see cfTruePeak).
 long peakRow(const unsigned char* up, const unsigned char* mid, const unsigned char* down,
-             const unsigned char* dirs, unsigned char* o, long w, int minValue) {
-  long n = 0, x = 1;
-  for (; x + kChunk < w; x += kChunk) {
-    unsigned char any = 0;
-    for (long i = 0; i < kChunk; ++i) any |= mid[x + i];
-    if (any == 0) {
-      std::fill(o + x, o + x + kChunk, 0);
-      continue;
-    }
-    n += peakRun<kChunk>(up, mid, down, dirs, o, x, x + kChunk, minValue);
-  }
-  n += peakRun<0>(up, mid, down, dirs, o, x, w - 1, minValue);
+             const unsigned char* dirs, unsigned char* o, long w, unsigned char minValue) {
+  long n = 0;
+  forEachBusyRun(mid, 1, w - 1, o,
+                 [&](long x0, long x1) { n += peakRun(up, mid, down, dirs, o, x0, x1, minValue); });
   return n;
 }
 
-// kN pixels of the 8-bit magnitude and binary-angle images (see cfEdgeDetect); kN = 0 takes
-// the count n at run time (the row's tail). The restrict qualifiers tell the compiler that
-// the byte outputs do not overlap the gradient rows, so the loops vectorise.
-template <long kN>
-void magnitudeAngleChunk(const float* __restrict gx, const float* __restrict gy,
-                         unsigned char* __restrict mag, unsigned char* __restrict ang, long n,
-                         float minMag) {
-  const long count = kN > 0 ? kN : n;
-  const float minSq = minMag * minMag;
-  int any = 0;
-  for (long x = 0; x < count; ++x) any |= static_cast<int>(gx[x] * gx[x] + gy[x] * gy[x] >= minSq);
-  if (!any) {
-    std::fill(mag, mag + count, 0);
-    std::fill(ang, ang + count, 0);
-    return;
+// Squared gradient magnitudes of one row, and 1 where they reach minSq (0 elsewhere).
+void squaredMagnitudeRow(const float* __restrict gx, const float* __restrict gy,
+                         float* __restrict q, unsigned char* __restrict strong, long w,
+                         float minSq) {
+  for (long x = 0; x < w; ++x) {
+    q[x] = gx[x] * gx[x] + gy[x] * gy[x];
+    strong[x] = q[x] >= minSq ? 1 : 0;
   }
-  for (long x = 0; x < count; ++x) {
+}
+
+// One row of the 8-bit magnitude image (see cfEdgeDetect). The restrict qualifiers tell the
+// compiler that the bytes written do not overlap the gradient rows, so the loop vectorises.
+void magnitudeRow(const float* __restrict gx, const float* __restrict gy,
+                  unsigned char* __restrict mag, long w, float minMag) {
+  for (long x = 0; x < w; ++x) {
     const float m = fastSqrt(gx[x] * gx[x] + gy[x] * gy[x]);
     const float rounded = std::min(m + 0.5f, 255.0f);
     mag[x] = m >= minMag ? static_cast<unsigned char>(static_cast<int>(rounded)) : 0;
   }
-  // A separate pass with an integer mask: gcc keeps a loop whose float work is used only
-  // under a condition out of the vectoriser.
-  for (long x = 0; x < count; ++x) {
+}
+
+// Binary angles of pixels [x0, x1) of a row, 0 where the magnitude is 0. The mask is
+// integer arithmetic: gcc keeps a loop whose float work is used only under a condition out
+// of the vectoriser.
+void angleRun(const float* __restrict gx, const float* __restrict gy,
+              const unsigned char* __restrict mag, unsigned char* __restrict ang, long x0,
+              long x1) {
+  for (long x = x0; x < x1; ++x) {
     const int a = static_cast<int>(binaryAngle(gx[x], gy[x]) + 0.5f);
     ang[x] = static_cast<unsigned char>(a & (mag[x] != 0 ? 255 : 0));
   }
 }
 
+// One row of the binary-angle image.
+void angleRow(const float* gx, const float* gy, const unsigned char* mag, unsigned char* ang,
+              long w) {
+  forEachBusyRun(mag, 0, w, ang, [&](long x0, long x1) { angleRun(gx, gy, mag, ang, x0, x1); });
+}
+
 void magnitudeAngleRow(const float* gx, const float* gy, unsigned char* mag, unsigned char* ang,
                        long w, float minMag) {
-  long x = 0;
-  for (; x + kChunk <= w; x += kChunk)
-    magnitudeAngleChunk<kChunk>(gx + x, gy + x, mag + x, ang + x, kChunk, minMag);
-  if (x < w) magnitudeAngleChunk<0>(gx + x, gy + x, mag + x, ang + x, w - x, minMag);
+  magnitudeRow(gx, gy, mag, w, minMag);
+  angleRow(gx, gy, mag, ang, w);
 }
 
 }  // namespace
@@ -343,7 +368,8 @@ void cfEdgeDetect(const ccPelBuffer_const<unsigned char>& image, const ccEdgelet
   // Rolling three rows of gradient and squared magnitude; slot k % 3 holds window row k.
   // Peaks are found on squared magnitudes (same order), roots are taken only at edgelets.
   std::vector<float> gxs(3 * w), gys(3 * w), qs(3 * w);
-  auto slot = [w](std::vector<float>& v, long row) { return v.data() + (row % 3) * w; };
+  std::vector<unsigned char> strong(3 * w), unused(w);  // 1 where q reaches the minimum
+  auto slot = [w](auto& v, long row) { return v.data() + (row % 3) * w; };
   const float minSq = minMag * minMag;
 
   auto emit = [&](long x, long y, float gx, float gy, float m, const ccVector<2>& pos) {
@@ -357,7 +383,7 @@ void cfEdgeDetect(const ccPelBuffer_const<unsigned char>& image, const ccEdgelet
     float* gy = slot(gys, y);
     float* q = slot(qs, y);
     gradient.next(gx, gy);
-    for (long x = 0; x < w; ++x) q[x] = gx[x] * gx[x] + gy[x] * gy[x];
+    squaredMagnitudeRow(gx, gy, q, slot(strong, y), w, minSq);
 
     if (!peaksOnly) {
       for (long x = 0; x < w; ++x) {
@@ -374,23 +400,27 @@ void cfEdgeDetect(const ccPelBuffer_const<unsigned char>& image, const ccEdgelet
     const float* below = slot(qs, yc + 1);
     const float* cgx = slot(gxs, yc);
     const float* cgy = slot(gys, yc);
-    for (long x = 1; x + 1 < w; ++x) {
-      const float q0 = cq[x];
-      if (!(q0 >= minSq) || q0 <= 0.0f) continue;
-      const bool alongX = std::fabs(cgx[x]) >= std::fabs(cgy[x]);
-      const float qPrev = alongX ? cq[x - 1] : above[x];  // neighbours at -1 and +1 along the axis
-      const float qNext = alongX ? cq[x + 1] : below[x];
-      const bool forward = alongX ? cgx[x] >= 0.0f : cgy[x] >= 0.0f;
-      if (!(forward ? isAxisPeak(q0, qPrev, qNext) : isAxisPeak(q0, qNext, qPrev))) continue;
-      // Parabola through the three magnitudes: the peak's offset along the axis, in pixels.
-      const float m0 = std::sqrt(q0), prev = std::sqrt(qPrev), next = std::sqrt(qNext);
-      const float curvature = prev - 2.0f * m0 + next;
-      float delta = curvature < 0.0f ? 0.5f * (prev - next) / curvature : 0.0f;
-      delta = std::clamp(delta, -0.5f, 0.5f);
-      const double px = x + off.x() + (alongX ? delta : 0.0f),
-                   py = yc + off.y() + (alongX ? 0.0f : delta);
-      emit(x, yc, cgx[x], cgy[x], m0, ccVector<2>(px, py));
-    }
+    // Only runs of pixels that reach the minimum are scanned.
+    forEachBusyRun(slot(strong, yc), 1, w - 1, unused.data(), [&](long x0, long x1) {
+      for (long x = x0; x < x1; ++x) {
+        const float q0 = cq[x];
+        if (!(q0 >= minSq) || q0 <= 0.0f) continue;
+        const bool alongX = std::fabs(cgx[x]) >= std::fabs(cgy[x]);
+        const float qPrev =
+            alongX ? cq[x - 1] : above[x];  // neighbours at -1 and +1 along the axis
+        const float qNext = alongX ? cq[x + 1] : below[x];
+        const bool forward = alongX ? cgx[x] >= 0.0f : cgy[x] >= 0.0f;
+        if (!(forward ? isAxisPeak(q0, qPrev, qNext) : isAxisPeak(q0, qNext, qPrev))) continue;
+        // Parabola through the three magnitudes: the peak's offset along the axis, in pixels.
+        const float m0 = std::sqrt(q0), prev = std::sqrt(qPrev), next = std::sqrt(qNext);
+        const float curvature = prev - 2.0f * m0 + next;
+        float delta = curvature < 0.0f ? 0.5f * (prev - next) / curvature : 0.0f;
+        delta = std::clamp(delta, -0.5f, 0.5f);
+        const double px = x + off.x() + (alongX ? delta : 0.0f),
+                     py = yc + off.y() + (alongX ? 0.0f : delta);
+        emit(x, yc, cgx[x], cgy[x], m0, ccVector<2>(px, py));
+      }
+    });
   }
 }
 
@@ -415,7 +445,7 @@ void cfTruePeak(const ccPelBuffer_const<unsigned char>& magnitude,
   // Row y of the output may overwrite row y of the magnitude image, so the rows above and at
   // y are kept as copies; the row below is still unwritten.
   std::vector<unsigned char> above(w), centre(w), dirCopy;
-  const int minValue = std::max<int>(threshold, 1);
+  const unsigned char minValue = std::max<unsigned char>(threshold, 1);
   long n = 0;
   for (long y = 0; y < h; ++y) {
     std::swap(above, centre);

@@ -1,10 +1,9 @@
-// Separable Gaussian smoothing and subsampling, streamed through a ring of filtered rows so
-// that only the output rows and columns are computed.
+// Separable Gaussian smoothing and subsampling: per output row a column pass then a row pass,
+// so that only the output rows are computed.
 #include "platform/vision/gauss_sample.h"
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <vector>
 
 ccGaussSampleParams::ccGaussSampleParams(int subsample, int kernelHalfWidth, double sigma,
@@ -30,6 +29,41 @@ long ceilDiv(long v, long s) {
 // Largest k with k * s <= v.
 long floorDiv(long v, long s) {
   return v >= 0 ? v / s : -((-v + s - 1) / s);
+}
+
+// Column pass: the Gaussian along y at every column of one output row, from the 2r + 1
+// input rows centred on it. kR >= 0 fixes the radius at compile time so the tap loop unrolls
+// and the column loop vectorises; kR = -1 takes r at run time.
+template <int kR>
+void columnPass(const unsigned char* const* rows, int r, const float* taps, float* __restrict out,
+                long w) {
+  const int R = kR >= 0 ? kR : r;
+  const unsigned char* centre = rows[R];
+  for (long x = 0; x < w; ++x) {
+    float v = taps[0] * centre[x];
+    for (int i = 1; i <= R; ++i)
+      v += taps[i] * (static_cast<float>(rows[R - i][x]) + rows[R + i][x]);
+    out[x] = v;
+  }
+}
+
+// Row pass at full resolution: the Gaussian along x; `in` holds r valid values before index 0
+// and after index w - 1.
+template <int kR>
+void rowPass(const float* in, int r, const float* taps, float* __restrict out, long w) {
+  const int R = kR >= 0 ? kR : r;
+  for (long x = 0; x < w; ++x) {
+    float v = taps[0] * in[x];
+    for (int i = 1; i <= R; ++i) v += taps[i] * (in[x - i] + in[x + i]);
+    out[x] = v;
+  }
+}
+
+// Rounds to the nearest grey level. The values are convex combinations of grey levels, so
+// they lie in [0, 255] up to rounding; the integer clamp only guards that rounding.
+void toBytes(const float* __restrict in, unsigned char* __restrict out, long w) {
+  for (long x = 0; x < w; ++x)
+    out[x] = static_cast<unsigned char>(std::min(255, static_cast<int>(in[x] + 0.5f)));
 }
 
 }  // namespace
@@ -83,46 +117,69 @@ void cfGaussSample(const ccPelBuffer_const<unsigned char>& image, const ccGaussS
     for (float& t : taps) t = static_cast<float>(t / sum);
 
     const long w = win.width(), h = win.height();
-    const int k = 2 * r + 1;
-    // Ring of x-filtered input rows (output columns only); slotRow records which row a slot
-    // holds, so rows shared between output rows are filtered once.
-    std::vector<float> ring(static_cast<std::size_t>(k) * outW);
-    std::vector<long> slotRow(k, std::numeric_limits<long>::min());  // none yet
-    std::vector<float> pad(w + 2 * r);
+    // Per output row: a column pass over the 2r + 1 input rows around it (every input column,
+    // with r repeated columns at each end), then a row pass at the output columns.
+    std::vector<float> column(w + 2 * r);
+    std::vector<const unsigned char*> rows(2 * r + 1);
     std::vector<float> acc(outW);
-    auto filteredRow = [&](long inRow) -> const float* {  // inRow: window-relative, may be outside
-      const int slotIndex = static_cast<int>(((inRow % k) + k) % k);
-      float* dst = ring.data() + static_cast<std::size_t>(slotIndex) * outW;
-      if (slotRow[slotIndex] == inRow) return dst;
-      slotRow[slotIndex] = inRow;
-      const unsigned char* src = image.row(std::clamp(inRow, 0L, h - 1));
-      for (int i = 0; i < r; ++i) {
-        pad[i] = src[0];
-        pad[w + r + i] = src[w - 1];
-      }
-      for (long x = 0; x < w; ++x) pad[x + r] = src[x];
-      const float* c = pad.data() + r + firstX;
-      for (long X = 0; X < outW; ++X) dst[X] = taps[0] * c[X * s];
-      for (int i = 1; i <= r; ++i) {
-        const float t = taps[i];
-        for (long X = 0; X < outW; ++X) dst[X] += t * (c[X * s - i] + c[X * s + i]);
-      }
-      return dst;
-    };
-
     for (long Y = 0; Y < outH; ++Y) {
       const long inRow = firstY + Y * s;
-      const float* centre = filteredRow(inRow);
-      for (long X = 0; X < outW; ++X) acc[X] = taps[0] * centre[X];
-      for (int i = 1; i <= r; ++i) {
-        const float* above = filteredRow(inRow - i);
-        const float* below = filteredRow(inRow + i);
-        const float t = taps[i];
-        for (long X = 0; X < outW; ++X) acc[X] += t * (above[X] + below[X]);
+      for (int i = -r; i <= r; ++i) rows[i + r] = image.row(std::clamp(inRow + i, 0L, h - 1));
+      float* col = column.data() + r;
+      switch (r) {
+        case 0:
+          columnPass<0>(rows.data(), r, taps.data(), col, w);
+          break;
+        case 1:
+          columnPass<1>(rows.data(), r, taps.data(), col, w);
+          break;
+        case 2:
+          columnPass<2>(rows.data(), r, taps.data(), col, w);
+          break;
+        case 3:
+          columnPass<3>(rows.data(), r, taps.data(), col, w);
+          break;
+        case 4:
+          columnPass<4>(rows.data(), r, taps.data(), col, w);
+          break;
+        default:
+          columnPass<-1>(rows.data(), r, taps.data(), col, w);
+          break;
       }
-      unsigned char* o = result.row(Y);
-      for (long X = 0; X < outW; ++X)
-        o[X] = static_cast<unsigned char>(std::clamp(acc[X] + 0.5f, 0.0f, 255.0f));
+      for (int i = 1; i <= r; ++i) {
+        col[-i] = col[0];
+        col[w - 1 + i] = col[w - 1];
+      }
+      const float* c = col + firstX;
+      if (s == 1) {
+        switch (r) {
+          case 0:
+            rowPass<0>(c, r, taps.data(), acc.data(), outW);
+            break;
+          case 1:
+            rowPass<1>(c, r, taps.data(), acc.data(), outW);
+            break;
+          case 2:
+            rowPass<2>(c, r, taps.data(), acc.data(), outW);
+            break;
+          case 3:
+            rowPass<3>(c, r, taps.data(), acc.data(), outW);
+            break;
+          case 4:
+            rowPass<4>(c, r, taps.data(), acc.data(), outW);
+            break;
+          default:
+            rowPass<-1>(c, r, taps.data(), acc.data(), outW);
+            break;
+        }
+      } else {
+        for (long X = 0; X < outW; ++X) {
+          float v = taps[0] * c[X * s];
+          for (int i = 1; i <= r; ++i) v += taps[i] * (c[X * s - i] + c[X * s + i]);
+          acc[X] = v;
+        }
+      }
+      toBytes(acc.data(), result.row(Y), outW);
     }
   }
   out = result;
