@@ -13,8 +13,9 @@
 // Settings of the gradient operator and of edgelet selection.
 //
 // The gradient is the derivative of a Gaussian of standard deviation sigma (pixels), applied
-// separably, scaled so that a linear ramp of slope 1 grey level per pixel reads as 1. A step
-// of contrast C blurred to a total standard deviation s therefore peaks near C / (2.507 s).
+// separably with taps sampled out to round(2.5 sigma) pixels (5 taps for sigma 0.89), scaled
+// so that a linear ramp of slope 1 grey level per pixel reads as 1. A step of contrast C
+// therefore peaks near C / (2.507 s), with s^2 = sigma^2 + (image blur)^2 + 1/12 (pixel area).
 // Edgelets are pixels whose gradient magnitude is at least minMagnitude (grey levels per
 // pixel). The edge type request chooses which of them are reported:
 //   eAllEdgelets  (0): every pixel at or above minMagnitude, at its pixel centre;

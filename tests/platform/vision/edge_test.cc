@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "platform/foundation/pel_ops.h"
 #include "tests/support/synthetic.h"
 
 namespace {
@@ -149,27 +150,29 @@ TEST(EdgeDetect, PeakEdgeletsLieOnTheEdgeInTheImageFrame) {
   }
 }
 
-TEST(EdgeDetect, AllEdgeletsAndOffsetsAndEmptyWindows) {
-  ccPelBuffer<unsigned char> img = straightEdge(0.0, 48.0, 48.0, 1.0);
+TEST(EdgeDetect, ImagesKeepTheWindowAndMayReplaceTheInput) {
+  ccPelBuffer<unsigned char> img = straightEdge(30.0, 48.0, 48.0, 1.0, 2.0);
   img.offset(ccPair<long>(-7, 3));
-  ccEdgeletSet all, peaks;
-  cfEdgeDetect(img, ccEdgeletParams(kSigma, 12.0, 0), all);
-  cfEdgeDetect(img, ccEdgeletParams(kSigma, 12.0, 1), peaks);
-  EXPECT_GT(all.nEdges(), 2 * peaks.nEdges());
-  for (const ccEdgelet& e : all.edges()) EXPECT_GE(e.magnitude(), 12.0);
   ccPelBuffer<unsigned char> mag, ang;
   cfEdgeDetect(img, ccEdgeletParams(kSigma, 12.0, 1), mag, ang);
   EXPECT_EQ(mag.window(), img.window());
   EXPECT_EQ(ang.window(), img.window());
-  // A window with no pixels gives no edges and empty images.
-  ccPelBuffer<unsigned char> empty(0, 5);
-  cfEdgeDetect(empty, ccEdgeletParams(kSigma, 12.0, 1), peaks);
-  EXPECT_EQ(peaks.nEdges(), 0);
-  cfEdgeDetect(empty, ccEdgeletParams(kSigma, 12.0, 1), mag, ang);
-  EXPECT_EQ(mag.width(), 0);
+  // The input rows are read ahead of the rows written, so the image may receive its own
+  // magnitude.
+  ccPelBuffer<unsigned char> inPlace = cfPelCopy(img), inPlaceAngle;
+  cfEdgeDetect(inPlace, ccEdgeletParams(kSigma, 12.0, 1), inPlace, inPlaceAngle);
+  for (long y = 3; y < 99; ++y)
+    for (long x = -7; x < 89; ++x) ASSERT_EQ(inPlace.at(x, y), mag.at(x, y)) << x << "," << y;
+  // Every pixel at or above the minimum is an edgelet of type 0.
+  ccEdgeletSet all;
+  cfEdgeDetect(img, ccEdgeletParams(kSigma, 12.0, 0), all);
+  long strong = 0;
+  for (long y = 3; y < 99; ++y)
+    for (long x = -7; x < 89; ++x) strong += mag.at(x, y) != 0;
+  EXPECT_NEAR(all.nEdges(), strong, 0.01 * strong);  // the image rounds magnitudes near 12
 }
 
-TEST(EdgeDetect, BadArguments) {
+TEST(EdgeDetect, BadAndEmptyInputs) {
   EXPECT_THROW(ccEdgeletParams(0.0, 12.0, 1), ccBadArgument);
   EXPECT_THROW(ccEdgeletParams(0.89, -1.0, 1), ccBadArgument);
   EXPECT_THROW(ccEdgeletParams(0.89, std::nan(""), 1), ccBadArgument);
@@ -184,6 +187,12 @@ TEST(EdgeDetect, BadArguments) {
   EXPECT_THROW(cfTruePeak(unbound, a, 12, out, count), ccPel::UnboundWindow);
   EXPECT_THROW(cfTruePeak(a, b, 12, out, count), ccBadArgument);
   EXPECT_THROW(cfTruePeak(a, a, 12, b, count), ccBadArgument);
+  // A window without pixels gives no edges and empty images.
+  ccPelBuffer<unsigned char> empty(0, 5);
+  cfEdgeDetect(empty, ccEdgeletParams(kSigma, 12.0, 1), set);
+  EXPECT_EQ(set.nEdges(), 0);
+  cfEdgeDetect(empty, ccEdgeletParams(kSigma, 12.0, 1), out, out);
+  EXPECT_EQ(out.width(), 0);
 }
 
 }  // namespace
