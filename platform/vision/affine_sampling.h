@@ -23,9 +23,9 @@ class CCALIB_EXPORT ccAffineSamplingParams {
     eBicubic = 2,   // cubic convolution (Keys, a = -0.5) over the 4 x 4 nearest pixels
     eLanczos3 = 4,  // Lanczos windowed sinc of three lobes over the 6 x 6 nearest pixels,
                     // weights normalised to sum 1: the most faithful of these to a smooth
-                    // image, so edge positions read from it shift by only a few
-                    // thousandths of a pixel with the sampling phase (cubic convolution:
-                    // a few hundredths)
+                    // image; for edges blurred by about a pixel the sampling phase moves
+                    // positions read from it by a few thousandths of a pixel (cubic
+                    // convolution: up to a few hundredths)
   };
 
   // Throws ccBadArgument for a rectangle without area, sample counts outside

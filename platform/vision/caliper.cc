@@ -49,14 +49,12 @@ double filterAt(const std::vector<double>& p, long g, int h) {
   return (after - before) / h;
 }
 
-// Offset of a peak from the middle of three equally spaced responses of one sign, in
-// sample spacings, within [-0.5, 0.5]. |b| is not below |a| or |c|. A Gaussian through the
-// three (a parabola through their logarithms) fits the derivative of a blurred step exactly;
-// where a neighbour has no response of the same sign a plain parabola is used instead.
+// Offset of a peak from the middle of three equally spaced responses, in sample spacings,
+// within [-0.5, 0.5]; b > 0 is the peak and a, c its neighbours (signs aligned with b, so
+// not above it). A Gaussian through the three (a parabola through their logarithms) fits the
+// derivative of a blurred step exactly; where a neighbour has no positive response a plain
+// parabola is used instead.
 double peakOffset(double a, double b, double c) {
-  a = std::fabs(a);
-  b = std::fabs(b);
-  c = std::fabs(c);
   double num, den;
   constexpr double kTiny = 1e-12;  // grey levels; responses below this count as absent
   if (a > kTiny && c > kTiny) {
@@ -78,9 +76,9 @@ struct ccBlurredStep {
 };
 
 constexpr int kFitMaxIterations = 30;
-constexpr double kFitTolerance = 1e-6;      // samples; converged when t0 and s move less
-constexpr double kFitMinSigma = 0.15;       // samples; narrower fits are rejected
-constexpr double kFitMinWindowRatio = 0.5;  // the fitted s may not exceed this share of the window
+constexpr double kFitTolerance = 1e-6;     // samples; converged when t0 and s move less
+constexpr double kFitMinSigma = 0.15;      // samples; narrower fits are rejected
+constexpr double kFitMaxSigmaShare = 0.5;  // the fitted s may not exceed this share of the window
 
 // Solves the 4 x 4 system m x = v by Gaussian elimination with partial pivoting; false when
 // singular.
@@ -163,7 +161,7 @@ bool fitBlurredStep(const std::vector<double>& p, long k0, long k1, ccBlurredSte
     if (!improved) break;
     if (std::fabs(delta[2]) < kFitTolerance && std::fabs(delta[3]) < kFitTolerance) break;
   }
-  return step.s >= kFitMinSigma && step.s <= kFitMinWindowRatio * (k1 - k0) && step.t0 >= k0 &&
+  return step.s >= kFitMinSigma && step.s <= kFitMaxSigmaShare * (k1 - k0) && step.t0 >= k0 &&
          step.t0 <= k1;
 }
 
@@ -191,8 +189,9 @@ bool risesAgain(const std::vector<double>& response, long outer, long inner, dou
 double edgeLocation(const std::vector<double>& profile, const std::vector<double>& response, long g,
                     long gFirst, long gLast) {
   const double r = response[g], mag = std::fabs(r);
-  const double a3 = std::fabs(response[g - 1]), c3 = std::fabs(response[g + 1]);
-  const double first = g + 0.5 + peakOffset(response[g - 1], r, response[g + 1]);
+  const double sign = r > 0.0 ? 1.0 : -1.0;
+  const double a3 = sign * response[g - 1], c3 = sign * response[g + 1];  // aligned with the peak
+  const double first = g + 0.5 + peakOffset(a3, mag, c3);
   // Width of that Gaussian in samples, from the curvature of its logarithm.
   double width = kInitialStepSigma;
   if (a3 > 0.0 && c3 > 0.0) {
