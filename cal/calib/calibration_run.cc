@@ -112,8 +112,8 @@ void recordDots(ccDiagObject& diag, const ccPelBuffer_const<unsigned char>& imag
     tablet.draw(ccCircle(centre, radius), ccGraphicProps(colour, 1, 0, false), 0);
     record.sketch(tablet.sketch(), 2, label);
   };
-  drawCircle(markerPoint, ccColor::blue(), "marker");
-  for (const ccVector<2>& pt : imagePoints) drawCircle(pt, ccColor::red(), "Dot");
+  drawCircle(markerPoint, ccColor::blue, "marker");
+  for (const ccVector<2>& pt : imagePoints) drawCircle(pt, ccColor::red, "Dot");
 }
 
 }  // namespace

@@ -64,7 +64,7 @@ enum : int {
 };
 constexpr int kAscending = 0;
 
-double measure(const ccBlob* b, int m) { return b->measure(static_cast<ccBlob::Measure>(m)); }
+double measure(const ccBlob* b, int m) { return b->measure(m); }
 
 bool blobPass(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params, ccBlobResults& results,
               std::vector<const ccBlob*>& list, ccRLEBuffer* segmented, bool markerMode) {
@@ -76,7 +76,7 @@ bool blobPass(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams&
     const int n = p.softness() + 2;
     std::vector<unsigned char> table(256, 255);
     for (int i = 0; i < n; ++i) table[i] = static_cast<unsigned char>(i * (255.0 / (n - 1)));
-    *segmented = results.runLengthImage().map(table);
+    *segmented = results.rle().map(table);
   }
 
   const double x0 = static_cast<double>(image.offset().x()), y0 = static_cast<double>(image.offset().y());
