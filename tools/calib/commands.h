@@ -13,6 +13,8 @@
 int cfCalibInfo(const std::vector<std::string>& args);
 // calib plate dots|checker ...: a printable plate as SVG (millimetres) or PNG.
 int cfCalibPlate(const std::vector<std::string>& args);
+// calib dots IMAGE --pitch P ...: dot-grid calibration of one image.
+int cfCalibDots(const std::vector<std::string>& args);
 // calib render dots|checker ...: a synthetic plate photograph and its ground truth.
 int cfCalibRender(const std::vector<std::string>& args);
 
