@@ -142,10 +142,11 @@ int cfCalibEstimateThreshold(const ccPelBuffer_const<unsigned char>& image, doub
 
   ccPelBuffer<unsigned char> magnitude, angle;
   cfEdgeDetect(grey, ccEdgeletParams(kEdgeSmoothing, kEdgeMagnitude, kEdgeTypeRequest), magnitude, angle);
-  ccPelBuffer<unsigned char> peaks;
+  // The peak image replaces the magnitude image (in place).
   long count = 0;
-  cfTruePeak(magnitude, angle, kPeakThreshold, peaks, count);
+  cfTruePeak(magnitude, angle, kPeakThreshold, magnitude, count);
   if (count == 0) return -1;
+  const ccPelBuffer<unsigned char>& peaks = magnitude;
 
   const std::vector<unsigned long> h = cfPelHistogram(peaks);
   const unsigned long total = static_cast<unsigned long>(peaks.width() * peaks.height());
@@ -165,30 +166,34 @@ int cfCalibEstimateThreshold(const ccPelBuffer_const<unsigned char>& image, doub
   // No pixel at or above the cut-off (possible with very few edge pixels): keep the preset.
   if (strong > 0) edgeStrength = static_cast<double>(static_cast<long>(weighted / strong));
 
+  // Strong-edge map (255 at or above the cut-off), kept as the edge image; the angle image
+  // is no longer needed and holds it.
   std::vector<unsigned char> table(256, 0);
   for (int b = cutoff; b < 256; ++b) table[b] = 255;
-  ccPelBuffer<unsigned char> strongMap;
+  ccPelBuffer<unsigned char>& strongMap = angle;
   cfPelMap(peaks, table, strongMap);
   edgeImage.encode(strongMap);
   edgeImage.offset(ccPair<long>(edgeImage.offset().x() + image.offset().x(),
                                 edgeImage.offset().y() + image.offset().y()));
 
-  // Grey values on strong edges, 0 elsewhere.
-  ccPelBuffer<unsigned char> onEdge(grey.width(), grey.height());
+  // Mean grey value on strong edges: the histogram of min(strong map, grey), whose
+  // non-zero bins are the grey values under strong edges.
+  std::vector<unsigned long> g(256, 0);
   for (long j = 0; j < grey.height(); ++j) {
-    const unsigned char* g = grey.row(j);
+    const unsigned char* gr = grey.row(j);
     const unsigned char* e = strongMap.row(j);
-    unsigned char* o = onEdge.row(j);
-    for (long i = 0; i < grey.width(); ++i) o[i] = std::min(e[i], g[i]);
+    for (long i = 0; i < grey.width(); ++i) {
+      if (e[i] != 0) ++g[gr[i]];
+    }
   }
-  const std::vector<unsigned long> g = cfPelHistogram(onEdge);
   double greySum = 0.0;
   unsigned long running = 0;
   for (int b = 255; b >= 1; --b) {
     running += g[b];
     greySum += static_cast<double>(running);
   }
-  const unsigned long nonZero = static_cast<unsigned long>(onEdge.width() * onEdge.height()) - g[0];
+  unsigned long nonZero = 0;
+  for (int b = 1; b < 256; ++b) nonZero += g[b];
   if (nonZero == 0) return -1;
   return static_cast<int>(iRound(greySum / static_cast<double>(nonZero)));
 }
