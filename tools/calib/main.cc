@@ -56,7 +56,10 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "calib %s: %s\nTry 'calib %s --help'.\n", c.name, e.what(), c.name);
       return 2;
     } catch (const ccException& e) {
-      std::fprintf(stderr, "calib %s: error: %s\n", c.name, e.messageUtf8().c_str());
+      // Some failures carry no text; their class names what went wrong.
+      const std::string text = e.messageUtf8();
+      std::fprintf(stderr, "calib %s: error: %s\n", c.name,
+                   text.empty() ? e.persistentTypeName().c_str() : text.c_str());
       return 1;
     } catch (const std::exception& e) {
       std::fprintf(stderr, "calib %s: error: %s\n", c.name, e.what());

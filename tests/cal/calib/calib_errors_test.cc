@@ -57,6 +57,17 @@ TEST(CalibErrors, CaughtByFamilyAndFoundationBasesOnly) {
   EXPECT_FALSE(caughtByOtherFamily);
 }
 
+TEST(CalibErrors, EveryPersistentClassIsRegisteredAtLoad) {
+  for (const char* name : {"ccCalibDefs::GridAngleTooLarge", "ccCalibDefs::InvalidMap", "ccCalibDefs::MarkerNotFound",
+                           "ccCalibDefs::TooFewDotsFound", "ccCalibDefs::BadCorrespondence", "ccCalibDefs::BadParam",
+                           "ccGridCalibParams", "ccGridCalibResults", "ccCalib2VertexFeatureDefs::BadParam",
+                           "ccCalib2VertexFeatureDefs::FailedCorrespondence",
+                           "ccCalib2VertexFeatureDefs::FiducialNotFound"}) {
+    EXPECT_NE(cc_Instantiator::find(name), nullptr) << name;
+  }
+  EXPECT_EQ(cc_Instantiator::find("ccCalibDefs::Errors"), nullptr);
+}
+
 TEST(CalibErrors, SuicideAndRethrowDeletesAndThrowsTheLeaf) {
   ccCalibDefs::Errors* e = new CD::BadParam(L"heap");
   try {

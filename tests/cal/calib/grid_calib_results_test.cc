@@ -1,0 +1,177 @@
+#include "cal/calib/grid_calib_results.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "cal/calib/calibration_run.h"
+#include "platform/foundation/archive.h"
+#include "platform/foundation/xform_poly.h"
+#include "tests/support/synthetic.h"
+
+namespace {
+
+// A calibrated results object: a 9 x 7 grid of discs with pitch 24 px, fitted with order 3.
+ccGridCalibResults calibrated(ccCalibDefs::CalibType type) {
+  ccSyntheticSpec spec;
+  spec.width = 320;
+  spec.height = 240;
+  spec.foreground = 30;
+  spec.background = 220;
+  spec.blurSigma = 0.8;
+  auto inside = [](double x, double y) {
+    const double u = (x - 160.3) / 24.0, v = (y - 120.6) / 24.0;
+    const double iu = std::round(u), iv = std::round(v);
+    return std::fabs(iu) <= 4 && std::fabs(iv) <= 3 && std::hypot(u - iu, v - iv) < 0.25;
+  };
+  ccGridCalibResults r;
+  cfCalibrationRun(cfSyntheticImage(spec, inside), ccGridCalibParams(0.5, 0.5, false, type), r);
+  return r;
+}
+
+std::vector<unsigned char> store(ccGridCalibResults& r) {
+  std::vector<unsigned char> bytes;
+  ccArchive out(bytes, ccArchive::eStoring);
+  out || static_cast<ccPersistent&>(r);
+  return bytes;
+}
+
+void load(std::vector<unsigned char> bytes, ccGridCalibResults& r) {
+  ccArchive in(bytes, ccArchive::eLoading);
+  in || static_cast<ccPersistent&>(r);
+}
+
+TEST(GridCalibResults, DefaultState) {
+  const ccGridCalibResults r;
+  EXPECT_TRUE(r.isLinear());
+  EXPECT_FALSE(r.isMarkerFound());
+  EXPECT_EQ(r.threshold(), 0);
+  EXPECT_EQ(r.polarity(), ccCalibDefs::ePolarityNormal);
+  EXPECT_TRUE(r.imagePoints().empty());
+  EXPECT_FALSE(r.edgeImage().isBound());
+  EXPECT_FALSE(r.segmentedImage().isBound());
+  EXPECT_THROW(r.markerPointInImage(), ccCalibDefs::MarkerNotFound);
+  EXPECT_EQ(r.params().gridPitchX(), 0.1);
+}
+
+TEST(GridCalibResults, ReanchoredTransformsAndImageUnitResiduals) {
+  const ccGridCalibResults r = calibrated(ccCalibDefs::eGridPolynomialOrder3);
+  const ccVector<2> p(100.25, 80.5), q(3.0, -7.0);
+  const ccXform<2> a = r.clientFromImageXform(p, q);
+  EXPECT_NEAR((a.mapPoint(p) - q).length(), 0.0, 1e-12);
+  EXPECT_EQ(a.matrix(), r.clientFromImageXform().matrix());
+  const cc2XformBasePtrh b = r.clientFromImageXformBase(p, q);
+  EXPECT_NEAR((b->mapPoint(p) - q).length(), 0.0, 1e-12);
+  // The polynomial part is kept: differences between points are those of the fit.
+  const ccVector<2> s(200.0, 150.0);
+  EXPECT_NEAR(((b->mapPoint(s) - b->mapPoint(p)) - (r.clientFromImageXformBase()->mapPoint(s) -
+                                                    r.clientFromImageXformBase()->mapPoint(p)))
+                  .length(),
+              0.0, 1e-12);
+  // Residuals in image units: client residuals scaled by the pixel size (24 px per 0.5).
+  const auto client = r.residuals(true), image = r.residuals(false);
+  ASSERT_EQ(client.size(), image.size());
+  for (std::size_t i = 0; i < client.size(); ++i) {
+    EXPECT_NEAR(image[i].length(), client[i].length() * 48.0, 1e-3);
+  }
+}
+
+TEST(GridCalibResults, ArchiveRoundTripKeepsEveryField) {
+  ccGridCalibResults r = calibrated(ccCalibDefs::eGridPolynomialOrder3);
+  ASSERT_EQ(r.imagePoints().size(), 63u);
+  const std::vector<unsigned char> bytes = store(r);
+  EXPECT_EQ(bytes[0], 2);  // current version
+  ccGridCalibResults back;
+  load(bytes, back);
+  EXPECT_EQ(back.imagePoints(), r.imagePoints());
+  EXPECT_EQ(back.residuals(true), r.residuals(true));
+  EXPECT_EQ(back.maximumResidual(), r.maximumResidual());
+  EXPECT_EQ(back.averageResidual(), r.averageResidual());
+  EXPECT_EQ(back.clientFromImageXform(), r.clientFromImageXform());
+  EXPECT_EQ(back.threshold(), r.threshold());
+  EXPECT_EQ(back.polarity(), r.polarity());
+  EXPECT_EQ(back.isMarkerFound(), r.isMarkerFound());
+  EXPECT_EQ(back.params().calibType(), ccCalibDefs::eGridPolynomialOrder3);
+  EXPECT_FALSE(back.params().isLeftHanded());
+  const auto e1 = r.segmentedImage(), e2 = back.segmentedImage();
+  ASSERT_TRUE(e2.isBound());
+  EXPECT_EQ(e2.window(), e1.window());
+  for (long y = 0; y < e1.height(); y += 7)
+    for (long x = 0; x < e1.width(); x += 5) ASSERT_EQ(e1.at(x, y), e2.at(x, y));
+  EXPECT_TRUE(back.edgeImage().isBound());
+  ASSERT_TRUE(back.clientFromImageXformBase());
+  EXPECT_FALSE(back.clientFromImageXformBase()->isLinear());
+  for (const ccVector<2>& p : r.imagePoints()) {
+    EXPECT_NEAR((back.clientFromImageXformBase()->mapPoint(p) - r.clientFromImageXformBase()->mapPoint(p)).length(),
+                0.0, 1e-12);
+  }
+}
+
+// An older stream, written field by field: the common part, then for version 1 the two
+// polynomial map records, for version 0 nothing (the handle becomes the affine transform).
+std::vector<unsigned char> olderStream(unsigned char version, const ccXform<2>& affine,
+                                       cc2DPolynomialMap* forward, cc2DPolynomialMap* inverse,
+                                       unsigned char pointListVersion = 0) {
+  std::vector<unsigned char> bytes;
+  ccArchive ar(bytes, ccArchive::eStoring);
+  unsigned char base = 0;
+  ccXform<2> x = affine;
+  std::vector<ccVector<2>> residuals{{0.01, -0.02}}, points{{10.0, 20.0}};
+  auto pointList = [&](std::vector<ccVector<2>>& list) {
+    ar || pointListVersion;
+    std::uint32_t n = ar.exchangeCount(list.size(), 16);
+    for (std::uint32_t i = 0; i < n; ++i) ar || list[i];
+  };
+  double maxRes = 0.02236, avgRes = 0.02236;
+  ccVector<2> marker(5, 6);
+  ccRLEBuffer edge, segmented;
+  ccGridCalibParams params(2.0, 3.0);
+  unsigned char threshold = 99;
+  bool markerFound = true;
+  unsigned long polarity = 0;
+  ar || version;
+  ar || base;
+  ar || x;
+  pointList(residuals);
+  ar || maxRes;
+  ar || avgRes;
+  ar || marker;
+  pointList(points);
+  ar || static_cast<ccPersistent&>(edge);
+  ar || static_cast<ccPersistent&>(segmented);
+  ar || static_cast<ccPersistent&>(params);
+  ar || threshold;
+  ar || markerFound;
+  ar || polarity;
+  if (forward) ar || static_cast<ccPersistent&>(*forward);
+  if (inverse) ar || static_cast<ccPersistent&>(*inverse);
+  return bytes;
+}
+
+TEST(GridCalibResults, ReadsOlderVersions) {
+  const ccXform<2> affine(ccMatrix<2>(0.5, 0.1, -0.1, 0.5), ccVector<2>(1, 2));
+  ccGridCalibResults r0;
+  load(olderStream(0, affine, nullptr, nullptr), r0);
+  ASSERT_TRUE(r0.clientFromImageXformBase());
+  EXPECT_TRUE(r0.clientFromImageXformBase()->isLinear());
+  EXPECT_EQ(r0.clientFromImageXformBase()->mapPoint(ccVector<2>(3, 4)), affine.mapPoint(ccVector<2>(3, 4)));
+  EXPECT_EQ(r0.threshold(), 99);
+  EXPECT_EQ(r0.markerPointInImage(), ccVector<2>(5, 6));
+  EXPECT_EQ(r0.params().gridPitchY(), 3.0);
+
+  // Order 1 records: x' = 1 + 2x, y' = -1 + 3y, and the exact inverse.
+  cc2DPolynomialMap forward(1, {1.0, 2.0, 0.0}, {-1.0, 0.0, 3.0});
+  cc2DPolynomialMap inverse(1, {-0.5, 0.5, 0.0}, {1.0 / 3.0, 0.0, 1.0 / 3.0});
+  ccGridCalibResults r1;
+  load(olderStream(1, affine, &forward, &inverse), r1);
+  ASSERT_TRUE(r1.clientFromImageXformBase());
+  const ccVector<2> m = r1.clientFromImageXformBase()->mapPoint(ccVector<2>(2, 5));
+  EXPECT_NEAR(m.x(), 5.0, 1e-12);
+  EXPECT_NEAR(m.y(), 14.0, 1e-12);
+
+  ccGridCalibResults bad;
+  EXPECT_THROW(load(olderStream(1, affine, &forward, &inverse, 1), bad), ccArchive::UnknownVersion);
+  EXPECT_THROW(load(olderStream(3, affine, nullptr, nullptr), bad), ccArchive::UnknownVersion);
+}
+
+}  // namespace
