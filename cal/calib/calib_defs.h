@@ -26,7 +26,7 @@ class ccArchive;
   void dispatchSerialize(ccArchive& ar) override;                      \
                                                                        \
  private:                                                              \
-  virtual void serialize_(ccArchive& ar, unsigned char version);       \
+  void serialize_(ccArchive& ar, unsigned char version) override;       \
   static ccPersistent* make();                                         \
   static const cc_Instantiator sExemplar;
 
