@@ -30,6 +30,25 @@ class ccArchive;
   static ccPersistent* make();                                         \
   static const cc_Instantiator sExemplar;
 
+// Declares the body of an error family's base class `Errors`: the error number and the
+// rethrow-and-delete operation every leaf defines, and the family's archive part.
+#define CC_CALIB_ERROR_FAMILY_MEMBERS                                          \
+ public:                                                                       \
+  ~Errors() override;                                                          \
+  /* Fixed number of the error class. */                                       \
+  virtual long errorNumber() const = 0;                                        \
+  /* For a heap-allocated error: copies it, deletes this object, throws the copy. */ \
+  virtual void suicideAndRethrow() = 0;                                        \
+                                                                               \
+ protected:                                                                    \
+  explicit Errors(const std::wstring& message = std::wstring());               \
+  Errors(const Errors&) = default;                                             \
+  Errors& operator=(const Errors&) = default;                                  \
+  void dispatchSerialize(ccArchive& ar) override;                              \
+                                                                               \
+ private:                                                                      \
+  virtual void serialize_(ccArchive& ar, unsigned char version);
+
 struct CCALIB_EXPORT ccCalibDefs {
   // Transform fitted by cfCalibrationRun.
   enum CalibType : int { eGridLinear = 1, eGridPolynomialOrder3 = 3, eGridPolynomialOrder5 = 5 };
@@ -40,21 +59,7 @@ struct CCALIB_EXPORT ccCalibDefs {
 
   // Base of every dot-grid calibration error.
   class CCALIB_EXPORT Errors : public ccExceptionWithString {
-   public:
-    ~Errors() override;
-    // Fixed number of the error class.
-    virtual long errorNumber() const = 0;
-    // For a heap-allocated error: copies it, deletes this object and throws the copy.
-    virtual void suicideAndRethrow() = 0;
-
-   protected:
-    explicit Errors(const std::wstring& message = std::wstring());
-    Errors(const Errors&) = default;
-    Errors& operator=(const Errors&) = default;
-    void dispatchSerialize(ccArchive& ar) override;
-
-   private:
-    virtual void serialize_(ccArchive& ar, unsigned char version);
+    CC_CALIB_ERROR_FAMILY_MEMBERS
   };
 
   // The neighbourhood of the grid's centre dot is not grid-like (grid rotated too far).

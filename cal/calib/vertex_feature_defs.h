@@ -16,19 +16,7 @@ struct CCALIB_EXPORT ccCalib2VertexFeatureDefs {
 
   // Base of every vertex feature extraction error.
   class CCALIB_EXPORT Errors : public ccExceptionWithString {
-   public:
-    ~Errors() override;
-    virtual long errorNumber() const = 0;
-    virtual void suicideAndRethrow() = 0;
-
-   protected:
-    explicit Errors(const std::wstring& message = std::wstring());
-    Errors(const Errors&) = default;
-    Errors& operator=(const Errors&) = default;
-    void dispatchSerialize(ccArchive& ar) override;
-
-   private:
-    virtual void serialize_(ccArchive& ar, unsigned char version);
+    CC_CALIB_ERROR_FAMILY_MEMBERS
   };
 
   class CCALIB_EXPORT BadParam : public Errors {
