@@ -60,7 +60,9 @@ enum : int {
   kMinY = 20,
   kMaxY = 21,
   kExtentX = 22,
-  kExtentY = 23
+  kExtentY = 23,
+  kPrincipalAspect = 10,  // aspectPrincipal(false), kept by the blob tool
+  kPrincipalLength = 12   // boundingBoxPrincipal(false).width(), kept by the blob tool
 };
 constexpr int kAscending = 0;
 
@@ -93,7 +95,7 @@ bool blobPass(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams&
 
   if (markerMode) {
     list.erase(std::remove_if(list.begin(), list.end(),
-                              [](const ccBlob* b) { return !(b->aspectPrincipal(false) < kMaxMarkerAspect); }),
+                              [](const ccBlob* b) { return !(measure(b, kPrincipalAspect) < kMaxMarkerAspect); }),
                list.end());
   }
   if (list.size() < 2) return false;
@@ -249,7 +251,7 @@ void cfCalibDetectDots(const ccPelBuffer_const<unsigned char>& image, ccCalibDef
       continue;
     }
     points.emplace_back(measure(b, kCenterX), measure(b, kCenterY));
-    widthSum += b->boundingBoxPrincipal(false).width();
+    widthSum += measure(b, kPrincipalLength);
   }
 
   // Marker: two elongated blobs, each at least 1.75 dot widths long, crossing at roughly a
@@ -261,9 +263,9 @@ void cfCalibDetectDots(const ccPelBuffer_const<unsigned char>& image, ccCalibDef
   if (!barsFound || points.size() < static_cast<std::size_t>(kMinDotsForMarker)) return;
   const double minBar = kMarkerMinWidth * widthSum / static_cast<double>(points.size());
   for (std::size_t i = bars.size() - 1; i >= 1; --i) {
-    if (!(bars[i]->boundingBoxPrincipal(false).width() >= minBar)) continue;
+    if (!(measure(bars[i], kPrincipalLength) >= minBar)) continue;
     for (std::size_t j = i; j-- > 0;) {
-      if (!(bars[j]->boundingBoxPrincipal(false).width() >= minBar)) continue;
+      if (!(measure(bars[j], kPrincipalLength) >= minBar)) continue;
       const double ti = bars[i]->angle().toDouble(), tj = bars[j]->angle().toDouble();
       const double diff = std::fabs(ti - tj);
       if (!(diff > kMarkerMinAngle && diff < kMarkerMaxAngle)) continue;
