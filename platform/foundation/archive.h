@@ -176,55 +176,13 @@ class CCALIB_EXPORT ccArchive {
 // that the rest of the stream cannot hold before they allocate.
 template <class T>
 struct ccArchiveMinBytes {
-  static constexpr std::size_t value = 1;
-};
-template <>
-struct ccArchiveMinBytes<short> {
-  static constexpr std::size_t value = 2;
-};
-template <>
-struct ccArchiveMinBytes<unsigned short> {
-  static constexpr std::size_t value = 2;
-};
-template <>
-struct ccArchiveMinBytes<int> {
-  static constexpr std::size_t value = 4;
-};
-template <>
-struct ccArchiveMinBytes<unsigned int> {
-  static constexpr std::size_t value = 4;
-};
-template <>
-struct ccArchiveMinBytes<long> {
-  static constexpr std::size_t value = 4;
-};
-template <>
-struct ccArchiveMinBytes<unsigned long> {
-  static constexpr std::size_t value = 4;
-};
-template <>
-struct ccArchiveMinBytes<long long> {
-  static constexpr std::size_t value = 8;
-};
-template <>
-struct ccArchiveMinBytes<unsigned long long> {
-  static constexpr std::size_t value = 8;
-};
-template <>
-struct ccArchiveMinBytes<float> {
-  static constexpr std::size_t value = 4;
-};
-template <>
-struct ccArchiveMinBytes<double> {
-  static constexpr std::size_t value = 8;
-};
-template <>
-struct ccArchiveMinBytes<std::string> {
-  static constexpr std::size_t value = 4;
-};
-template <>
-struct ccArchiveMinBytes<std::wstring> {
-  static constexpr std::size_t value = 4;
+  // Numbers travel at their own width, except long and unsigned long (32 bits); strings
+  // need at least their 32-bit count; anything else at least one byte.
+  static constexpr std::size_t value =
+      std::is_same<T, long>::value || std::is_same<T, unsigned long>::value ? 4
+      : std::is_arithmetic<T>::value                                       ? sizeof(T)
+      : std::is_same<T, std::string>::value || std::is_same<T, std::wstring>::value ? 4
+                                                                                     : 1;
 };
 template <>
 struct ccArchiveMinBytes<ccRadian> {

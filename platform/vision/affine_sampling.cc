@@ -100,33 +100,32 @@ class ccPelReader {
         double wx[6], wy[6];
         lanczos3Weights(u - i, wx);
         lanczos3Weights(v - j, wy);
-        double sum = 0.0;
-        for (int b = 0; b < 6; ++b) {
-          const unsigned char* row = image_.row(std::clamp(j - 2 + b, 0L, yLast_));
-          double rowSum = 0.0;
-          for (int a = 0; a < 6; ++a) rowSum += wx[a] * row[std::clamp(i - 2 + a, 0L, xLast_)];
-          sum += wy[b] * rowSum;
-        }
-        return sum;
+        return separable<6>(i - 2, j - 2, wx, wy);
       }
       default: {
         const long i = static_cast<long>(std::floor(u)), j = static_cast<long>(std::floor(v));
         double wx[4], wy[4];
         cubicWeights(u - i, wx);
         cubicWeights(v - j, wy);
-        double sum = 0.0;
-        for (int b = 0; b < 4; ++b) {
-          const unsigned char* row = image_.row(std::clamp(j - 1 + b, 0L, yLast_));
-          double rowSum = 0.0;
-          for (int a = 0; a < 4; ++a) rowSum += wx[a] * row[std::clamp(i - 1 + a, 0L, xLast_)];
-          sum += wy[b] * rowSum;
-        }
-        return sum;
+        return separable<4>(i - 1, j - 1, wx, wy);
       }
     }
   }
 
  private:
+  // Sum of wx[a] wy[b] pel(i0 + a, j0 + b) over an N x N neighbourhood, edges replicated.
+  template <int N>
+  double separable(long i0, long j0, const double* wx, const double* wy) const {
+    double sum = 0.0;
+    for (int b = 0; b < N; ++b) {
+      const unsigned char* row = image_.row(std::clamp(j0 + b, 0L, yLast_));
+      double rowSum = 0.0;
+      for (int a = 0; a < N; ++a) rowSum += wx[a] * row[std::clamp(i0 + a, 0L, xLast_)];
+      sum += wy[b] * rowSum;
+    }
+    return sum;
+  }
+
   double pel(long i, long j) const {
     return image_.row(std::clamp(j, 0L, yLast_))[std::clamp(i, 0L, xLast_)];
   }
