@@ -19,6 +19,17 @@ std::string ccException::messageUtf8() const {
   return cfNarrow(message());
 }
 
+const char* ccException::what() const noexcept {
+  try {
+    // Made once, so that a pointer returned earlier stays valid.
+    if (whatText_.empty()) whatText_ = messageUtf8();
+    if (whatText_.empty()) whatText_ = persistentTypeName();
+  } catch (...) {
+    return "ccException";  // no memory for the text
+  }
+  return whatText_.c_str();
+}
+
 void ccException::message_(std::wostream& out) const {
   out << cfWiden(persistentTypeName());
 }

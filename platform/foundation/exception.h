@@ -6,13 +6,16 @@
 #define PLATFORM_FOUNDATION_EXCEPTION_H
 
 #include <cstdint>
+#include <exception>
 #include <ostream>
 #include <string>
 
 #include "ccalib_export.h"
 #include "platform/foundation/persistent.h"
 
-class CCALIB_EXPORT ccException : public ccPersistent {
+// Also a std::exception, so that a handler for std::exception (or an uncaught exception's
+// report) sees the message through what().
+class CCALIB_EXPORT ccException : public ccPersistent, public std::exception {
  public:
   ~ccException() override;
 
@@ -20,11 +23,19 @@ class CCALIB_EXPORT ccException : public ccPersistent {
   std::wstring message() const;
   // The message in UTF-8, for logs and command-line output.
   std::string messageUtf8() const;
+  // The message in UTF-8, or the class name when the message is empty. The text lives as
+  // long as the exception object (it is made on the first call and kept).
+  const char* what() const noexcept override;
 
  protected:
   ccException() = default;
-  ccException(const ccException&) = default;
-  ccException& operator=(const ccException&) = default;
+  // Copies never share the cached what() text: it is made again from the copy's message.
+  ccException(const ccException& other) : ccPersistent(other), std::exception(other) {}
+  ccException& operator=(const ccException& other) {
+    ccPersistent::operator=(other);
+    whatText_.clear();
+    return *this;
+  }
 
   // Writes the message. The base writes the class name.
   virtual void message_(std::wostream& out) const;
@@ -33,6 +44,9 @@ class CCALIB_EXPORT ccException : public ccPersistent {
   void dispatchSerialize(ccArchive& ar) override;
   // Exchanges the message text; the base has none and exchanges an empty string.
   virtual void serializeMessage_(ccArchive& ar);
+
+ private:
+  mutable std::string whatText_;
 };
 
 // An exception that carries a message text given when it is made.

@@ -32,6 +32,19 @@ TEST(Exception, MessagesAndPolymorphicRoundTrip) {
   EXPECT_EQ(received->message(), L"rank 1 < 2 \u00B5");
 }
 
+TEST(Exception, CaughtAsStdExceptionWithItsMessage) {
+  try {
+    throw ccBadArgument(L"width \u00B5 < 0");
+  } catch (const std::exception& e) {
+    EXPECT_STREQ(e.what(), "width \xC2\xB5 < 0");
+  }
+  // Without a message the class name says what went wrong; a copy makes its own text.
+  const Bare bare;
+  const Bare copy(bare);
+  EXPECT_NE(std::string(copy.what()).find("Bare"), std::string::npos);
+  EXPECT_NE(static_cast<const void*>(copy.what()), static_cast<const void*>(bare.what()));
+}
+
 TEST(ExceptionText, Utf8ConversionsRoundTripAndNeverFail) {
   std::string utf8 = "\xC2\xB5m \xE2\x86\x92 \xF0\x9F\x98\x80";  // "µm → 😀"
   EXPECT_EQ(cfWiden(utf8), L"\u00B5m \u2192 \U0001F600");
