@@ -52,6 +52,17 @@ constexpr double kMinContrastShare = 0.5;
 constexpr double kBandShare = 0.1;
 constexpr double kMinBand = 4.0;
 constexpr int kSoftness = 6;
+// Outline pixels within this share of the contrast of the median ground fit the window's
+// ground plane; a plane that changes by more than kMinShadingChange grey levels across the
+// window, with slopes this many standard errors from zero, is evened out before the dot is
+// measured.
+constexpr double kShadingInlier = 0.25;
+constexpr double kMinShadingChange = 2.0;
+constexpr double kMinShadingSignificance = 6.0;
+// The outline follows a plane when its pixels spread about it by at most this many times the
+// noise, plus the grey-level quantisation.
+constexpr double kMaxShadingSpread = 1.5;
+constexpr double kQuantisation = 0.5;
 // A remeasured centre may move this share of the shortest lattice step from the candidate's.
 constexpr double kMaxRefineShift = 0.25;
 
@@ -218,6 +229,94 @@ Candidates findCandidates(const ccPelBuffer_const<unsigned char>& binary) {
 // ----------------------------------------------------------------------------------------
 // Step: measuring one dot in its own window.
 
+// The ground level across a window as a plane, level + gx (x - centre.x) + gy (y - centre.y)
+// (image frame), fitted to the pixels of the window's outline that lie within a quarter of
+// the contrast of the median ground, so that a neighbouring dot or a marker bar crossing the
+// outline does not pull it.
+struct ShadingPlane {
+  ccVector<2> centre;
+  double level = 0.0, gx = 0.0, gy = 0.0;
+  double gxError = 0.0, gyError = 0.0;  // standard errors of the slopes
+  double spread = 0.0;                  // outline pixels about the plane, grey levels
+  double noise = 0.0;                   // pixel noise, grey levels
+  double at(double x, double y) const { return level + gx * (x - centre.x()) + gy * (y - centre.y()); }
+  // Does the outline follow a plane (no edge crossing it), whose change across the window is
+  // both large and well above the noise of its estimate? Evening out by a wrong or noisy
+  // plane would do more harm than good.
+  bool matters(const ccPelBuffer_const<unsigned char>& win) const {
+    const double change = std::fabs(gx) * static_cast<double>(win.width()) + std::fabs(gy) * static_cast<double>(win.height());
+    const double significance = std::hypot(gx / std::max(gxError, 1e-12), gy / std::max(gyError, 1e-12));
+    return spread <= kMaxShadingSpread * noise + kQuantisation && change > kMinShadingChange &&
+           significance > kMinShadingSignificance;
+  }
+};
+
+ShadingPlane groundPlane(const ccPelBuffer_const<unsigned char>& win, double ground, double contrast) {
+  ShadingPlane p;
+  p.level = ground;
+  const long x0 = win.offset().x(), y0 = win.offset().y(), x1 = x0 + win.width() - 1, y1 = y0 + win.height() - 1;
+  p.centre = ccVector<2>(0.5 * static_cast<double>(x0 + x1), 0.5 * static_cast<double>(y0 + y1));
+  // Normal equations of the plane fit, in coordinates relative to the centre.
+  double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0, sv = 0, sxv = 0, syv = 0, svv = 0;
+  auto add = [&](long x, long y) {
+    const double v = win.at(x, y);
+    if (std::fabs(v - ground) > kShadingInlier * contrast) return;
+    const double dx = static_cast<double>(x) - p.centre.x(), dy = static_cast<double>(y) - p.centre.y();
+    n += 1;
+    sx += dx;
+    sy += dy;
+    sxx += dx * dx;
+    sxy += dx * dy;
+    syy += dy * dy;
+    sv += v;
+    svv += v * v;
+    sxv += dx * v;
+    syv += dy * v;
+  };
+  // The outline in order (clockwise from the top left), for the plane and the noise.
+  std::vector<ccPair<long>> outline;
+  for (long x = x0; x < x1; ++x) outline.emplace_back(x, y0);
+  for (long y = y0; y < y1; ++y) outline.emplace_back(x1, y);
+  for (long x = x1; x > x0; --x) outline.emplace_back(x, y1);
+  for (long y = y1; y > y0; --y) outline.emplace_back(x0, y);
+  std::vector<double> steps;
+  for (std::size_t k = 0; k < outline.size(); ++k) {
+    add(outline[k].x(), outline[k].y());
+    const ccPair<long>& next = outline[(k + 1) % outline.size()];
+    steps.push_back(std::fabs(static_cast<double>(win.at(outline[k].x(), outline[k].y())) - win.at(next.x(), next.y())));
+  }
+  // Pixel noise from the median step between outline neighbours (0.954 sigma for Gaussian
+  // noise); a step edge crossing the outline (the sheet's edge, a neighbour) hardly moves it.
+  std::nth_element(steps.begin(), steps.begin() + static_cast<long>(steps.size() / 2), steps.end());
+  p.noise = steps[steps.size() / 2] / 0.954;
+  // Cramer's rule on [n sx sy; sx sxx sxy; sy sxy syy] (level gx gy) = (sv sxv syv).
+  const double det = n * (sxx * syy - sxy * sxy) - sx * (sx * syy - sxy * sy) + sy * (sx * sxy - sxx * sy);
+  if (!(std::fabs(det) > 0.0) || n < 8) return p;
+  p.level = (sv * (sxx * syy - sxy * sxy) - sx * (sxv * syy - sxy * syv) + sy * (sxv * sxy - sxx * syv)) / det;
+  p.gx = (n * (sxv * syy - sxy * syv) - sv * (sx * syy - sxy * sy) + sy * (sx * syv - sxv * sy)) / det;
+  p.gy = (n * (sxx * syv - sxv * sxy) - sx * (sx * syv - sxv * sy) + sv * (sx * sxy - sxx * sy)) / det;
+  // Residual spread about the plane, and from it the standard errors of the two slopes.
+  const double residual = std::max(0.0, (svv - p.level * sv - p.gx * sxv - p.gy * syv) / (n - 3.0));
+  p.spread = std::sqrt(residual);
+  p.gxError = std::sqrt(residual * (n * syy - sy * sy) / det);
+  p.gyError = std::sqrt(residual * (n * sxx - sx * sx) / det);
+  return p;
+}
+
+// The window with its lighting evened out: every pixel scaled by level / plane, which
+// undoes a gain that varies across the window (vignetting, a lighting gradient) for ground
+// and ink alike.
+ccPelBuffer<unsigned char> flattened(const ccPelBuffer_const<unsigned char>& win, const ShadingPlane& p) {
+  ccPelBuffer<unsigned char> out(win.window());
+  for (long y = win.offset().y(); y < win.offset().y() + win.height(); ++y) {
+    for (long x = win.offset().x(); x < win.offset().x() + win.width(); ++x) {
+      const double gain = p.level / std::max(1.0, p.at(static_cast<double>(x), static_cast<double>(y)));
+      out.at(x, y) = static_cast<unsigned char>(std::clamp(std::lround(win.at(x, y) * gain), 0L, 255L));
+    }
+  }
+  return out;
+}
+
 // Measures the dot of the given ink nearest `guess` in the square window of half-size
 // `half` around it: ground level the median of the window's outline, ink level the mean of
 // the most extreme pixels of the dot's core, then the blob tool's soft segmentation halfway
@@ -266,12 +365,18 @@ bool measureDot(const ccPelBuffer_const<unsigned char>& image, const ccVector<2>
   const double contrast = ink == kDark ? ground - inkLevel : inkLevel - ground;
   if (contrast < kMinContrast) return false;
 
-  const double t = 0.5 * (ground + inkLevel), band = std::max(kMinBand, kBandShare * contrast);
+  // Uneven lighting across the window would move the dot's edges towards its darker side:
+  // the window is evened out first where that matters.
+  const ShadingPlane shading = groundPlane(win, ground, contrast);
+  const ccPelBuffer_const<unsigned char> measured =
+      shading.matters(win) ? flattened(win, shading) : win;
+
+  const double t = 0.5 * (shading.level + inkLevel), band = std::max(kMinBand, kBandShare * contrast);
   const int low = std::max(0, static_cast<int>(std::floor(t - 0.5 * band)));
   const int high = std::min(255, static_cast<int>(std::ceil(t + 0.5 * band)));
   ccBlobParams params;
   params.setSegmentationSoftThresh(low, high, kSoftness, ink == kDark);
-  cfBlobAnalysis(win, params, scratch);
+  cfBlobAnalysis(measured, params, scratch);
 
   const ccBlob* best = nullptr;
   double bestD2 = radius * radius;
