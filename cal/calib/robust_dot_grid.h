@@ -32,9 +32,15 @@ struct CCALIB_EXPORT ccRobustGridOptions {
 
 // Finds the dot plate in `image`, labels its dots, fits the transform that
 // params.calibType() asks for (and always the affine one) and fills `results` (reset first)
-// as cfCalibrationRun does, plus `labels`, index-aligned with results.imagePoints(). Each
-// dot's plate position is its label times the pitch, with label y negated on a right-handed
-// plate: (lx * pitchX, ly * pitchY), or (lx * pitchX, -ly * pitchY).
+// as cfCalibrationRun does, plus `labels`, index-aligned with results.imagePoints() (which
+// come in row-major label order). Each dot's plate position is its label times the pitch,
+// with label y negated on a right-handed plate: (lx * pitchX, ly * pitchY), or
+// (lx * pitchX, -ly * pitchY). Work is in image pixel coordinates of the image's window.
+// params.polarity() chooses the dots' polarity (any: the one whose dots form the larger
+// lattice); the fill-ratio bounds are checked as cfCalibrationRun checks them but not used,
+// as every dot is judged against its neighbours instead. The results' threshold is the
+// median of the dots' own thresholds; the edge and segmented images are kept only when
+// `diag` records the dots (kCalibDiagDots).
 //
 // Labels.
 // - With the two-bar marker found (results.isMarkerFound()), labels are the plate's own
