@@ -1,5 +1,7 @@
 // calib dots: the dot-grid calibration of one image, as a readable summary or as JSON,
-// with an optional overlay picture of what was found.
+// with an optional overlay picture of what was found. The robust run is the default; the
+// plain run stays available for comparison.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "cal/calib/calibration_run.h"
+#include "cal/calib/robust_dot_grid.h"
 #include "tools/calib/args.h"
 #include "tools/calib/commands.h"
 #include "tools/calib/json.h"
@@ -19,18 +22,31 @@ namespace {
 const char kHelp[] =
     "usage: calib dots IMAGE --pitch PX[,PY] [--type linear|poly3|poly5]\n"
     "                  [--polarity any|normal|inverted] [--right-handed] [--ignore-grid-angle]\n"
+    "                  [--algorithm robust|specified] [--rows R --cols C]\n"
     "                  [--json] [--overlay OUT.png]\n"
     "\n"
-    "Finds the dot grid (and the two-bar marker, if any) in IMAGE, gives every dot its plate\n"
-    "position (dot pitch PX along plate X and PY along plate Y; PY defaults to PX), fits the\n"
-    "image-to-plate transform and reports the residuals.\n"
+    "Finds the dot grid (and the two-bar marker, if any) in IMAGE, gives every dot its label\n"
+    "and plate position (label times the dot pitch: PX along plate X, PY along plate Y; PY\n"
+    "defaults to PX), fits the image-to-plate transform and reports the residuals.\n"
     "\n"
     "  --type       transform to fit: linear (affine, default), poly3 or poly5\n"
     "  --polarity   dots darker than the ground (inverted), lighter (normal), or any (default)\n"
     "  --right-handed       plate Y grows against image y (default: with it)\n"
     "  --ignore-grid-angle  remove the grid's rotation from the transform\n"
+    "  --algorithm  robust (default): finds plates in real scenes (part of the view, tilted,\n"
+    "               turned, distorted, unevenly lit) and labels every dot from its\n"
+    "               neighbours, anchored to the marker when there is one; specified: the\n"
+    "               plain run, for plates that fill a well-lit view square on\n"
+    "  --rows --cols  the plate's dots (rows along label y, columns along label x): the\n"
+    "               dots found must span exactly that many, else the run fails\n"
     "  --json       print one JSON object instead of the summary\n"
-    "  --overlay    write the image with the dots, their plate coordinates and the marker\n"
+    "  --overlay    write the image with the dots, their labels and the marker\n"
+    "\n"
+    "Labels: with the marker found, (0, 0) is the dot at the corner of the marker cell that\n"
+    "both bars point away from, label x runs along bar 1 and label y along bar 2 (the plate's\n"
+    "own cell indices, so they survive cropping). Without it, (0, 0) is the dot nearest the\n"
+    "middle of the dots found, label x runs along the grid axis nearest image +x and label y\n"
+    "along the other, towards image +y.\n"
     "\n"
     "Exit status: 0 when the grid was calibrated, 1 when it was not, 2 for usage errors.\n";
 
@@ -66,10 +82,48 @@ std::vector<ccVector<2>> platePoints(const ccGridCalibResults& r) {
   return plate;
 }
 
-void printJson(const ccGridCalibResults& r, double ms) {
+// What ran and what it found: the results, every dot's label (index-aligned with the image
+// points) and where the labels start.
+struct Calibration {
+  bool robust = true;
+  ccGridCalibResults results;
+  std::vector<ccPair<long>> labels;
+  std::string origin;
+};
+
+const char kMarkerOrigin[] = "marker cell corner (i0, j0); x along bar 1, y along bar 2";
+const char kCentreOrigin[] = "dot nearest the middle of the dots; x nearest image +x, y nearest image +y";
+
+// The plain run gives plate positions only; its labels are those positions in pitches.
+std::vector<ccPair<long>> labelsFromPlate(const ccGridCalibResults& r) {
+  const std::vector<ccVector<2>> plate = platePoints(r);
+  const double ySign = r.params().isLeftHanded() ? 1.0 : -1.0;
+  std::vector<ccPair<long>> labels;
+  for (const ccVector<2>& p : plate) {
+    labels.emplace_back(iRound(p.x() / r.params().gridPitchX()), iRound(ySign * p.y() / r.params().gridPitchY()));
+  }
+  return labels;
+}
+
+// The columns and rows the labels span.
+ccPair<long> span(const std::vector<ccPair<long>>& labels) {
+  if (labels.empty()) return ccPair<long>(0, 0);
+  long x0 = labels[0].x(), x1 = x0, y0 = labels[0].y(), y1 = y0;
+  for (const ccPair<long>& l : labels) {
+    x0 = std::min(x0, l.x());
+    x1 = std::max(x1, l.x());
+    y0 = std::min(y0, l.y());
+    y1 = std::max(y1, l.y());
+  }
+  return ccPair<long>(x1 - x0 + 1, y1 - y0 + 1);
+}
+
+void printJson(const Calibration& c, double ms) {
+  const ccGridCalibResults& r = c.results;
   ccJsonWriter json(std::cout);
   json.beginObject();
   json.member("found", true);
+  json.member("algorithm", std::string(c.robust ? "robust" : "specified"));
   json.key("time_ms").value(ms, 3);
   json.member("threshold", static_cast<int>(r.threshold()));
   json.member("polarity", std::string(polarityName(r.polarity())));
@@ -88,10 +142,14 @@ void printJson(const ccGridCalibResults& r, double ms) {
   json.endArray();
   json.key("max_residual").value(r.maximumResidual(), 9);
   json.key("average_residual").value(r.averageResidual(), 9);
+  json.key("labels").beginObject(true).member("origin", c.origin);
+  const ccPair<long> extent = span(c.labels);
+  json.key("span").beginArray(true).value(extent.x()).value(extent.y()).endArray().endObject();
   json.key("dots").beginArray();
   const std::vector<ccVector<2>> image = r.imagePoints(), residual = r.residuals(true), plate = platePoints(r);
   for (std::size_t i = 0; i < image.size(); ++i) {
     json.beginObject(true);
+    json.key("label").beginArray(true).value(c.labels[i].x()).value(c.labels[i].y()).endArray();
     json.key("image").point(image[i].x(), image[i].y(), kImageDecimals);
     json.key("plate").point(plate[i].x(), plate[i].y(), kPlateDecimals);
     json.key("residual").point(residual[i].x(), residual[i].y(), 9);
@@ -102,9 +160,13 @@ void printJson(const ccGridCalibResults& r, double ms) {
   std::cout << "\n";
 }
 
-void printSummary(const std::string& path, const ccGridCalibResults& r, double ms) {
+void printSummary(const std::string& path, const Calibration& c, double ms) {
+  const ccGridCalibResults& r = c.results;
   const ccXform<2>& x = r.clientFromImageXform();
-  std::printf("%s: %zu dots found in %.2f ms\n", path.c_str(), r.imagePoints().size(), ms);
+  const ccPair<long> extent = span(c.labels);
+  std::printf("%s: %zu dots found in %.2f ms (%s run)\n", path.c_str(), r.imagePoints().size(), ms,
+              c.robust ? "robust" : "specified");
+  std::printf("  labels span %ld columns x %ld rows; (0, 0) at the %s\n", extent.x(), extent.y(), c.origin.c_str());
   std::printf("  threshold %d, polarity %s\n", static_cast<int>(r.threshold()), polarityName(r.polarity()));
   std::printf("  plate from image (affine): [%.8g %.8g %.8g; %.8g %.8g %.8g]\n", x.matrix().element(0, 0),
               x.matrix().element(0, 1), x.trans().x(), x.matrix().element(1, 0), x.matrix().element(1, 1),
@@ -120,9 +182,10 @@ void printSummary(const std::string& path, const ccGridCalibResults& r, double m
   }
 }
 
-void writeOverlay(const std::string& out, const ccPelBuffer_const<unsigned char>& image, const ccGridCalibResults& r) {
+void writeOverlay(const std::string& out, const ccPelBuffer_const<unsigned char>& image, const Calibration& c) {
+  const ccGridCalibResults& r = c.results;
   ccOverlayCanvas canvas(image);
-  const std::vector<ccVector<2>> points = r.imagePoints(), plate = platePoints(r);
+  const std::vector<ccVector<2>> points = r.imagePoints();
   // Circle radius: a third of the typical dot spacing in the image.
   double spacing = 0.0;
   if (points.size() >= 2) {
@@ -134,7 +197,7 @@ void writeOverlay(const std::string& out, const ccPelBuffer_const<unsigned char>
     canvas.circle(points[i], radius, kOverlayGreen);
     canvas.cross(points[i], 2.0, kOverlayGreen);
     std::ostringstream label;
-    label << iRound(plate[i].x() / r.params().gridPitchX()) << "," << iRound(plate[i].y() / r.params().gridPitchY());
+    label << c.labels[i].x() << "," << c.labels[i].y();
     canvas.text(points[i] + ccVector<2>(radius * 0.5, radius * 0.5), label.str(), kOverlayYellow);
   }
   if (r.isMarkerFound()) canvas.cross(r.markerPointInImage(), spacing > 0.0 ? spacing * 0.6 : 10.0, kOverlayRed, 2.0);
@@ -149,6 +212,9 @@ int cfCalibDots(const std::vector<std::string>& words) {
                                    {"polarity", true},
                                    {"right-handed", false},
                                    {"ignore-grid-angle", false},
+                                   {"algorithm", true},
+                                   {"rows", true},
+                                   {"cols", true},
                                    {"json", false},
                                    {"overlay", true}});
   if (args.help()) {
@@ -161,6 +227,13 @@ int cfCalibDots(const std::vector<std::string>& words) {
   const ccVector<2> pitch = pitchText.find(',') == std::string::npos
                                 ? ccVector<2>(args.number("pitch", 0.0), args.number("pitch", 0.0))
                                 : args.pair("pitch", ccVector<2>());
+  const std::string algorithm = args.text("algorithm", "robust");
+  if (algorithm != "robust" && algorithm != "specified") {
+    throw ccUsageError("--algorithm must be robust or specified, not '" + algorithm + "'");
+  }
+  if (args.has("rows") != args.has("cols")) throw ccUsageError("give --rows and --cols together");
+  const long rows = args.integer("rows", 0), cols = args.integer("cols", 0);
+  if (args.has("rows") && (rows < 1 || cols < 1)) throw ccUsageError("--rows and --cols must be at least 1");
   const std::string& path = args.positional()[0];
   const bool json = args.flag("json");
 
@@ -169,25 +242,55 @@ int cfCalibDots(const std::vector<std::string>& words) {
   params.ignoreGridAngle(args.flag("ignore-grid-angle"));
 
   const ccPelBuffer<unsigned char> image = cfReadImage(path);
-  ccGridCalibResults results;
+  Calibration c;
+  c.robust = algorithm == "robust";
   const auto start = std::chrono::steady_clock::now();
   try {
-    cfCalibrationRun(image, params, results);
+    if (c.robust) {
+      ccRobustGridOptions options;
+      options.rows = rows;
+      options.cols = cols;
+      cfCalibrationRunRobust(image, params, options, c.results, c.labels);
+      c.origin = c.results.isMarkerFound() ? kMarkerOrigin : kCentreOrigin;
+    } else {
+      cfCalibrationRun(image, params, c.results);
+      c.labels = labelsFromPlate(c.results);
+      c.origin = "dot nearest the middle of the dots; x along image x, y along image y";
+    }
   } catch (const ccException& e) {
     if (!json) throw;
     ccJsonWriter out(std::cout);
-    out.beginObject(true).member("found", false).member("error", e.persistentTypeName());
+    out.beginObject(true).member("found", false).member("algorithm", algorithm).member("error", e.persistentTypeName());
     out.member("message", e.messageUtf8()).endObject();
     std::cout << "\n";
     return 1;
   }
   const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 
-  if (json) {
-    printJson(results, ms);
-  } else {
-    printSummary(path, results, ms);
+  // The plate size, when given, must be what was found (either way round without a marker).
+  const ccPair<long> extent = span(c.labels);
+  const bool sizeMatches = extent == ccPair<long>(cols, rows) ||
+                           (!c.results.isMarkerFound() && extent == ccPair<long>(rows, cols));
+  if (args.has("rows") && !sizeMatches) {
+    const std::string message = "the dots found span " + std::to_string(extent.x()) + " columns x " +
+                                std::to_string(extent.y()) + " rows, not the plate's " + std::to_string(cols) +
+                                " x " + std::to_string(rows);
+    if (json) {
+      ccJsonWriter out(std::cout);
+      out.beginObject(true).member("found", false).member("algorithm", algorithm).member("error", "PlateSizeMismatch");
+      out.member("message", message).endObject();
+      std::cout << "\n";
+    } else {
+      std::fprintf(stderr, "calib dots: %s\n", message.c_str());
+    }
+    return 1;
   }
-  if (args.has("overlay")) writeOverlay(args.text("overlay"), image, results);
+
+  if (json) {
+    printJson(c, ms);
+  } else {
+    printSummary(path, c, ms);
+  }
+  if (args.has("overlay")) writeOverlay(args.text("overlay"), image, c);
   return 0;
 }

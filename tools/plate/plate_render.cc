@@ -322,6 +322,18 @@ class CheckerInk {
   Box field_{}, outer_{};
 };
 
+// Everything beyond the printed sheet, as a layout: "ink" is the surround.
+class SurroundInk {
+ public:
+  explicit SurroundInk(const ccRect& paper)
+      : paper_{paper.x(), paper.y(), paper.x() + paper.width(), paper.y() + paper.height()} {}
+  bool operator()(double u, double v) const { return !paper_.contains(u, v); }
+  double clearance(double u, double v) const { return paper_.edgeDistance(u, v); }
+
+ private:
+  Box paper_;
+};
+
 // ---------------------------------------------------------------------------------------
 // Camera construction.
 
@@ -403,6 +415,7 @@ void checkParams(const ccPlateRenderParams& p) {
     throw ccBadArgument(L"The noise must be 0 to 255 grey levels");
   if (!(p.vignetting >= 0.0 && p.vignetting <= 1.0))
     throw ccBadArgument(L"Vignetting must lie in [0, 1]");
+  if (!(p.surroundLevel <= 255.0)) throw ccBadArgument(L"The surround level must be at most 255");
   if (!std::isfinite(p.gradient.x()) || !std::isfinite(p.gradient.y())) {
     throw ccBadArgument(L"The lighting gradient must be finite");
   }
@@ -529,6 +542,11 @@ ccPlateRendering render(const Plate& plate, const Ink& ink, const ccPlateCamera&
 
   const double ground = p.invert ? p.darkLevel : p.lightLevel;
   const double inkLevel = p.invert ? p.lightLevel : p.darkLevel;
+  // Ink lies on the sheet, so ink and surround coverages add: each pixel mixes three levels.
+  std::vector<double> beyond;
+  if (p.surroundLevel >= 0.0) {
+    beyond = coverage(proj, SurroundInk(cfPaperRegion(plate)), p.width, p.height, p.supersample);
+  }
   const double cx = 0.5 * (p.width - 1), cy = 0.5 * (p.height - 1);
   const double halfDiagonalSq =
       0.25 * (static_cast<double>(p.width) * p.width + static_cast<double>(p.height) * p.height);
@@ -538,7 +556,9 @@ ccPlateRendering render(const Plate& plate, const Ink& ink, const ccPlateCamera&
       const double gain = std::max(0.0, 1.0 + p.gradient.x() * dx + p.gradient.y() * dy) *
                           (1.0 - p.vignetting * (dx * dx + dy * dy) / halfDiagonalSq);
       double& v = img[static_cast<std::size_t>(y) * p.width + x];
-      v = gain * (ground + (inkLevel - ground) * v);
+      const double surround =
+          beyond.empty() ? 0.0 : (p.surroundLevel - ground) * beyond[static_cast<std::size_t>(y) * p.width + x];
+      v = gain * (ground + (inkLevel - ground) * v + surround);
     }
   }
   blur(img, p.width, p.height, p.blurSigma);

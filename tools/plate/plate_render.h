@@ -185,6 +185,9 @@ struct ccPlateRenderParams {
   double vignetting = 0.0;    // fraction of brightness lost at the image corners (0 to 1),
                               // falling off with the squared distance from the centre
   double noiseSigma = 0.0;    // additive Gaussian sensor noise, grey levels
+  double surroundLevel = -1.0;  // grey level of the scene beyond the printed sheet
+                                // (cfPaperRegion), before lighting and noise; negative: the
+                                // sheet's ground extends over the whole view
   std::uint32_t seed = 1;     // noise seed: the same seed gives the same image
 };
 

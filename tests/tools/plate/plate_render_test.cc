@@ -197,6 +197,28 @@ TEST(PlateRender, MarkerAndFiducialSitWhereTheLayoutSays) {
   }
 }
 
+// The surround takes its own level beyond the printed sheet only, for both plate kinds.
+TEST(PlateRender, SurroundLiesBeyondTheSheet) {
+  const ccDotPlate dots = cfDotPlate(6, 5, false);
+  const ccCheckerPlate board = cfCheckerPlate(6, 5, false);
+  for (int plateKind = 0; plateKind < 2; ++plateKind) {
+    SCOPED_TRACE(plateKind ? "checker" : "dots");
+    const ccRect paper = plateKind ? cfPaperRegion(board) : cfPaperRegion(dots);
+    const ccPlateCamera cam = cfPlateCameraAffine(paper, 320, 240, 20, 0, 15, 0.6);
+    ccPlateRenderParams p;
+    p.width = 320;
+    p.height = 240;
+    p.surroundLevel = 250;
+    const ccPlateRendering r = plateKind ? cfRenderPlate(board, cam, p) : cfRenderPlate(dots, cam, p);
+    // Points a few pixels either side of the sheet's corner, clear of its anti-aliased edge.
+    const ccVector<2> corner(paper.x(), paper.y());
+    const ccVector<2> outside = cam.imageFromPlate(corner - ccVector<2>(0.5, 0.5));
+    const ccVector<2> onSheet = cam.imageFromPlate(corner + ccVector<2>(0.2, 0.2));
+    EXPECT_NEAR(sample(r.image, outside.x(), outside.y()), 250.0, 0.5);
+    EXPECT_NEAR(sample(r.image, onSheet.x(), onSheet.y()), 200.0, 0.5);
+  }
+}
+
 TEST(PlateRender, CameraInvertsAndDistortionIsChecked) {
   ccPlateCamera cam = cfPlateCameraView(ccRect(0, 0, 20, 15), 640, 480, 25, -20, 10);
   cam.distortion(ccVector<2>(330, 230), 400, -0.2, 0.05);
