@@ -1,11 +1,11 @@
 // Watershed of the distance map of a binary edge map, computed locally so that its cost
 // stays close to a few raster passes: squared Euclidean distance transform (Felzenszwalb and
-// Huttenlocher, in exact integer arithmetic); every pixel drains to its highest 8-neighbour (plateaus drain to their
-// exits by breadth-first search) and so belongs to the basin of the maximum it reaches; the
-// pass (saddle) between each pair of touching basins is their highest boundary; basins are
-// merged in order of decreasing saddle, as a flooding would meet them, by their dynamics or
-// peak distance; where unmerged basins touch, the lower pixel of each touching pair becomes a
-// watershed-line pixel.
+// Huttenlocher, in exact integer arithmetic); every pixel drains to its highest 8-neighbour
+// (plateaus drain to their exits by breadth-first search) and so belongs to the basin of the
+// maximum it reaches; the pass (saddle) between each pair of touching basins is their highest
+// boundary; basins are merged in order of decreasing saddle, as a flooding would meet them,
+// by their dynamics or peak distance; where unmerged basins touch, the lower pixel of each
+// touching pair becomes a watershed-line pixel.
 #include "platform/vision/watershed.h"
 
 #include <algorithm>
