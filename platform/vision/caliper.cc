@@ -76,7 +76,7 @@ struct ccBlurredStep {
 };
 
 constexpr int kFitMaxIterations = 30;
-constexpr double kFitTolerance = 1e-6;     // samples; converged when t0 and s move less
+constexpr double kFitTolerance = 1e-4;     // samples; converged when t0 and s move less
 // Narrowest step width (samples) the fit may take: the spread of a one-pixel box, since no
 // edge of a pixel image is sharper. A sharp edge fits at this width instead of collapsing
 // onto a jump between two samples.
@@ -108,17 +108,32 @@ bool solve4(double m[4][4], double v[4], double x[4]) {
   return true;
 }
 
+// The standard normal distribution and density at z, from one exponential: the density, and
+// the distribution by the Zelen-Severo polynomial in it (absolute error below 1e-7, a
+// hundred-thousandth of a grey level on any 8-bit step).
+struct ccCdfPdf {
+  double cdf, pdf;
+};
+inline ccCdfPdf normalCdfPdf(double z) {
+  constexpr double kInvSqrt2Pi = 0.39894228040143267794;
+  constexpr double p = 0.2316419, b1 = 0.319381530, b2 = -0.356563782, b3 = 1.781477937, b4 = -1.821255978,
+                   b5 = 1.330274429;
+  const double pdf = kInvSqrt2Pi * std::exp(-0.5 * z * z);
+  const double t = 1.0 / (1.0 + p * std::fabs(z));
+  const double tail = pdf * t * (b1 + t * (b2 + t * (b3 + t * (b4 + t * b5))));
+  return {z >= 0.0 ? 1.0 - tail : tail, pdf};
+}
+
 // Levenberg-Marquardt fit of a blurred step to p[k0 .. k1], starting from `step`. The model
 // is the exact profile of a straight edge under Gaussian blur, so the estimate of t0 does not
 // depend on where the edge falls between samples; the four-parameter fit also averages the
 // noise of every sample in the window. Returns false when the fit does not settle on a step
 // inside the window.
 bool fitBlurredStep(const std::vector<double>& p, long k0, long k1, ccBlurredStep& step) {
-  const double invSqrt2 = 1.0 / std::sqrt(2.0), invSqrt2Pi = 1.0 / std::sqrt(2.0 * ccPi);
   auto cost = [&](const ccBlurredStep& q) {
     double c = 0.0;
     for (long k = k0; k <= k1; ++k) {
-      const double r = p[k] - (q.a + q.b * 0.5 * std::erfc(-(k - q.t0) / q.s * invSqrt2));
+      const double r = p[k] - (q.a + q.b * normalCdfPdf((k - q.t0) / q.s).cdf);
       c += r * r;
     }
     return c;
@@ -128,7 +143,8 @@ bool fitBlurredStep(const std::vector<double>& p, long k0, long k1, ccBlurredSte
     double jtj[4][4] = {}, jtr[4] = {};
     for (long k = k0; k <= k1; ++k) {
       const double z = (k - step.t0) / step.s;
-      const double phi = 0.5 * std::erfc(-z * invSqrt2), pdf = invSqrt2Pi * std::exp(-0.5 * z * z);
+      const ccCdfPdf n = normalCdfPdf(z);
+      const double phi = n.cdf, pdf = n.pdf;
       const double j[4] = {1.0, phi, -step.b * pdf / step.s, -step.b * pdf * z / step.s};
       const double r = p[k] - (step.a + step.b * phi);
       for (int u = 0; u < 4; ++u) {
@@ -176,10 +192,12 @@ bool fitBlurredStep(const std::vector<double>& p, long k0, long k1, ccBlurredSte
 // that phase: matching areas removes the phase bias of sharp, pixel-integrated edges. For
 // wider steps the two areas agree and nothing moves.
 double areaConsistentPosition(const ccBlurredStep& step, long k0, long k1) {
-  const double invSqrt2 = 1.0 / std::sqrt(2.0), invSqrt2Pi = 1.0 / std::sqrt(2.0 * ccPi);
-  auto cdf = [&](double z) { return 0.5 * std::erfc(-z * invSqrt2); };
+  auto cdf = [&](double z) { return normalCdfPdf(z).cdf; };
   // Antiderivative of the unit step Phi((x - t0) / s) in x, at z = (x - t0) / s, over s.
-  auto primitive = [&](double z) { return z * cdf(z) + invSqrt2Pi * std::exp(-0.5 * z * z); };
+  auto primitive = [&](double z) {
+    const ccCdfPdf n = normalCdfPdf(z);
+    return z * n.cdf + n.pdf;
+  };
   const double lo = (k0 - 0.5 - step.t0) / step.s, hi = (k1 + 0.5 - step.t0) / step.s;
   double sum = 0.0;
   for (long k = k0; k <= k1; ++k) sum += cdf((k - step.t0) / step.s);
