@@ -124,9 +124,12 @@ ccCheckerScore cfScoreCheckerRun(const ccCheckerSceneImage& scene, const ccCheck
     }
   }
 
-  // Valid corners against the nearest lattice point.
+  // Valid corners against the nearest lattice point. Those at vertices touching a fiducial
+  // band are counted apart: the end of a bar lies a quarter square from them, inside the
+  // calipers' reach.
   std::map<std::pair<long, long>, double> nearestAtVertex;
   double sumSq = 0.0;
+  int counted = 0;
   for (const cc_Corner& c : run.corners) {
     if (!c.valid) continue;
     ++score.validTotal;
@@ -137,17 +140,25 @@ ccCheckerScore cfScoreCheckerRun(const ccCheckerSceneImage& scene, const ccCheck
     }
     const long li = std::clamp(std::lround(onPlate.x()), i0, i1), lj = std::clamp(std::lround(onPlate.y()), j0, j1);
     const double err = std::isfinite(onPlate.x()) ? (at(li, lj) - c.position).length() : 1e9;
-    score.maxError = std::max(score.maxError, err);
-    sumSq += err * err;
+    const bool atFiducial = plate.fiducial && (isBandCell(li - 1, lj - 1) || isBandCell(li, lj - 1) ||
+                                               isBandCell(li - 1, lj) || isBandCell(li, lj));
+    if (atFiducial) {
+      score.maxErrorAtFiducial = std::max(score.maxErrorAtFiducial, err);
+    } else {
+      score.maxError = std::max(score.maxError, err);
+      sumSq += err * err;
+      ++counted;
+    }
     if (err > kCornerTolerance) {
       ++score.farCorners;
+      score.farAtFiducial += atFiducial;
       continue;
     }
     auto key = std::make_pair(li, lj);
     auto it = nearestAtVertex.find(key);
     if (it == nearestAtVertex.end() || err < it->second) nearestAtVertex[key] = err;
   }
-  if (score.validTotal > 0) score.rmsError = std::sqrt(sumSq / score.validTotal);
+  if (counted > 0) score.rmsError = std::sqrt(sumSq / counted);
 
   // Expected X-junctions: a square or more inside the image.
   for (const ccPlateVertexTruth& v : scene.rendering.truth.vertices) {

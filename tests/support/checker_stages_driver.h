@@ -68,13 +68,17 @@ ccCheckerSceneImage cfRenderCheckerScene(const ccCheckerScene& scene);
 //    image (the vertex is a square or more inside); found when a valid corner lies within
 //    0.5 px of it.
 //  - Every valid corner is matched to the nearest lattice point of the board (X-junction or
-//    not); errors and the far count use that distance.
+//    not); errors and the far count use that distance. Corners at vertices touching a
+//    fiducial band are kept out of the error statistics and counted apart.
 struct ccCheckerScore {
   int tilesExpected = 0, tilesFound = 0, tilesTotal = 0;
   int cornersExpected = 0, cornersFound = 0, validTotal = 0;
-  int farCorners = 0;       // valid corners more than 0.5 px from every lattice point
-  double maxError = 0.0;    // over all valid corners, px
+  int farCorners = 0;       // valid corners more than 0.5 px from every lattice point ...
+  int farAtFiducial = 0;    // ... of which at vertices touching a fiducial band (where a bar's
+                            // end lies a quarter square from the vertex)
+  double maxError = 0.0;    // over valid corners not at the fiducial, px
   double rmsError = 0.0;
+  double maxErrorAtFiducial = 0.0;  // over valid corners at vertices touching a band, px
   std::vector<std::string> missing;  // descriptions of missed tiles and corners (first few)
 };
 
