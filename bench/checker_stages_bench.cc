@@ -25,7 +25,8 @@ const Scene& scene(long w, long h, double square, bool uniform) {
   if (it != cache.end()) return it->second;
   const ccCheckerPlate plate =
       cfCheckerPlate(std::lround(0.9 * w / square), std::lround(0.9 * h / square), true);
-  const ccPlateCamera camera = cfPlateCameraView(cfPatternRegion(plate), w, h, 20.0, 10.0, 17.0, 0.9);
+  const ccPlateCamera camera =
+      cfPlateCameraView(cfPatternRegion(plate), w, h, 20.0, 10.0, 17.0, 0.9);
   ccPlateRenderParams p;
   p.width = w;
   p.height = h;
@@ -65,8 +66,8 @@ struct Pass {
 void findTiles(const Scene& s, bool uniform, Pass& p) {
   p.tiles.clear();
   p.corners.clear();
-  cfCheckerFindTiles(s.detection, ccAffineRectangle(), ccAffineRectangle(), uniform, p.tiles, p.edgeMap, p.blobs,
-                     p.blobList);
+  cfCheckerFindTiles(s.detection, ccAffineRectangle(), ccAffineRectangle(), uniform, p.tiles,
+                     p.edgeMap, p.blobs, p.blobList);
 }
 
 // args: width, height, square size, uniform lighting (1) or not (0), stage (0 tiles, 1 mesh,
@@ -91,7 +92,8 @@ void BM_CheckerStages(benchmark::State& state) {
     };
     timed(0, [&] { findTiles(s, uniform, p); });
     if (stage >= 1) timed(1, [&] { cfCheckerBuildMesh(s.working, false, p.tiles, p.corners); });
-    if (stage >= 2) timed(2, [&] { cfCheckerRefineCorners(s.working, params, p.tiles, p.corners); });
+    if (stage >= 2)
+      timed(2, [&] { cfCheckerRefineCorners(s.working, params, p.tiles, p.corners); });
     if (stage >= 3) timed(3, [&] { cfCheckerFitCorners(params, p.corners); });
     benchmark::DoNotOptimize(p.corners.data());
     state.SetIterationTime(seconds);
@@ -112,6 +114,10 @@ void stageArgs(benchmark::internal::Benchmark* b) {
     }
   }
 }
-BENCHMARK(BM_CheckerStages)->Apply(stageArgs)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CheckerStages)
+    ->Apply(stageArgs)
+    ->UseManualTime()
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

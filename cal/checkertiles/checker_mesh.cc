@@ -69,7 +69,8 @@ void link(cc_Checker& a, cc_Checker& b, std::vector<cc_Corner>& corners) {
 // lists let the pair loops below skip the rest of a large board without changing the order in
 // which pairs are visited.
 template <class Reach>
-std::vector<std::vector<std::size_t>> boxPartners(const std::vector<cc_Checker>& tiles, Reach reach) {
+std::vector<std::vector<std::size_t>> boxPartners(const std::vector<cc_Checker>& tiles,
+                                                  Reach reach) {
   const std::size_t n = tiles.size();
   std::vector<ccRect> box(n);
   for (std::size_t i = 0; i < n; ++i) {
@@ -78,14 +79,16 @@ std::vector<std::vector<std::size_t>> boxPartners(const std::vector<cc_Checker>&
   }
   std::vector<std::size_t> byLeft(n);
   for (std::size_t i = 0; i < n; ++i) byLeft[i] = i;
-  std::sort(byLeft.begin(), byLeft.end(), [&](std::size_t a, std::size_t b) { return box[a].x() < box[b].x(); });
+  std::sort(byLeft.begin(), byLeft.end(),
+            [&](std::size_t a, std::size_t b) { return box[a].x() < box[b].x(); });
   std::vector<std::vector<std::size_t>> partners(n);
   for (std::size_t u = 0; u < n; ++u) {
     const std::size_t i = byLeft[u];
     const double right = box[i].x() + box[i].width();
     for (std::size_t v = u + 1; v < n && !(box[byLeft[v]].x() > right); ++v) {
       const std::size_t j = byLeft[v];
-      if (box[j].y() > box[i].y() + box[i].height() || box[i].y() > box[j].y() + box[j].height()) continue;
+      if (box[j].y() > box[i].y() + box[i].height() || box[i].y() > box[j].y() + box[j].height())
+        continue;
       partners[std::min(i, j)].push_back(std::max(i, j));
     }
   }
@@ -95,9 +98,11 @@ std::vector<std::vector<std::size_t>> boxPartners(const std::vector<cc_Checker>&
 
 // 1. Tiles whose grown outlines overlap, by less than half the smaller one in the first pass,
 // and of comparable size.
-void linkTouchingTiles(bool secondPass, std::vector<cc_Checker>& tiles, std::vector<cc_Corner>& corners) {
+void linkTouchingTiles(bool secondPass, std::vector<cc_Checker>& tiles,
+                       std::vector<cc_Corner>& corners) {
   corners.reserve(corners.size() + kCornersPerTile * tiles.size());
-  const std::vector<std::vector<std::size_t>> partners = boxPartners(tiles, [](const cc_Checker&) { return 0.0; });
+  const std::vector<std::vector<std::size_t>> partners =
+      boxPartners(tiles, [](const cc_Checker&) { return 0.0; });
   for (std::size_t i = 0; i < tiles.size(); ++i) {
     cc_Checker& a = tiles[i];
     for (std::size_t j : partners[i]) {
@@ -167,9 +172,10 @@ void recoverLostLinks(std::vector<cc_Checker>& tiles, std::vector<cc_Corner>& co
   // Outlines within a tenth of their centre distance lie within (diagonal of one box +
   // diagonal of the other) / 9 of each other, centres lying inside their boxes; pairs further
   // apart never pass the proximity test.
-  const std::vector<std::vector<std::size_t>> partners = boxPartners(tiles, [](const cc_Checker& t) {
-    return std::hypot(t.polygonBox.width(), t.polygonBox.height()) / 9.0 + 1.0;
-  });
+  const std::vector<std::vector<std::size_t>> partners =
+      boxPartners(tiles, [](const cc_Checker& t) {
+        return std::hypot(t.polygonBox.width(), t.polygonBox.height()) / 9.0 + 1.0;
+      });
   bool added = true;
   while (added) {
     added = false;
@@ -244,8 +250,9 @@ void orderLinksByAngle(std::vector<cc_Checker>& tiles) {
       e.angle = (e.neighbour->centerOfMass - t.centerOfMass).angle().norm().toDouble();
       order.push_back(e);
     }
-    std::sort(order.begin(), order.end(),
-              [](const cc_NbrIndexAngle& x, const cc_NbrIndexAngle& y) { return x.angle < y.angle; });
+    std::sort(order.begin(), order.end(), [](const cc_NbrIndexAngle& x, const cc_NbrIndexAngle& y) {
+      return x.angle < y.angle;
+    });
     for (std::size_t k = 0; k < order.size(); ++k) {
       t.neighbours[k] = order[k].neighbour;
       t.corners[k] = order[k].corner;

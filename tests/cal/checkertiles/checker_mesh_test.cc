@@ -16,9 +16,10 @@ constexpr double kSquare = 40.0;  // pixels
 cc_Checker tileAt(const ccVector<2>& centre, double half) {
   cc_Checker t;
   t.centerOfMass = t.center = centre;
-  t.polygon = ccPolyline(cfConvexHull({centre + ccVector<2>(-half, -half), centre + ccVector<2>(half, -half),
-                                       centre + ccVector<2>(half, half), centre + ccVector<2>(-half, half)}),
-                         true);
+  t.polygon = ccPolyline(
+      cfConvexHull({centre + ccVector<2>(-half, -half), centre + ccVector<2>(half, -half),
+                    centre + ccVector<2>(half, half), centre + ccVector<2>(-half, half)}),
+      true);
   t.polygonBox = t.polygon.boundingBox();
   t.area = t.polygon.area();
   return t;
@@ -30,11 +31,14 @@ std::vector<cc_Checker> board(int cols, int rows) {
   std::vector<cc_Checker> tiles;
   for (int j = 0; j < rows; ++j)
     for (int i = 0; i < cols; ++i)
-      if ((i + j) % 2 == 0) tiles.push_back(tileAt(ccVector<2>((i + 0.5) * kSquare, (j + 0.5) * kSquare), 0.6 * kSquare));
+      if ((i + j) % 2 == 0)
+        tiles.push_back(
+            tileAt(ccVector<2>((i + 0.5) * kSquare, (j + 0.5) * kSquare), 0.6 * kSquare));
   return tiles;
 }
 
-void buildMesh(std::vector<cc_Checker>& tiles, std::vector<cc_Corner>& corners, bool secondPass = false) {
+void buildMesh(std::vector<cc_Checker>& tiles, std::vector<cc_Corner>& corners,
+               bool secondPass = false) {
   cfCheckerBuildMesh(ccPelBuffer_const<unsigned char>(), secondPass, tiles, corners);
 }
 
@@ -62,7 +66,8 @@ TEST(CheckerMesh, LightSquaresLinkDiagonallyWithOneCornerPerLinkInAngleOrder) {
     EXPECT_GT(angle, previous) << "slot " << k;
     previous = angle;
     const cc_Corner* c = centre->corners[static_cast<std::size_t>(k)];
-    EXPECT_TRUE((c->tiles.first == centre && c->tiles.second == n) || (c->tiles.first == n && c->tiles.second == centre))
+    EXPECT_TRUE((c->tiles.first == centre && c->tiles.second == n) ||
+                (c->tiles.first == n && c->tiles.second == centre))
         << "corner slot " << k << " belongs to neighbour slot " << k;
   }
   for (const cc_Checker& t : tiles) EXPECT_FALSE(t.rejected);
@@ -86,8 +91,10 @@ TEST(CheckerMesh, FifthNeighbourRejectsTheTileAndSixthIsRecordedOnTheOtherSideOn
   // In a mesh: a square touched by its four diagonal neighbours and two small tiles at its
   // sides (which touch nothing else).
   std::vector<cc_Checker> tiles = board(3, 3);
-  tiles.push_back(tileAt(ccVector<2>(1.5 * kSquare + 0.85 * kSquare, 1.5 * kSquare), 0.3 * kSquare));
-  tiles.push_back(tileAt(ccVector<2>(1.5 * kSquare - 0.85 * kSquare, 1.5 * kSquare), 0.3 * kSquare));
+  tiles.push_back(
+      tileAt(ccVector<2>(1.5 * kSquare + 0.85 * kSquare, 1.5 * kSquare), 0.3 * kSquare));
+  tiles.push_back(
+      tileAt(ccVector<2>(1.5 * kSquare - 0.85 * kSquare, 1.5 * kSquare), 0.3 * kSquare));
   std::vector<cc_Corner> corners;
   buildMesh(tiles, corners);
   cc_Checker* centre = tileNear(tiles, 1.5 * kSquare, 1.5 * kSquare);
@@ -157,18 +164,21 @@ TEST(CheckerMesh, LinkMissedByTheOverlapTestIsRecoveredFromTheRow) {
 
 TEST(CheckerMesh, HalfOverlapSplitsTheTwoPassesAndSmallAreaRatioNeverLinks) {
   // Two 20 x 20 outlines overlapping by exactly half.
-  std::vector<cc_Checker> tiles{tileAt(ccVector<2>(100, 100), 10), tileAt(ccVector<2>(110, 100), 10)};
+  std::vector<cc_Checker> tiles{tileAt(ccVector<2>(100, 100), 10),
+                                tileAt(ccVector<2>(110, 100), 10)};
   std::vector<cc_Corner> corners;
   buildMesh(tiles, corners, false);
   EXPECT_TRUE(corners.empty()) << "first pass: relative overlap 0.5 is too much";
-  std::vector<cc_Checker> again{tileAt(ccVector<2>(100, 100), 10), tileAt(ccVector<2>(110, 100), 10)};
+  std::vector<cc_Checker> again{tileAt(ccVector<2>(100, 100), 10),
+                                tileAt(ccVector<2>(110, 100), 10)};
   corners.clear();
   buildMesh(again, corners, true);
   EXPECT_EQ(corners.size(), 1u) << "second pass links any overlap";
   EXPECT_FALSE(again[0].rejected) << "and rejects only above half";
 
   // Area ratio just below 0.2.
-  std::vector<cc_Checker> small{tileAt(ccVector<2>(100, 100), 20), tileAt(ccVector<2>(125, 125), 20 * std::sqrt(0.199))};
+  std::vector<cc_Checker> small{tileAt(ccVector<2>(100, 100), 20),
+                                tileAt(ccVector<2>(125, 125), 20 * std::sqrt(0.199))};
   corners.clear();
   buildMesh(small, corners, true);
   EXPECT_TRUE(corners.empty());

@@ -35,14 +35,21 @@ int validCorners(const ccPelBuffer_const<unsigned char>& image, bool uniform, bo
 // a thin margin lets border squares come apart from it.
 TEST(CheckerRealData, CornersOnPhotographedBoards) {
   const std::string dir = CCALIB_REALDATA_DIR;
-  if (!std::ifstream(dir + "/checker-visp/chessboard-01.png").good()) GTEST_SKIP() << "no real photographs";
+  if (!std::ifstream(dir + "/checker-visp/chessboard-01.png").good())
+    GTEST_SKIP() << "no real photographs";
   const Photo photos[] = {
-      {"checker-visp/chessboard-01.png", 28, 52, 28, 52},   {"checker-visp/chessboard-02.png", 28, 52, 28, 52},
-      {"checker-visp/chessboard-03.png", 28, 52, 26, 50},   {"checker-opencv/chessboard-01.jpg", 28, 54, 15, 36},
-      {"checker-opencv/chessboard-02.jpg", 28, 54, 16, 42}, {"checker-opencv/chessboard-03.jpg", 24, 50, 15, 35},
-      {"checker-opencv/chessboard-04.jpg", 20, 45, 13, 33}, {"checker-opencv/chessboard-05.jpg", 18, 36, 12, 31},
-      {"checker-opencv/chessboard-06.jpg", 24, 50, 19, 41}, {"checker-opencv/chessboard-07.jpg", 24, 55, 23, 44},
-      {"checker-opencv/chessboard-08.jpg", 11, 26, 14, 33}, {"checker-opencv/chessboard-09.jpg", 28, 60, 9, 23},
+      {"checker-visp/chessboard-01.png", 28, 52, 28, 52},
+      {"checker-visp/chessboard-02.png", 28, 52, 28, 52},
+      {"checker-visp/chessboard-03.png", 28, 52, 26, 50},
+      {"checker-opencv/chessboard-01.jpg", 28, 54, 15, 36},
+      {"checker-opencv/chessboard-02.jpg", 28, 54, 16, 42},
+      {"checker-opencv/chessboard-03.jpg", 24, 50, 15, 35},
+      {"checker-opencv/chessboard-04.jpg", 20, 45, 13, 33},
+      {"checker-opencv/chessboard-05.jpg", 18, 36, 12, 31},
+      {"checker-opencv/chessboard-06.jpg", 24, 50, 19, 41},
+      {"checker-opencv/chessboard-07.jpg", 24, 55, 23, 44},
+      {"checker-opencv/chessboard-08.jpg", 11, 26, 14, 33},
+      {"checker-opencv/chessboard-09.jpg", 28, 60, 9, 23},
   };
   for (const Photo& p : photos) {
     SCOPED_TRACE(p.file);
@@ -60,7 +67,8 @@ TEST(CheckerRealData, DotPlatePhotographsGiveNoCorners) {
   for (const char* f : {"dots-visp/circles-01.png", "dots-metal/metal-14_08_32.png"}) {
     if (!std::ifstream(dir + "/" + f).good()) GTEST_SKIP() << "no dot photographs";
     const ccPelBuffer<unsigned char> image = cfReadImage(dir + "/" + f);
-    for (bool uniform : {true, false}) EXPECT_EQ(validCorners(image, uniform, true), 0) << f << " " << uniform;
+    for (bool uniform : {true, false})
+      EXPECT_EQ(validCorners(image, uniform, true), 0) << f << " " << uniform;
   }
 }
 

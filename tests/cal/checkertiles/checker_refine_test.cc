@@ -34,7 +34,9 @@ ccCalib2VertexFeatureParams params(bool needBoth) {
 // Distance of a corner from the plate vertex nearest to it, pixels.
 double vertexError(const ccCheckerSceneImage& s, const cc_Corner& c) {
   const ccVector<2> plate = s.camera.plateFromImage(c.position);
-  return (s.camera.imageFromPlate(ccVector<2>(std::round(plate.x()), std::round(plate.y()))) - c.position).length();
+  return (s.camera.imageFromPlate(ccVector<2>(std::round(plate.x()), std::round(plate.y()))) -
+          c.position)
+      .length();
 }
 
 TEST(CheckerRefine, BorderTilesGetQuadsByEachEstimate) {
@@ -89,7 +91,8 @@ TEST(CheckerRefine, SingleTileCornersOnlyWhenBothCheckersAreNotNeeded) {
 // A corner holding the given lines, all measured by its first tile unless `fromFirst` says.
 cc_Corner cornerWith(const std::vector<ccFLine>& lines, std::vector<bool> fromFirst = {}) {
   cc_Corner c;
-  for (std::size_t i = 0; i < lines.size(); ++i) c.addLine(lines[i], fromFirst.empty() || fromFirst[i], true);
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    c.addLine(lines[i], fromFirst.empty() || fromFirst[i], true);
   return c;
 }
 
@@ -108,15 +111,50 @@ TEST(CheckerFit, LinesToPositionAndError) {
   };
   const double r = 0.3;
   const Case cases[] = {
-      {"four lines through a point", {through(10, 0), through(100, 0), through(190, 0), through(280, 0)}, {}, true, true, 0},
+      {"four lines through a point",
+       {through(10, 0), through(100, 0), through(190, 0), through(280, 0)},
+       {},
+       true,
+       true,
+       0},
       {"three lines", {through(10, 0), through(100, 0), through(191, 0)}, {}, true, true, 0},
-      {"four lines missing it by +-r", {through(0, r), through(90, r), through(180, r), through(270, r)}, {}, true, true, r},
-      {"two lines of one tile at 90 degrees", {through(30, 0), through(120, 0)}, {true, true}, false, true, 0},
-      {"two lines, both checkers needed", {through(30, 0), through(120, 0)}, {true, true}, true, false, 0},
-      {"two lines from different tiles", {through(30, 0), through(120, 0)}, {true, false}, false, false, 0},
-      {"two lines 5 degrees apart", {through(30, 0), through(35, 0)}, {true, true}, false, false, 0},
+      {"four lines missing it by +-r",
+       {through(0, r), through(90, r), through(180, r), through(270, r)},
+       {},
+       true,
+       true,
+       r},
+      {"two lines of one tile at 90 degrees",
+       {through(30, 0), through(120, 0)},
+       {true, true},
+       false,
+       true,
+       0},
+      {"two lines, both checkers needed",
+       {through(30, 0), through(120, 0)},
+       {true, true},
+       true,
+       false,
+       0},
+      {"two lines from different tiles",
+       {through(30, 0), through(120, 0)},
+       {true, false},
+       false,
+       false,
+       0},
+      {"two lines 5 degrees apart",
+       {through(30, 0), through(35, 0)},
+       {true, true},
+       false,
+       false,
+       0},
       {"one line", {through(30, 0)}, {true}, false, false, 0},
-      {"three parallel lines", {through(30, 0), through(30, 1), through(210, 2)}, {}, true, false, 0},
+      {"three parallel lines",
+       {through(30, 0), through(30, 1), through(210, 2)},
+       {},
+       true,
+       false,
+       0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -134,7 +172,8 @@ TEST(CheckerFit, LinesToPositionAndError) {
     EXPECT_NEAR(corners[0].position.x(), p.x(), tolerance);
     EXPECT_NEAR(corners[0].position.y(), p.y(), tolerance);
     double sumSq = 0.0;
-    for (const ccFLine& l : c.lines) sumSq += l.signedDistance(corners[0].position) * l.signedDistance(corners[0].position);
+    for (const ccFLine& l : c.lines)
+      sumSq += l.signedDistance(corners[0].position) * l.signedDistance(corners[0].position);
     EXPECT_NEAR(corners[0].error, std::sqrt(sumSq / c.lines.size()), 1e-12);
     EXPECT_NEAR(corners[0].error, c.error, tolerance);
   }

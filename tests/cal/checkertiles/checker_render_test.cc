@@ -33,21 +33,25 @@ Outcome runScene(const ccCheckerScene& s) {
 
 std::string describe(const ccCheckerScene& s) {
   char text[200];
-  std::snprintf(text, sizeof text, "%ldx%ld sq %.0f tilt %.0f/%.0f rot %.0f blur %.1f noise %.1f%s%s%s", s.width,
-                s.height, s.squarePx, s.tiltX, s.tiltY, s.rotation, s.blur, s.noise, s.fiducial ? " fid" : "",
-                s.uniformLighting ? " U" : " N", s.vignetting > 0.0 ? " grad+vign" : "");
+  std::snprintf(text, sizeof text,
+                "%ldx%ld sq %.0f tilt %.0f/%.0f rot %.0f blur %.1f noise %.1f%s%s%s", s.width,
+                s.height, s.squarePx, s.tiltX, s.tiltY, s.rotation, s.blur, s.noise,
+                s.fiducial ? " fid" : "", s.uniformLighting ? " U" : " N",
+                s.vignetting > 0.0 ? " grad+vign" : "");
   return text;
 }
 
 void printRow(const ccCheckerScene& s, const Outcome& o) {
   const ccCheckerScore& r = o.score;
-  std::printf("| %-58s | %5d/%-5d | %5d/%-5d | %5d | %3d (%d fid, max %.2f) | %6.3f | %6.4f | %6.3f |\n",
-              describe(s).c_str(), r.tilesFound, r.tilesExpected, r.cornersFound, r.cornersExpected, r.validTotal,
-              r.farCorners, r.farAtFiducial, r.maxErrorAtFiducial, r.maxError, r.rmsError, o.seconds);
+  std::printf(
+      "| %-58s | %5d/%-5d | %5d/%-5d | %5d | %3d (%d fid, max %.2f) | %6.3f | %6.4f | %6.3f |\n",
+      describe(s).c_str(), r.tilesFound, r.tilesExpected, r.cornersFound, r.cornersExpected,
+      r.validTotal, r.farCorners, r.farAtFiducial, r.maxErrorAtFiducial, r.maxError, r.rmsError,
+      o.seconds);
 }
 
-ccCheckerScene scene(long w, long h, double square, double tiltX, double tiltY, double rot, double blur, double noise,
-                     bool fiducial, bool uniform) {
+ccCheckerScene scene(long w, long h, double square, double tiltX, double tiltY, double rot,
+                     double blur, double noise, bool fiducial, bool uniform) {
   ccCheckerScene s;
   s.width = w;
   s.height = h;
@@ -121,10 +125,13 @@ TEST(CheckerRender, DISABLED_Sweep) {
       {2592, 1944, 12, 20, 0, 5, 1.0, 2, true},    {2592, 1944, 40, 45, 0, 250, 1.0, 2, true},
       {2592, 1944, 80, 30, 30, 80, 2.0, 5, false},
   };
-  std::printf("| condition | tiles found/expected | corners found/expected | valid | far (at fiducial) | max px | RMS px | s |\n");
+  std::printf(
+      "| condition | tiles found/expected | corners found/expected | valid | far (at fiducial) | "
+      "max px | RMS px | s |\n");
   for (const Row& r : rows) {
     for (int light = 0; light < 3; ++light) {
-      ccCheckerScene s = scene(r.w, r.h, r.square, r.tiltX, r.tiltY, r.rot, r.blur, r.noise, r.fiducial, light == 0);
+      ccCheckerScene s = scene(r.w, r.h, r.square, r.tiltX, r.tiltY, r.rot, r.blur, r.noise,
+                               r.fiducial, light == 0);
       if (light == 2) {
         s.gradient = ccVector<2>(0.6 / r.w, 0.3 / r.h);
         s.vignetting = 0.5;

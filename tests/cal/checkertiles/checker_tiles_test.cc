@@ -44,10 +44,12 @@ TEST(CheckerTiles, SecondPassReusesTheFirstPassEdgeMapAndBlobsAndDropsFiducialTi
   // reaches 0.05 into light square (2, 0), in client coordinates: only the first square's
   // tile goes.
   auto zoneOver = [&](double u0, double u1) {
-    return ccAffineRectangle(s.camera.imageFromPlate(ccVector<2>(u0, 0.0)), s.camera.imageFromPlate(ccVector<2>(u1, 0.0)),
+    return ccAffineRectangle(s.camera.imageFromPlate(ccVector<2>(u0, 0.0)),
+                             s.camera.imageFromPlate(ccVector<2>(u1, 0.0)),
                              s.camera.imageFromPlate(ccVector<2>(u0, 1.0)));
   };
-  cfRunCheckerSecondPass(s.rendering.image, lighting(false), zoneOver(-0.1, 1.1), zoneOver(1.2, 2.05), run);
+  cfRunCheckerSecondPass(s.rendering.image, lighting(false), zoneOver(-0.1, 1.1),
+                         zoneOver(1.2, 2.05), run);
   ASSERT_EQ(run.tiles.size() + 1, first.size());
   const ccVector<2> dropped = s.camera.imageFromPlate(ccVector<2>(0.5, 0.5));
   for (const ccVector<2>& c : first) {
@@ -69,7 +71,8 @@ TEST(CheckerTiles, SecondPassReusesTheFirstPassEdgeMapAndBlobsAndDropsFiducialTi
 }
 
 ccPolyline square(double x0, double y0, double side) {
-  return ccPolyline(cfConvexHull({{x0, y0}, {x0 + side, y0}, {x0, y0 + side}, {x0 + side, y0 + side}}), true);
+  return ccPolyline(
+      cfConvexHull({{x0, y0}, {x0 + side, y0}, {x0, y0 + side}, {x0 + side, y0 + side}}), true);
 }
 
 TEST(CheckerTiles, PolygonOverlapArea) {
@@ -78,7 +81,8 @@ TEST(CheckerTiles, PolygonOverlapArea) {
   EXPECT_DOUBLE_EQ(cfCheckerPolygonOverlapArea(p, square(2, 2, 3), false), 9.0);
   EXPECT_DOUBLE_EQ(cfCheckerPolygonOverlapArea(p, square(-5, -5, 30), false), 100.0);
   EXPECT_DOUBLE_EQ(cfCheckerPolygonOverlapArea(p, square(20, 0, 5), true), 0.0);
-  EXPECT_DOUBLE_EQ(cfCheckerPolygonOverlapArea(p, square(10, 0, 5), false), 0.0) << "sharing an edge";
+  EXPECT_DOUBLE_EQ(cfCheckerPolygonOverlapArea(p, square(10, 0, 5), false), 0.0)
+      << "sharing an edge";
   // A concave outline (an L of pixel edges, as a blob boundary gives it) clipped by a square.
   const ccPolyline ell({{5, 5}, {15, 5}, {15, 8}, {8, 8}, {8, 15}, {5, 15}}, true);
   ASSERT_GT(ell.signedArea(), 0.0);
@@ -87,7 +91,8 @@ TEST(CheckerTiles, PolygonOverlapArea) {
 
 // Everything a run should give for an image without a board: no tile, or at least no corner
 // (up to `strayCorners` where chance blobs happen to touch and have straight sides).
-void expectNothing(const ccPelBuffer_const<unsigned char>& image, const char* what, int strayCorners = 0) {
+void expectNothing(const ccPelBuffer_const<unsigned char>& image, const char* what,
+                   int strayCorners = 0) {
   for (bool uniform : {true, false}) {
     SCOPED_TRACE(testing::Message() << what << (uniform ? ", uniform" : ", non-uniform"));
     ccCheckerStagesRun run;
@@ -112,7 +117,8 @@ TEST(CheckerTiles, ImagesWithoutABoardGiveNoCorners) {
   ccPelBuffer<unsigned char> noise(320, 240);
   std::mt19937 rng(5);
   for (long y = 0; y < noise.height(); ++y)
-    for (long x = 0; x < noise.width(); ++x) noise.at(x, y) = static_cast<unsigned char>(rng() % 256);
+    for (long x = 0; x < noise.width(); ++x)
+      noise.at(x, y) = static_cast<unsigned char>(rng() % 256);
   // Smoothed uniform noise makes about 1400 blobs and 3800 touching pairs in the uniform path;
   // the stages have no test that tells such a blob from a square, and a few pairs come out
   // with four straight sides meeting at a point.
@@ -160,8 +166,8 @@ TEST(CheckerTiles, CancellationStopsEveryStage) {
     ccPelBuffer<unsigned char> edges;
     ccBlobResults blobs;
     std::vector<const ccBlob*> list;
-    EXPECT_THROW(cfCheckerFindTiles(run.detection, ccAffineRectangle(), ccAffineRectangle(), uniform, tiles, edges, blobs,
-                                    list),
+    EXPECT_THROW(cfCheckerFindTiles(run.detection, ccAffineRectangle(), ccAffineRectangle(),
+                                    uniform, tiles, edges, blobs, list),
                  ccTimeout);
   }
   std::vector<cc_Checker> tiles = run.tiles;
@@ -172,7 +178,8 @@ TEST(CheckerTiles, CancellationStopsEveryStage) {
   }
   std::vector<cc_Corner> corners;
   EXPECT_THROW(cfCheckerBuildMesh(s.rendering.image, false, tiles, corners), ccTimeout);
-  EXPECT_THROW(cfCheckerRefineCorners(s.rendering.image, ccCalib2VertexFeatureParams(), run.tiles, run.corners),
+  EXPECT_THROW(cfCheckerRefineCorners(s.rendering.image, ccCalib2VertexFeatureParams(), run.tiles,
+                                      run.corners),
                ccTimeout);
 }
 
