@@ -105,7 +105,8 @@ TEST(CheckerRender, CompleteAndAccurateOnRenderedBoards) {
   EXPECT_EQ(ccAssertion::failureCount(), assertionsBefore) << "no internal check failed";
 }
 
-// The whole sweep, for the figures of the notes:
+// The whole sweep, for the figures of the notes. (Edges at exact multiples of 45 degrees are
+// avoided: the renderer's 8 x 8 supersampling grid quantises them by up to 0.06 px.)
 //   ccalib_tests --gtest_also_run_disabled_tests --gtest_filter='CheckerRender.DISABLED_Sweep'
 TEST(CheckerRender, DISABLED_Sweep) {
   struct Row {
@@ -119,7 +120,7 @@ TEST(CheckerRender, DISABLED_Sweep) {
       {640, 480, 30, 10, 0, 3, 0.0, 0, true},      {640, 480, 30, 20, 20, 70, 1.0, 0, false},
       {640, 480, 30, 20, 20, 70, 1.0, 2, false},   {640, 480, 30, 20, 20, 70, 1.0, 5, false},
       {640, 480, 30, 20, 20, 70, 2.0, 0, false},   {640, 480, 30, 20, 20, 70, 2.0, 5, true},
-      {640, 480, 40, 50, 0, 120, 1.0, 2, true},    {640, 480, 80, 0, 20, 45, 1.0, 2, false},
+      {640, 480, 40, 50, 0, 120, 1.0, 2, true},    {640, 480, 80, 0, 20, 37, 1.0, 2, false},
       {1280, 960, 12, 40, 0, 200, 1.0, 2, true},   {1280, 960, 25, 0, 50, 300, 2.0, 5, true},
       {1280, 960, 40, 30, 30, 160, 0.7, 1, true},  {1280, 960, 60, 15, 15, 11, 0.7, 1, false},
       {2592, 1944, 12, 20, 0, 5, 1.0, 2, true},    {2592, 1944, 40, 45, 0, 250, 1.0, 2, true},
