@@ -82,7 +82,8 @@ void lanczos3Weights(double f, double w[6]) {
     w[k] = 3.0 * sinPiT * sinPiT3 / (ccPi * ccPi * t * t);
     sum += w[k];
   }
-  for (int k = 0; k < 6; ++k) w[k] /= sum;
+  const double inverse = 1.0 / sum;
+  for (int k = 0; k < 6; ++k) w[k] *= inverse;
 }
 
 // Reads one grey value at image-frame point (x, y); pixels beyond the window repeat the
@@ -131,6 +132,15 @@ class ccPelReader {
   template <int N>
   double separable(long i0, long j0, const double* wx, const double* wy) const {
     double sum = 0.0;
+    if (i0 >= 0 && j0 >= 0 && i0 + N - 1 <= xLast_ && j0 + N - 1 <= yLast_) {  // no edge to repeat
+      for (int b = 0; b < N; ++b) {
+        const unsigned char* row = image_.row(j0 + b) + i0;
+        double rowSum = 0.0;
+        for (int a = 0; a < N; ++a) rowSum += wx[a] * row[a];
+        sum += wy[b] * rowSum;
+      }
+      return sum;
+    }
     for (int b = 0; b < N; ++b) {
       const unsigned char* row = image_.row(std::clamp(j0 + b, 0L, yLast_));
       double rowSum = 0.0;
