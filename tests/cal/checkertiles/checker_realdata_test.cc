@@ -3,6 +3,7 @@
 // can be found). Skips when the photographs are absent.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <string>
 
@@ -69,6 +70,40 @@ TEST(CheckerRealData, DotPlatePhotographsGiveNoCorners) {
     const ccPelBuffer<unsigned char> image = cfReadImage(dir + "/" + f);
     for (bool uniform : {true, false})
       EXPECT_EQ(validCorners(image, uniform, true), 0) << f << " " << uniform;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The figures of the notes: tiles and valid corners per photograph.
+//   ccalib_tests --gtest_also_run_disabled_tests --gtest_filter='CheckerRealData.DISABLED_Table'
+TEST(CheckerRealData, DISABLED_Table) {
+  const std::string dir = CCALIB_REALDATA_DIR;
+  const char* files[] = {"checker-visp/chessboard-01.png",   "checker-visp/chessboard-02.png",
+                         "checker-visp/chessboard-03.png",   "checker-opencv/chessboard-01.jpg",
+                         "checker-opencv/chessboard-02.jpg", "checker-opencv/chessboard-03.jpg",
+                         "checker-opencv/chessboard-04.jpg", "checker-opencv/chessboard-05.jpg",
+                         "checker-opencv/chessboard-06.jpg", "checker-opencv/chessboard-07.jpg",
+                         "checker-opencv/chessboard-08.jpg", "checker-opencv/chessboard-09.jpg"};
+  for (const char* f : files) {
+    if (!std::ifstream(dir + "/" + f).good()) GTEST_SKIP() << "no real photographs";
+    const ccPelBuffer<unsigned char> image = cfReadImage(dir + "/" + f);
+    std::printf("| %s |", f);
+    for (bool uniform : {true, false}) {
+      for (bool needBoth : {true, false}) {
+        ccCalib2VertexFeatureParams params;
+        params.uniformLighting(uniform);
+        params.needBothCheckers(needBoth);
+        ccCheckerStagesRun run;
+        cfRunCheckerStages(image, params, run);
+        int valid = 0;
+        for (const cc_Corner& c : run.corners) valid += c.valid;
+        std::printf(" %zu / %d |", run.tiles.size(), valid);
+      }
+    }
+    std::printf("\n");
   }
 }
 
