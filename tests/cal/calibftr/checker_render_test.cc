@@ -13,6 +13,8 @@
 #include <string>
 
 #include "cal/calibftr/vertex_feature_extract.h"
+#include "cal/checkerlabels/checker_labels.h"
+#include "tests/support/checker_stages_driver.h"
 #include "tools/plate/plate_render.h"
 
 namespace {
@@ -208,6 +210,45 @@ TEST(CheckerRender, RowsBeyondTheFirstBarAreLabelledFromTheSecondAnchor) {
     EXPECT_GE(beyond, 4);
     EXPECT_GE(below, 3);
   }
+}
+
+TEST(CheckerRender, FiducialUnderAStrongRampIsFoundOnTheFlattenedBoard) {
+  // Lighting from nothing at the left edge to more than double at the right, and 60 %
+  // vignetting: no threshold splits the whole image, nor the board under its mask, but the
+  // board minus its median background splits cleanly.
+  const ccCheckerPlate plate = cfCheckerPlate(14, 11, true);
+  const ccPlateCamera camera = cfPlateCameraView(cfPaperRegion(plate), kWidth, kHeight, 10, 5, 8, 0.7);
+  ccPlateRenderParams rp;
+  rp.width = kWidth, rp.height = kHeight, rp.blurSigma = 0.9, rp.noiseSigma = 2.0;
+  rp.gradient = ccVector<2>(2.5 / kWidth, 0.0);
+  rp.vignetting = 0.6;
+  const ccPlateRendering r = cfRenderPlate(plate, camera, rp);
+
+  ccCalib2VertexFeatureParams params(ccVector<2>(1, 1), Defs::eUseFiducial);
+  params.uniformLighting(false);
+  ccAffineRectangle rect1, rect2;
+  ccVector<2> xStep, yStep, point;
+  ASSERT_FALSE(cfCheckerFindFiducial(r.image, ccPelBuffer<unsigned char>(), params, rect1, rect2, xStep, yStep, point));
+  ccCheckerStagesRun run;
+  cfRunCheckerStages(r.image, params, run);
+  ccPelBuffer<unsigned char> mask;
+  unsigned long count = 0;
+  cfCheckerCreateMask(run.corners, mask, count);
+  ASSERT_FALSE(cfCheckerFindFiducial(r.image, mask, params, rect1, rect2, xStep, yStep, point));
+  const ccPelBuffer<unsigned char> flat =
+      cfCheckerFlattenBackground(r.image, mask, cfCheckerMedianSize(mask.window(), count));
+  ASSERT_TRUE(cfCheckerFindFiducial(flat, mask, params, rect1, rect2, xStep, yStep, point));
+  EXPECT_LT(point.distance(r.truth.fiducialImage), 1.0);
+
+  // The extraction: refused under uniform lighting, found and labelled under uneven lighting.
+  std::vector<ccCrspPairWeighted> f;
+  params.uniformLighting(true);
+  EXPECT_THROW(cfCalib2VertexFeatureExtract(r.image, params, f), Defs::FiducialNotFound);
+  params.uniformLighting(false);
+  cfCalib2VertexFeatureExtract(r.image, params, f);
+  Tally t;
+  EXPECT_GE(f.size(), 60u);
+  EXPECT_EQ(wrongLabels(camera, f, Defs::eUseFiducial, ccVector<2>(), t), 0);
 }
 
 }  // namespace
