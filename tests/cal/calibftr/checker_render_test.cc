@@ -21,22 +21,9 @@ namespace {
 
 using Defs = ccCalib2VertexFeatureDefs;
 
-enum class Condition { eEven, eGradient, eVignetting, eShadow, ePartial };
-
-const char* conditionName(Condition c) {
-  switch (c) {
-    case Condition::eEven: return "even";
-    case Condition::eGradient: return "gradient";
-    case Condition::eVignetting: return "vignetting";
-    case Condition::eShadow: return "shadow";
-    case Condition::ePartial: return "partial";
-  }
-  return "";
-}
-
-const char* modeName(Defs::CorrespondMethod m) {
-  return m == Defs::eNone ? "none" : m == Defs::eUseOrigin ? "origin" : "fiducial";
-}
+enum Condition { eEven, eGradient, eVignetting, eShadow, ePartial };
+const char* const kConditionNames[] = {"even", "gradient", "vignetting", "shadow", "partial"};
+const char* const kModeNames[] = {"none", "origin", "fiducial"};
 
 struct View {
   double tiltX, tiltY, rotation;  // degrees
@@ -63,7 +50,7 @@ void castShadow(ccPelBuffer<unsigned char>& img) {
 ccPlateRendering render(Condition c, const View& v, unsigned seed, ccPlateCamera& camera) {
   ccCheckerPlate plate = cfCheckerPlate(14, 11, true);
   ccRect region = cfPaperRegion(plate);
-  if (c == Condition::ePartial) {
+  if (c == ePartial) {
     // A larger board framed around its fiducial: the image border cuts it on two sides.
     plate.cols = 20, plate.rows = 16, plate.firstCell = ccPair<long>(-7, -6);
     region = ccRect(-8.0, -7.0, 12.0, 10.0);
@@ -72,10 +59,10 @@ ccPlateRendering render(Condition c, const View& v, unsigned seed, ccPlateCamera
   ccPlateRenderParams p;
   p.width = kWidth, p.height = kHeight;
   p.blurSigma = 0.9, p.noiseSigma = 2.0, p.seed = seed;
-  if (c == Condition::eGradient) p.gradient = ccVector<2>(1.2 / kWidth, 0.4 / kHeight);  // about 3:1 corner to corner
-  if (c == Condition::eVignetting) p.vignetting = 0.55;
+  if (c == eGradient) p.gradient = ccVector<2>(1.2 / kWidth, 0.4 / kHeight);  // about 3:1 corner to corner
+  if (c == eVignetting) p.vignetting = 0.55;
   ccPlateRendering r = cfRenderPlate(plate, camera, p);
-  if (c == Condition::eShadow) castShadow(r.image);
+  if (c == eShadow) castShadow(r.image);
   return r;
 }
 
@@ -151,23 +138,23 @@ bool extractAndCheck(const ccPelBuffer_const<unsigned char>& image, const ccPlat
 TEST(CheckerRender, EveryModeAndLightingFindsTheBoardWithRightLabels) {
   std::map<std::string, Tally> table;
   unsigned seed = 1;
-  for (Condition c : {Condition::eEven, Condition::eGradient, Condition::eVignetting, Condition::eShadow,
-                      Condition::ePartial}) {
+  for (Condition c : {eEven, eGradient, eVignetting, eShadow,
+                      ePartial}) {
     for (const View& v : kViews) {
       ccPlateCamera camera;
       const ccPlateRendering r = render(c, v, seed++, camera);
       int expected = 0;
       for (const ccPlateVertexTruth& tv : r.truth.vertices) expected += tv.inImage;
       for (Defs::CorrespondMethod mode : {Defs::eNone, Defs::eUseOrigin, Defs::eUseFiducial}) {
-        SCOPED_TRACE(testing::Message() << conditionName(c) << " " << modeName(mode) << " view " << v.tiltX << ","
+        SCOPED_TRACE(testing::Message() << kConditionNames[c] << " " << kModeNames[mode] << " view " << v.tiltX << ","
                                         << v.tiltY << "," << v.rotation);
         ccCalib2VertexFeatureParams params;
         params.labelMode(mode);
-        params.uniformLighting(c == Condition::eEven || c == Condition::ePartial);
+        params.uniformLighting(c == eEven || c == ePartial);
         const ccVector<2> origin = r.truth.anchor.image + ccVector<2>(4.0, -3.0);
         params.origin(origin);
         const ccVector<2> target = mode == Defs::eUseOrigin ? origin : ccVector<2>(0.5 * kWidth, 0.5 * kHeight);
-        const std::string name = std::string(conditionName(c)) + " " + modeName(mode);
+        const std::string name = std::string(kConditionNames[c]) + " " + kModeNames[mode];
         extractAndCheck(r.image, camera, params, target, expected, table[name]);
         // The precision filter leaves only vertices measured all round and fitted closely.
         if (mode != Defs::eUseFiducial) continue;

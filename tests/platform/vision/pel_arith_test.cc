@@ -32,23 +32,17 @@ TEST(ClampedArithmetic, SignedDifferenceThenGreyLevelOverTheOverlapOnly) {
   }
 }
 
-TEST(ClampedArithmetic, SignedValuesSaturateAtBothEnds) {
-  ccPelBuffer<unsigned char> a(3, 1), b(3, 1), add(3, 1);
-  a.at(0, 0) = 0, a.at(1, 0) = 255, a.at(2, 0) = 100;
-  b.at(0, 0) = 255, b.at(1, 0) = 0, b.at(2, 0) = 100;
+TEST(ClampedArithmetic, SignedValuesSaturateAtBothEndsAndBadArguments) {
+  ccPelBuffer<unsigned char> a(2, 1), b(2, 1), add(2, 1);
+  a.at(0, 0) = 0, a.at(1, 0) = 255, b.at(0, 0) = 255, b.at(1, 0) = 0;
   cf_PelSubClamp(a, b, 127);
   EXPECT_EQ(a.at(0, 0), 0x81);  // -127
   EXPECT_EQ(a.at(1, 0), 127);
-  EXPECT_EQ(a.at(2, 0), 0);
-  add.at(0, 0) = 100, add.at(1, 0) = 200, add.at(2, 0) = 7;
+  add.at(0, 0) = 100, add.at(1, 0) = 200;
   cf_PelAddClamp(a, add);
   EXPECT_EQ(a.at(0, 0), 0);    // -127 + 100 clamps at 0
   EXPECT_EQ(a.at(1, 0), 255);  // 127 + 200 clamps at 255
-  EXPECT_EQ(a.at(2, 0), 7);
-}
 
-TEST(ClampedArithmetic, BadArguments) {
-  ccPelBuffer<unsigned char> a(4, 4);
   EXPECT_THROW(cf_PelAddClamp(a, ccPelBuffer<unsigned char>(ccPelRect(40, 40, 2, 2))),
                ccBadArgument);
   EXPECT_THROW(cf_PelSubClamp(a, a, 128), ccBadArgument);
