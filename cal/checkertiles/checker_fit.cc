@@ -15,6 +15,9 @@ constexpr std::size_t kMaxLines = 4;
 // Two lines from one tile define a corner only when the sine of the angle between them
 // reaches this (about 5.7 degrees).
 constexpr double kMinTwoLineSine = 0.1;
+// Homogeneous scale below which the lines meet at infinity (all parallel): the point would
+// lie more than 1e12 times the size of the line coefficients from the origin.
+constexpr double kMinHomogeneousScale = 1e-12;
 
 // Whether the corner's lines can define a point.
 bool qualifies(const cc_Corner& c, bool needBothCheckers) {
@@ -30,8 +33,8 @@ bool qualifies(const cc_Corner& c, bool needBothCheckers) {
 }
 
 // The homogeneous least-squares intersection of the lines: the right singular vector of the
-// smallest singular value of the rows (cos t, sin t, -d). Returns false when the lines are
-// all parallel (the point lies at infinity).
+// smallest singular value of the rows (cos t, sin t, -d). Returns false, leaving the corner
+// unfitted, when the lines are all parallel (the point lies at infinity).
 bool fitCorner(cc_Corner& c) {
   const int n = static_cast<int>(c.lines.size());
   ccNMMatrix a(n, 3);
@@ -49,7 +52,7 @@ bool fitCorner(cc_Corner& c) {
     if (w[j] < w[smallest]) smallest = j;
   const int s = static_cast<int>(smallest);
   const double e0 = v(0, s), e1 = v(1, s), e2 = v(2, s);
-  if (e2 == 0.0) return false;
+  if (!(std::fabs(e2) > kMinHomogeneousScale)) return false;
   const ccVector<2> p(-e1 / e2, e0 / e2);
   if (!std::isfinite(p.x()) || !std::isfinite(p.y())) return false;
 

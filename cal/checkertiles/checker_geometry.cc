@@ -21,7 +21,9 @@ double tileOverlap(const cc_Checker& a, const cc_Checker& b) {
   return cfCheckerPolygonOverlapArea(a.polygon, b.polygon, false);
 }
 
-double areaRatio(double a, double b) { return std::min(a, b) / std::max(a, b); }
+double areaRatio(double a, double b) {
+  return std::min(a, b) / std::max(a, b);
+}
 
 bool surrounds(const ccVector<2>& p, const std::vector<ccVector<2>>& q) {
   if (q.size() < 2) return true;

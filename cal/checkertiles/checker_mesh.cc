@@ -2,6 +2,7 @@
 // makes one corner (a board vertex). Links the overlap test missed are recovered from the
 // rows of tiles they continue; configurations no checkerboard shows are broken up.
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <vector>
 
@@ -63,13 +64,48 @@ void link(cc_Checker& a, cc_Checker& b, std::vector<cc_Corner>& corners) {
   cstd_assert_(a.neighbourCount == a.cornerCount && b.neighbourCount == b.cornerCount);
 }
 
+// For every tile, the later tiles (ascending index) whose outline boxes, each grown by
+// `reach(tile)` on every side, meet its own. Only such pairs can touch or nearly touch; the
+// lists let the pair loops below skip the rest of a large board without changing the order in
+// which pairs are visited.
+template <class Reach>
+std::vector<std::vector<std::size_t>> boxPartners(const std::vector<cc_Checker>& tiles,
+                                                  Reach reach) {
+  const std::size_t n = tiles.size();
+  std::vector<ccRect> box(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double r = reach(tiles[i]);
+    box[i] = tiles[i].polygonBox.trim(-r, -r, -r, -r);
+  }
+  std::vector<std::size_t> byLeft(n);
+  for (std::size_t i = 0; i < n; ++i) byLeft[i] = i;
+  std::sort(byLeft.begin(), byLeft.end(),
+            [&](std::size_t a, std::size_t b) { return box[a].x() < box[b].x(); });
+  std::vector<std::vector<std::size_t>> partners(n);
+  for (std::size_t u = 0; u < n; ++u) {
+    const std::size_t i = byLeft[u];
+    const double right = box[i].x() + box[i].width();
+    for (std::size_t v = u + 1; v < n && !(box[byLeft[v]].x() > right); ++v) {
+      const std::size_t j = byLeft[v];
+      if (box[j].y() > box[i].y() + box[i].height() || box[i].y() > box[j].y() + box[j].height())
+        continue;
+      partners[std::min(i, j)].push_back(std::max(i, j));
+    }
+  }
+  for (std::vector<std::size_t>& p : partners) std::sort(p.begin(), p.end());
+  return partners;
+}
+
 // 1. Tiles whose grown outlines overlap, by less than half the smaller one in the first pass,
 // and of comparable size.
-void linkTouchingTiles(bool secondPass, std::vector<cc_Checker>& tiles, std::vector<cc_Corner>& corners) {
+void linkTouchingTiles(bool secondPass, std::vector<cc_Checker>& tiles,
+                       std::vector<cc_Corner>& corners) {
   corners.reserve(corners.size() + kCornersPerTile * tiles.size());
+  const std::vector<std::vector<std::size_t>> partners =
+      boxPartners(tiles, [](const cc_Checker&) { return 0.0; });
   for (std::size_t i = 0; i < tiles.size(); ++i) {
     cc_Checker& a = tiles[i];
-    for (std::size_t j = i + 1; j < tiles.size(); ++j) {
+    for (std::size_t j : partners[i]) {
       cc_Checker& b = tiles[j];
       const double overlap = tileOverlap(a, b);
       if (overlap == 0.0) continue;
@@ -133,13 +169,21 @@ bool continuesRow(const cc_Checker& p, const cc_Checker& q) {
 
 // 2. Whole sweeps over the pairs of tiles with room for a link, until one adds nothing.
 void recoverLostLinks(std::vector<cc_Checker>& tiles, std::vector<cc_Corner>& corners) {
+  // Outlines within a tenth of their centre distance lie within (diagonal of one box +
+  // diagonal of the other) / 9 of each other, centres lying inside their boxes; pairs further
+  // apart never pass the proximity test.
+  const std::vector<std::vector<std::size_t>> partners =
+      boxPartners(tiles, [](const cc_Checker& t) {
+        return std::hypot(t.polygonBox.width(), t.polygonBox.height()) / 9.0 + 1.0;
+      });
   bool added = true;
   while (added) {
     added = false;
     for (std::size_t i = 0; i < tiles.size(); ++i) {
       cc_Checker& a = tiles[i];
       if (a.neighbourCount >= kFullLinks) continue;
-      for (std::size_t j = i + 1; j < tiles.size() && a.neighbourCount < kFullLinks; ++j) {
+      for (std::size_t j : partners[i]) {
+        if (a.neighbourCount >= kFullLinks) break;
         cc_Checker& b = tiles[j];
         if (b.neighbourCount >= kFullLinks) continue;
         if (isNeighbour(a, &b) || haveCommonNeighbour(a, b)) continue;
@@ -206,8 +250,9 @@ void orderLinksByAngle(std::vector<cc_Checker>& tiles) {
       e.angle = (e.neighbour->centerOfMass - t.centerOfMass).angle().norm().toDouble();
       order.push_back(e);
     }
-    std::sort(order.begin(), order.end(),
-              [](const cc_NbrIndexAngle& x, const cc_NbrIndexAngle& y) { return x.angle < y.angle; });
+    std::sort(order.begin(), order.end(), [](const cc_NbrIndexAngle& x, const cc_NbrIndexAngle& y) {
+      return x.angle < y.angle;
+    });
     for (std::size_t k = 0; k < order.size(); ++k) {
       t.neighbours[k] = order[k].neighbour;
       t.corners[k] = order[k].corner;

@@ -59,7 +59,9 @@ struct CaliperTool {
   }
 };
 
-cc_Checker* neighbour(const cc_Checker& t, int k) { return t.neighbours[static_cast<std::size_t>(k)]; }
+cc_Checker* neighbour(const cc_Checker& t, int k) {
+  return t.neighbours[static_cast<std::size_t>(k)];
+}
 
 std::vector<ccVector<2>> neighbourCentres(const cc_Checker& t) {
   std::vector<ccVector<2>> c;
@@ -90,7 +92,8 @@ std::vector<cc_Checker*> matchByDirection(const cc_Checker& t, const Quad& quad)
     }
   }
   std::vector<cc_Checker*> byPoint(static_cast<std::size_t>(m), nullptr);
-  std::vector<bool> rowUsed(static_cast<std::size_t>(n), false), colUsed(static_cast<std::size_t>(m), false);
+  std::vector<bool> rowUsed(static_cast<std::size_t>(n), false),
+      colUsed(static_cast<std::size_t>(m), false);
   for (;;) {
     int bi = -1, bj = -1;
     double best = 0.0;
@@ -176,8 +179,9 @@ Quad mirroredQuad(const cc_Checker& t) {
 Quad quadFromMirroredNeighbour(const cc_Checker& t) {
   std::vector<const cc_Checker*> byLinks;
   for (int k = 0; k < t.neighbourCount; ++k) byLinks.push_back(neighbour(t, k));
-  std::sort(byLinks.begin(), byLinks.end(),
-            [](const cc_Checker* a, const cc_Checker* b) { return a->neighbourCount > b->neighbourCount; });
+  std::sort(byLinks.begin(), byLinks.end(), [](const cc_Checker* a, const cc_Checker* b) {
+    return a->neighbourCount > b->neighbourCount;
+  });
   for (const cc_Checker* n : byLinks) {
     const Quad source = mirroredQuad(*n);
     if (source.size() != static_cast<std::size_t>(kQuadPoints)) continue;
@@ -201,8 +205,9 @@ Quad quadOf(const cc_Checker& t) {
 // Edge points across one side: kCalipersPerSide calipers spaced along `half` (half the quad
 // side) around `centre`, each searching `length` across it; from each caliper the strongest
 // edge. Client coordinates.
-std::vector<ccVector<2>> measureSide(const ccPelBuffer_const<unsigned char>& image, CaliperTool& tool,
-                                     const ccVector<2>& centre, const ccVector<2>& half, double length) {
+std::vector<ccVector<2>> measureSide(const ccPelBuffer_const<unsigned char>& image,
+                                     CaliperTool& tool, const ccVector<2>& centre,
+                                     const ccVector<2>& half, double length) {
   std::vector<ccVector<2>> points;
   if (length == 0.0 || half.length() == 0.0) return points;
   const ccVector<2> step = half * kCaliperSpacing;
@@ -229,11 +234,13 @@ std::vector<ccVector<2>> measureSide(const ccPelBuffer_const<unsigned char>& ima
     }
     const ccCaliperResult* best = nullptr;
     for (const ccCaliperResult& r : tool.results.results()) {
-      if (best == nullptr || std::fabs(r.edges().front().contrast()) > std::fabs(best->edges().front().contrast())) {
+      if (best == nullptr ||
+          std::fabs(r.edges().front().contrast()) > std::fabs(best->edges().front().contrast())) {
         best = &r;
       }
     }
-    if (best != nullptr) points.push_back(best->mapPositionToPoint(best->edges().front().position()));
+    if (best != nullptr)
+      points.push_back(best->mapPositionToPoint(best->edges().front().position()));
   }
   return points;
 }
@@ -249,8 +256,9 @@ cc_Corner* ownCorner(cc_Checker& t, cc_Corner*& slot, std::vector<cc_Corner>& co
   return slot;
 }
 
-void refineTile(const ccPelBuffer_const<unsigned char>& image, bool singleTileCorners, CaliperTool& tool,
-                const ccRect& window, cc_Checker& t, std::vector<cc_Corner>& corners) {
+void refineTile(const ccPelBuffer_const<unsigned char>& image, bool singleTileCorners,
+                CaliperTool& tool, const ccRect& window, cc_Checker& t,
+                std::vector<cc_Corner>& corners) {
   const Quad quad = quadOf(t);
   if (quad.size() != static_cast<std::size_t>(kQuadPoints)) return;
 
@@ -262,14 +270,17 @@ void refineTile(const ccPelBuffer_const<unsigned char>& image, bool singleTileCo
     byPoint = matchByDirection(t, quad);
   }
   ccVector<2> inImage[kQuadPoints];
-  for (int k = 0; k < kQuadPoints; ++k) inImage[k] = tool.imageFromClient.mapPoint(quad[static_cast<std::size_t>(k)]);
+  for (int k = 0; k < kQuadPoints; ++k)
+    inImage[k] = tool.imageFromClient.mapPoint(quad[static_cast<std::size_t>(k)]);
 
   cc_Corner* own[kQuadPoints] = {nullptr, nullptr, nullptr, nullptr};
   for (int k = 0; k < kQuadPoints; ++k) {
     const int k1 = (k + 1) % kQuadPoints;
     if (!window.contains(inImage[k]) || !window.contains(inImage[k1])) continue;
-    const ccVector<2> mid = (quad[static_cast<std::size_t>(k)] + quad[static_cast<std::size_t>(k1)]) * 0.5;
-    const ccVector<2> half = (quad[static_cast<std::size_t>(k)] - quad[static_cast<std::size_t>(k1)]) * 0.5;
+    const ccVector<2> mid =
+        (quad[static_cast<std::size_t>(k)] + quad[static_cast<std::size_t>(k1)]) * 0.5;
+    const ccVector<2> half =
+        (quad[static_cast<std::size_t>(k)] - quad[static_cast<std::size_t>(k1)]) * 0.5;
     const ccVector<2> centre = (mid + t.centerOfMass) * 0.5;
     const double length = kSearchLengthShare * (mid - t.centerOfMass).length();
     if (length == 0.0) continue;
@@ -300,14 +311,15 @@ void refineTile(const ccPelBuffer_const<unsigned char>& image, bool singleTileCo
 
 }  // namespace
 
-void cfCheckerRefineCorners(const ccPelBuffer_const<unsigned char>& image, const ccCalib2VertexFeatureParams& params,
+void cfCheckerRefineCorners(const ccPelBuffer_const<unsigned char>& image,
+                            const ccCalib2VertexFeatureParams& params,
                             std::vector<cc_Checker>& tiles, std::vector<cc_Corner>& corners) {
   image.requireBound();
   CaliperTool tool;
   tool.imageFromClient = image.imageFromClientXform();
   const ccPelRect win = image.window();
-  const ccRect window(static_cast<double>(win.x()), static_cast<double>(win.y()), static_cast<double>(win.width()),
-                      static_cast<double>(win.height()));
+  const ccRect window(static_cast<double>(win.x()), static_cast<double>(win.y()),
+                      static_cast<double>(win.width()), static_cast<double>(win.height()));
   const bool singleTileCorners = !params.needBothCheckers();
   for (cc_Checker& t : tiles) {
     if (t.rejected) continue;

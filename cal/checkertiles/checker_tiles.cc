@@ -91,7 +91,8 @@ void segmentBlobs(const ccPelBuffer_const<unsigned char>& image, int threshold, 
   blobList = scene.allBlobs(true);
 }
 
-void findTilesUniform(const ccPelBuffer_const<unsigned char>& image, const ccAffineRectangle& fiducialRect1,
+void findTilesUniform(const ccPelBuffer_const<unsigned char>& image,
+                      const ccAffineRectangle& fiducialRect1,
                       const ccAffineRectangle& fiducialRect2, std::vector<cc_Checker>& tiles) {
   tiles.clear();
   ccBlobResults results;
@@ -137,7 +138,8 @@ ccPelBuffer<unsigned char> watershedRegions(const ccPelBuffer_const<unsigned cha
     const unsigned int* in = labels.row(y);
     unsigned char* out = regions.row(y);
     for (long x = 0; x < labels.width(); ++x) {
-      out[x] = in[x] == ccWatershedDefs::eLineLabel || in[x] == ccWatershedDefs::eEdgeLabel ? 0 : 255;
+      out[x] =
+          in[x] == ccWatershedDefs::eLineLabel || in[x] == ccWatershedDefs::eEdgeLabel ? 0 : 255;
     }
   }
   return regions;
@@ -145,7 +147,8 @@ ccPelBuffer<unsigned char> watershedRegions(const ccPelBuffer_const<unsigned cha
 
 // The edge map with every edge pixel widened to its 3 x 3 neighbourhood, over the same
 // window (pixels beyond it count as no edge).
-void thickenEdges(const ccPelBuffer_const<unsigned char>& edgeMap, ccPelBuffer<unsigned char>& thickOut) {
+void thickenEdges(const ccPelBuffer_const<unsigned char>& edgeMap,
+                  ccPelBuffer<unsigned char>& thickOut) {
   ccPelBuffer<unsigned char> padded(edgeMap.window().trim(-1, -1, -1, -1));
   padded.copyXforms(edgeMap);
   cfPelSet(padded, kNoEdgePel);
@@ -159,7 +162,8 @@ void thickenEdges(const ccPelBuffer_const<unsigned char>& edgeMap, ccPelBuffer<u
 
 // Adds to the region image the patches of at least kMissedRegionMinPels pixels that lie away
 // from every edge yet belong to no watershed region.
-void addMissedRegions(const ccPelBuffer_const<unsigned char>& thickEdges, ccPelBuffer<unsigned char>& regions) {
+void addMissedRegions(const ccPelBuffer_const<unsigned char>& thickEdges,
+                      ccPelBuffer<unsigned char>& regions) {
   const ccPelBuffer<unsigned char> missed = cfPelSub(thickEdges, regions, ePelSubClampZero);
   ccBlobParams params;
   params.connectivityCleanup(ccBlobParams::eCleanupFill);
@@ -177,7 +181,8 @@ void addMissedRegions(const ccPelBuffer_const<unsigned char>& thickEdges, ccPelB
   cfPelMax(regions, patches, regions);
 }
 
-void findTilesNonUniform(const ccPelBuffer_const<unsigned char>& image, const ccAffineRectangle& fiducialRect1,
+void findTilesNonUniform(const ccPelBuffer_const<unsigned char>& image,
+                         const ccAffineRectangle& fiducialRect1,
                          const ccAffineRectangle& fiducialRect2, std::vector<cc_Checker>& tiles,
                          ccPelBuffer<unsigned char>& edgeMapOut, ccBlobResults& blobResults,
                          std::vector<const ccBlob*>& blobList) {
@@ -194,7 +199,8 @@ void findTilesNonUniform(const ccPelBuffer_const<unsigned char>& image, const cc
 
 }  // namespace
 
-void cfCheckerFindTiles(const ccPelBuffer_const<unsigned char>& image, const ccAffineRectangle& fiducialRect1,
+void cfCheckerFindTiles(const ccPelBuffer_const<unsigned char>& image,
+                        const ccAffineRectangle& fiducialRect1,
                         const ccAffineRectangle& fiducialRect2, bool uniformLighting,
                         std::vector<cc_Checker>& tiles, ccPelBuffer<unsigned char>& edgeMapOut,
                         ccBlobResults& blobResults, std::vector<const ccBlob*>& blobList) {
@@ -213,5 +219,6 @@ void cfCheckerFindTiles(const ccPelBuffer_const<unsigned char>& image, const ccA
     blobList.clear();
     return;
   }
-  findTilesNonUniform(image, fiducialRect1, fiducialRect2, tiles, edgeMapOut, blobResults, blobList);
+  findTilesNonUniform(image, fiducialRect1, fiducialRect2, tiles, edgeMapOut, blobResults,
+                      blobList);
 }

@@ -50,7 +50,8 @@ struct Zone {
 Zone zoneOf(const ccAffineRectangle& rectInClient, const ccXform<2>& imageFromClient) {
   const ccAffineRectangle r = rectInClient.mapped(imageFromClient);
   ccPolyline poly({r.cornerPo(), r.cornerPx(), r.cornerPopp(), r.cornerPy()}, true);
-  if (!poly.isConvex()) poly = ccPolyline({r.cornerPo(), r.cornerPy(), r.cornerPopp(), r.cornerPx()}, true);
+  if (!poly.isConvex())
+    poly = ccPolyline({r.cornerPo(), r.cornerPy(), r.cornerPopp(), r.cornerPx()}, true);
   cstd_assert_(poly.isConvex());
   Zone z;
   z.polygon = poly;
@@ -59,8 +60,8 @@ Zone zoneOf(const ccAffineRectangle& rectInClient, const ccXform<2>& imageFromCl
   return z;
 }
 
-std::vector<Zone> fiducialZones(const ccPelBuffer_const<unsigned char>& image, const ccAffineRectangle& r1,
-                                const ccAffineRectangle& r2) {
+std::vector<Zone> fiducialZones(const ccPelBuffer_const<unsigned char>& image,
+                                const ccAffineRectangle& r1, const ccAffineRectangle& r2) {
   cstd_assert_(r1.degen() == r2.degen());
   std::vector<Zone> zones;
   if (r1.degen()) return zones;
@@ -90,7 +91,8 @@ bool overlapsFiducial(const ccPolyline& outline, const std::vector<Zone>& zones)
   const double area = outline.area();
   for (const Zone& z : zones) {
     if ((z.box & box).degen()) continue;
-    if (cfCheckerPolygonOverlapArea(z.polygon, outline, false) > kMaxFiducialOverlap * std::min(z.area, area)) {
+    if (cfCheckerPolygonOverlapArea(z.polygon, outline, false) >
+        kMaxFiducialOverlap * std::min(z.area, area)) {
       return true;
     }
   }
@@ -174,7 +176,8 @@ double cfCheckerPolygonOverlapArea(const ccPolyline& p, const ccPolyline& q, boo
 
 void cfCheckerTilesFromBlobs(const ccPelBuffer_const<unsigned char>& image,
                              const ccPelBuffer_const<unsigned char>& edgeMap,
-                             const ccAffineRectangle& fiducialRect1, const ccAffineRectangle& fiducialRect2,
+                             const ccAffineRectangle& fiducialRect1,
+                             const ccAffineRectangle& fiducialRect2,
                              const std::vector<const ccBlob*>& blobList, bool uniformLighting,
                              std::vector<cc_Checker>& tiles) {
   const std::vector<Zone> zones = fiducialZones(image, fiducialRect1, fiducialRect2);

@@ -76,7 +76,7 @@ struct ccBlurredStep {
 };
 
 constexpr int kFitMaxIterations = 30;
-constexpr double kFitTolerance = 1e-6;     // samples; converged when t0 and s move less
+constexpr double kFitTolerance = 1e-4;     // samples; converged when t0 and s move less
 // Narrowest step width (samples) the fit may take: the spread of a one-pixel box, since no
 // edge of a pixel image is sharper. A sharp edge fits at this width instead of collapsing
 // onto a jump between two samples.
@@ -108,17 +108,32 @@ bool solve4(double m[4][4], double v[4], double x[4]) {
   return true;
 }
 
+// The standard normal distribution and density at z, from one exponential: the density, and
+// the distribution by the Zelen-Severo polynomial in it (absolute error below 1e-7, a
+// hundred-thousandth of a grey level on any 8-bit step).
+struct ccCdfPdf {
+  double cdf, pdf;
+};
+inline ccCdfPdf normalCdfPdf(double z) {
+  constexpr double kInvSqrt2Pi = 0.39894228040143267794;
+  constexpr double p = 0.2316419, b1 = 0.319381530, b2 = -0.356563782, b3 = 1.781477937, b4 = -1.821255978,
+                   b5 = 1.330274429;
+  const double pdf = kInvSqrt2Pi * std::exp(-0.5 * z * z);
+  const double t = 1.0 / (1.0 + p * std::fabs(z));
+  const double tail = pdf * t * (b1 + t * (b2 + t * (b3 + t * (b4 + t * b5))));
+  return {z >= 0.0 ? 1.0 - tail : tail, pdf};
+}
+
 // Levenberg-Marquardt fit of a blurred step to p[k0 .. k1], starting from `step`. The model
 // is the exact profile of a straight edge under Gaussian blur, so the estimate of t0 does not
 // depend on where the edge falls between samples; the four-parameter fit also averages the
 // noise of every sample in the window. Returns false when the fit does not settle on a step
 // inside the window.
 bool fitBlurredStep(const std::vector<double>& p, long k0, long k1, ccBlurredStep& step) {
-  const double invSqrt2 = 1.0 / std::sqrt(2.0), invSqrt2Pi = 1.0 / std::sqrt(2.0 * ccPi);
   auto cost = [&](const ccBlurredStep& q) {
     double c = 0.0;
     for (long k = k0; k <= k1; ++k) {
-      const double r = p[k] - (q.a + q.b * 0.5 * std::erfc(-(k - q.t0) / q.s * invSqrt2));
+      const double r = p[k] - (q.a + q.b * normalCdfPdf((k - q.t0) / q.s).cdf);
       c += r * r;
     }
     return c;
@@ -128,7 +143,8 @@ bool fitBlurredStep(const std::vector<double>& p, long k0, long k1, ccBlurredSte
     double jtj[4][4] = {}, jtr[4] = {};
     for (long k = k0; k <= k1; ++k) {
       const double z = (k - step.t0) / step.s;
-      const double phi = 0.5 * std::erfc(-z * invSqrt2), pdf = invSqrt2Pi * std::exp(-0.5 * z * z);
+      const ccCdfPdf n = normalCdfPdf(z);
+      const double phi = n.cdf, pdf = n.pdf;
       const double j[4] = {1.0, phi, -step.b * pdf / step.s, -step.b * pdf * z / step.s};
       const double r = p[k] - (step.a + step.b * phi);
       for (int u = 0; u < 4; ++u) {
@@ -176,10 +192,12 @@ bool fitBlurredStep(const std::vector<double>& p, long k0, long k1, ccBlurredSte
 // that phase: matching areas removes the phase bias of sharp, pixel-integrated edges. For
 // wider steps the two areas agree and nothing moves.
 double areaConsistentPosition(const ccBlurredStep& step, long k0, long k1) {
-  const double invSqrt2 = 1.0 / std::sqrt(2.0), invSqrt2Pi = 1.0 / std::sqrt(2.0 * ccPi);
-  auto cdf = [&](double z) { return 0.5 * std::erfc(-z * invSqrt2); };
+  auto cdf = [&](double z) { return normalCdfPdf(z).cdf; };
   // Antiderivative of the unit step Phi((x - t0) / s) in x, at z = (x - t0) / s, over s.
-  auto primitive = [&](double z) { return z * cdf(z) + invSqrt2Pi * std::exp(-0.5 * z * z); };
+  auto primitive = [&](double z) {
+    const ccCdfPdf n = normalCdfPdf(z);
+    return z * n.cdf + n.pdf;
+  };
   const double lo = (k0 - 0.5 - step.t0) / step.s, hi = (k1 + 0.5 - step.t0) / step.s;
   double sum = 0.0;
   for (long k = k0; k <= k1; ++k) sum += cdf((k - step.t0) / step.s);
@@ -197,21 +215,67 @@ constexpr long kMinFitReach = 3;                // half window never shorter tha
 constexpr long kMaxFitReach = 12;               // nor longer than this
 constexpr long kMinFitSamples = 5;              // fewer samples than this: no fit
 constexpr double kOtherEdgeShare = 0.25;        // a response above this share of the edge's, rising
-                                                // away from it, belongs to another edge
+                                                // away from it, belongs to another edge ...
+constexpr double kOtherEdgeNoiseLevels = 3.0;   // ... and above this many times the response noise
+constexpr double kMinReachWidth = 1.0;          // the window reaches as if the step were at least
+                                                // this wide: noise narrows the width estimate
+constexpr double kMadToSigma = 1.4826;          // median absolute value to standard deviation
+constexpr double kFitWanderWidths = 1.5;        // a fit may settle this many step widths (at least
+                                                // one sample) from its starting peak
+constexpr double kLobeShare = 0.5;              // a response peak's lobe: same sign, at least this
+                                                // share of the peak
+constexpr double kSameEdgeWidths = 2.0;         // edges of one sign closer than this many step widths
+                                                // (at least one sample) are one edge
 
-// True when the response at gap `outer` (one step further from the edge than `inner`) is
-// large and larger than at `inner`: the profile is climbing towards another edge there.
-bool risesAgain(const std::vector<double>& response, long outer, long inner, double edgeMagnitude) {
-  const double o = std::fabs(response[outer]);
-  return o > kOtherEdgeShare * edgeMagnitude && o > std::fabs(response[inner]);
+// Standard deviation of the filter responses' noise, from the median of their magnitudes
+// (most gaps of a profile lie on no edge).
+double responseNoise(const std::vector<double>& response, long gFirst, long gLast) {
+  std::vector<double> m;
+  m.reserve(static_cast<std::size_t>(gLast - gFirst + 1));
+  for (long g = gFirst; g <= gLast; ++g) m.push_back(std::fabs(response[g]));
+  std::nth_element(m.begin(), m.begin() + m.size() / 2, m.end());
+  return kMadToSigma * m[m.size() / 2];
 }
 
-// Sub-sample location (profile coordinates, sample k at t = k) of the edge whose response
-// peaks at gap g (between samples g and g + 1, t = g + 0.5). The three responses around the
-// peak give a first estimate and the step's width; a blurred step is then fitted to the
-// profile around it. Falls back to the first estimate when the fit fails or wanders off.
-double edgeLocation(const std::vector<double>& profile, const std::vector<double>& response, long g,
-                    long gFirst, long gLast) {
+// True when the response at gap `outer` (one step further from the edge than `inner`) is
+// large, clear of the noise, and larger than at `inner`: the profile is climbing towards
+// another edge there.
+bool risesAgain(const std::vector<double>& response, long outer, long inner, double edgeMagnitude,
+                double noise) {
+  const double o = std::fabs(response[outer]);
+  return o > std::max(kOtherEdgeShare * edgeMagnitude, kOtherEdgeNoiseLevels * noise) &&
+         o > std::fabs(response[inner]);
+}
+
+// The gaps around a response peak g whose responses keep its sign and at least kLobeShare of
+// its magnitude: one edge's response, however noise splits its top.
+struct ccLobe {
+  long first, last;
+};
+ccLobe lobeAround(const std::vector<double>& response, long g, long gFirst, long gLast) {
+  const double r = response[g], floor = kLobeShare * std::fabs(r);
+  auto inLobe = [&](long k) { return response[k] * r > 0.0 && std::fabs(response[k]) >= floor; };
+  ccLobe lobe{g, g};
+  while (lobe.first > gFirst && inLobe(lobe.first - 1)) --lobe.first;
+  while (lobe.last < gLast && inLobe(lobe.last + 1)) ++lobe.last;
+  return lobe;
+}
+
+// Where an edge lies (profile coordinates, sample k at t = k) and how wide its step is
+// (samples).
+struct ccEdgeLocation {
+  double t0;
+  double width;
+};
+
+// Sub-sample location of the edge whose response peaks at gap g (between samples g and g + 1,
+// t = g + 0.5). The three responses around the peak give a first estimate and the step's
+// width; a blurred step is then fitted to the profile around it. Noise can split the broad
+// response of a blurred edge into several peaks: a fit that settles within the step's own
+// width of its starting peak is kept, so that every such peak finds the same edge. Falls back
+// to the first estimate when the fit fails or wanders further.
+ccEdgeLocation edgeLocation(const std::vector<double>& profile, const std::vector<double>& response, long g,
+                    long gFirst, long gLast, double noise) {
   const double r = response[g], mag = std::fabs(r);
   const double sign = r > 0.0 ? 1.0 : -1.0;
   const double a3 = sign * response[g - 1], c3 = sign * response[g + 1];  // aligned with the peak
@@ -225,22 +289,24 @@ double edgeLocation(const std::vector<double>& profile, const std::vector<double
   // Fit window: the profile around the edge up to kFitWindowSigmas widths each side, cut
   // where the response rises again towards another edge.
   const long reach =
-      std::clamp<long>(std::lround(kFitWindowSigmas * width) + 1, kMinFitReach, kMaxFitReach);
-  long gl = g, gr = g;
-  while (gl > gFirst && g - gl < reach && !risesAgain(response, gl - 1, gl, mag)) --gl;
-  while (gr < gLast && gr - g < reach && !risesAgain(response, gr + 1, gr, mag)) ++gr;
+      std::clamp<long>(std::lround(kFitWindowSigmas * std::max(width, kMinReachWidth)) + 1, kMinFitReach,
+                       kMaxFitReach);
+  const ccLobe lobe = lobeAround(response, g, gFirst, gLast);
+  long gl = lobe.first, gr = lobe.last;
+  while (gl > gFirst && g - gl < reach && !risesAgain(response, gl - 1, gl, mag, noise)) --gl;
+  while (gr < gLast && gr - g < reach && !risesAgain(response, gr + 1, gr, mag, noise)) ++gr;
   const long k0 = gl, k1 = gr + 1;  // the samples on both sides of the outermost gaps
-  if (k1 - k0 + 1 < kMinFitSamples) return first;
+  if (k1 - k0 + 1 < kMinFitSamples) return {first, width};
   ccBlurredStep step;
   step.t0 = first;
   step.s = std::max(width * kStepSigmaPerPeakSigma, kFitMinSigma);
   step.a = profile[k0];
   step.b = profile[k1] - profile[k0];
   if (!fitBlurredStep(profile, k0, k1, step) || !(step.b * r > 0.0) ||
-      !(std::fabs(step.t0 - first) < 1.0)) {
-    return first;
+      !(std::fabs(step.t0 - first) < std::max(1.0, kFitWanderWidths * step.s))) {
+    return {first, width};
   }
-  return areaConsistentPosition(step, k0, k1);
+  return {areaConsistentPosition(step, k0, k1), step.s};
 }
 
 }  // namespace
@@ -279,6 +345,7 @@ void cfCaliperRun(const ccPelBuffer_const<unsigned char>& image,
     double response;
   };
   std::vector<ccCandidate> candidates;
+  const double noise = responseNoise(response, gFirst, gLast);
   const int polarity = runParams.polarity();
   for (long g = gFirst + 1; g < gLast; ++g) {
     const double r = response[g];
@@ -289,19 +356,34 @@ void cfCaliperRun(const ccPelBuffer_const<unsigned char>& image,
     if (!(std::fabs(r) > before && std::fabs(r) >= after)) continue;
     candidates.push_back({g, r});
   }
-  // The score is known before the sub-sample fit, so only the edges reported are fitted.
+  // Best first. The score is known before the sub-sample fit, so fitting stops once enough
+  // distinct edges are found; a weaker peak that lands on an edge already found (a noise
+  // split of the same response) is dropped.
   std::stable_sort(candidates.begin(), candidates.end(),
                    [](const ccCandidate& a, const ccCandidate& b) {
                      return std::fabs(a.response) > std::fabs(b.response);
                    });
-  if (static_cast<long>(candidates.size()) > runParams.maxNumResults()) {
-    candidates.erase(candidates.begin() + runParams.maxNumResults(), candidates.end());
-  }
   std::vector<ccCaliperResult> found;
-  found.reserve(candidates.size());
+  std::vector<ccEdgeLocation> kept;
+  std::vector<double> keptSign;
+  std::vector<ccLobe> lobes;
   for (const ccCandidate& c : candidates) {
-    const double t0 = edgeLocation(profile, response, c.gap, gFirst, gLast);
-    const double position = ((t0 + 0.5) * spacingU - 0.5) * rect.xLength();
+    if (static_cast<long>(found.size()) >= runParams.maxNumResults()) break;
+    bool insideStronger = false;
+    for (const ccLobe& l : lobes) insideStronger = insideStronger || (c.gap >= l.first && c.gap <= l.last);
+    lobes.push_back(lobeAround(response, c.gap, gFirst, gLast));
+    if (insideStronger) continue;
+    const ccEdgeLocation loc = edgeLocation(profile, response, c.gap, gFirst, gLast, noise);
+    const double sign = c.response > 0.0 ? 1.0 : -1.0;
+    bool duplicate = false;
+    for (std::size_t k = 0; k < kept.size() && !duplicate; ++k) {
+      duplicate = keptSign[k] == sign &&
+                  std::fabs(kept[k].t0 - loc.t0) < std::max(1.0, kSameEdgeWidths * kept[k].width);
+    }
+    if (duplicate) continue;
+    kept.push_back(loc);
+    keptSign.push_back(sign);
+    const double position = ((loc.t0 + 0.5) * spacingU - 0.5) * rect.xLength();
     found.emplace_back(ccCaliperEdge(position, c.response), rect);
   }
   results.results_ = std::move(found);

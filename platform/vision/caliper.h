@@ -23,8 +23,10 @@ enum ceEdgePolarity {
 // How a caliper finds and scores edges.
 //   filterHalfWidth: half width, in profile samples (rounded to whole samples), of the edge
 //                    filter: the difference between the means of that many samples after and
-//                    before each gap between samples. 0 selects kDefaultFilterHalfWidth.
-//                    Wider filters suppress noise and fine texture but merge close edges.
+//                    before each gap between samples. 0 selects kDefaultFilterHalfWidth (2:
+//                    at about one sample per pixel it keeps the response of an edge blurred
+//                    by 2 pixels clear of noise of a few grey levels). Wider filters suppress
+//                    noise and fine texture but merge close edges.
 //   polarity:        a ceEdgePolarity value.
 //   contrastThreshold: smallest |contrast| of a reported edge, grey levels; default
 //                    kDefaultContrastThreshold.
@@ -46,7 +48,7 @@ class CCALIB_EXPORT ccCaliperRunParams {
   // Throws ccBadArgument for a count below 1.
   void maxNumResults(int count);
 
-  static constexpr int kDefaultFilterHalfWidth = 1;
+  static constexpr int kDefaultFilterHalfWidth = 2;
   static constexpr int kMaxFilterHalfWidth = 64;
   static constexpr double kDefaultContrastThreshold = 5.0;
 
@@ -115,7 +117,10 @@ class CCALIB_EXPORT ccCaliperResultSet {
 
 // Runs a caliper: samples the profile of `image` over `sampling` (see cfAffineSampleProfile),
 // filters it, and reports the edges whose |contrast| reaches the threshold and whose polarity
-// matches, best first, at most maxNumResults of them. An edge needs a filter response on
+// matches, best first, at most maxNumResults of them. One edge is reported once: a weaker
+// response peak inside the lobe of a stronger one (same sign, at least half its height), or
+// whose fitted position lands within two step widths of a stronger edge of the same sign, is
+// the same edge split by noise. An edge needs a filter response on
 // both sides of its peak, so edges within filterHalfWidth + 1 samples of either end of the
 // profile are not reported.
 //
@@ -123,8 +128,11 @@ class CCALIB_EXPORT ccCaliperResultSet {
 // first estimate and the edge's width; then the profile of a Gaussian-blurred step (four
 // parameters: the grey levels on both sides, the position and the blur) is fitted to the
 // profile samples around the edge by least squares (Levenberg-Marquardt). The window reaches
-// five step widths each side (at least 3 and at most 12 samples) but stops where the
-// response climbs towards another edge; when the fit fails the first estimate stands.
+// five step widths each side (at least 3 and at most 12 samples; widths below one sample
+// count as one) and always holds the peak's lobe, but stops where the response climbs
+// towards another edge (a rise above a quarter of the edge's response and three times the
+// response noise, estimated from the median response); a fit may settle up to 1.5 step widths
+// from its peak; when it fails or goes further the first estimate stands.
 // Fitting the exact step model keeps the position free of any pull towards sample or pixel
 // centres, and every sample in the window contributes against noise. The step is held no
 // narrower than the spread of a one-pixel box (no edge of a pixel image is sharper), and its

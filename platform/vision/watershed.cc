@@ -1,11 +1,11 @@
 // Watershed of the distance map of a binary edge map, computed locally so that its cost
 // stays close to a few raster passes: squared Euclidean distance transform (Felzenszwalb and
-// Huttenlocher); every pixel drains to its highest 8-neighbour (plateaus drain to their
-// exits by breadth-first search) and so belongs to the basin of the maximum it reaches; the
-// pass (saddle) between each pair of touching basins is their highest boundary; basins are
-// merged in order of decreasing saddle, as a flooding would meet them, by their dynamics or
-// peak distance; where unmerged basins touch, the lower pixel of each touching pair becomes a
-// watershed-line pixel.
+// Huttenlocher, in exact integer arithmetic); every pixel drains to its highest 8-neighbour
+// (plateaus drain to their exits by breadth-first search) and so belongs to the basin of the
+// maximum it reaches; the pass (saddle) between each pair of touching basins is their highest
+// boundary; basins are merged in order of decreasing saddle, as a flooding would meet them,
+// by their dynamics or peak distance; where unmerged basins touch, the lower pixel of each
+// touching pair becomes a watershed-line pixel.
 #include "platform/vision/watershed.h"
 
 #include <algorithm>
@@ -69,35 +69,47 @@ std::unique_ptr<std::uint32_t[]> squaredDistance(const ccPelBuffer_const<unsigne
     }
   }
   // Rows: lower envelope of the parabolas (x - q)^2 + f(q) over the columns q with an edge
-  // in their column, written back in place.
+  // in their column, written back in place. Crossing points are compared as exact fractions
+  // in 64-bit integers: the crossing of the parabolas of columns p < q lies at
+  // ((f(q) + q^2) - (f(p) + p^2)) / (2 (q - p)).
   std::vector<std::uint32_t> f(static_cast<std::size_t>(w));
   std::vector<long> v(static_cast<std::size_t>(w));
-  std::vector<double> z(static_cast<std::size_t>(w + 1));
+  std::vector<std::int64_t> zNum(static_cast<std::size_t>(w)), zDen(static_cast<std::size_t>(w));
   for (long y = 0; y < h; ++y) {
     std::uint32_t* out = row(y);
     std::copy(out, out + w, f.begin());
     long k = -1;
     for (long q = 0; q < w; ++q) {
       if (f[q] == kNoEdge) continue;
-      const double fq = static_cast<double>(f[q]) + double(q) * double(q);
-      double s = 0.0;
+      const std::int64_t fq = static_cast<std::int64_t>(f[q]) + static_cast<std::int64_t>(q) * q;
+      std::int64_t num = 0, den = 1;
       while (k >= 0) {
         const long p = v[k];
-        s = (fq - (static_cast<double>(f[p]) + double(p) * double(p))) / (2.0 * double(q - p));
-        if (s > z[k]) break;
+        num = fq - (static_cast<std::int64_t>(f[p]) + static_cast<std::int64_t>(p) * p);
+        den = 2 * static_cast<std::int64_t>(q - p);
+        // Keep parabola p when the new crossing lies right of p's own left boundary.
+        if (k == 0 || num * zDen[k] > zNum[k] * den) break;
         --k;
       }
       ++k;
       v[k] = q;
-      z[k] = k == 0 ? -std::numeric_limits<double>::infinity() : s;
-      z[k + 1] = std::numeric_limits<double>::infinity();
+      zNum[k] = num;
+      zDen[k] = den;
     }
     if (k < 0) continue;  // no edge in the whole window: the row stays kNoEdge
+    // Each pixel takes the envelope parabola over it: move on while the next one is lower.
     long j = 0;
     for (long x = 0; x < w; ++x) {
-      while (z[j + 1] < double(x)) ++j;
-      const std::uint64_t dx = static_cast<std::uint64_t>(std::labs(x - v[j]));
-      out[x] = static_cast<std::uint32_t>(std::min<std::uint64_t>(dx * dx + f[v[j]], kNoEdge - 1));
+      std::uint64_t dx = static_cast<std::uint64_t>(std::labs(x - v[j]));
+      std::uint64_t best = dx * dx + f[v[j]];
+      while (j < k) {
+        const std::uint64_t nx = static_cast<std::uint64_t>(std::labs(x - v[j + 1]));
+        const std::uint64_t next = nx * nx + f[v[j + 1]];
+        if (next > best) break;
+        best = next;
+        ++j;
+      }
+      out[x] = static_cast<std::uint32_t>(std::min<std::uint64_t>(best, kNoEdge - 1));
     }
   }
   return d;
@@ -132,6 +144,67 @@ struct Basins {
 struct Contact {
   std::uint32_t a, b;
   std::uint32_t saddle;
+};
+
+// The touching pairs of basins with the highest level at which each pair touches: open
+// addressing on the pair, doubled when half full.
+class ContactTable {
+ public:
+  ContactTable() : slots_(kInitialSlots, Contact{kEmpty, 0, 0}) {}
+
+  void raise(std::uint32_t a, std::uint32_t b, std::uint32_t level) {
+    if (a == lastA_ && b == lastB_) {  // the pair of the previous contact, as along a boundary
+      Contact& c = slots_[last_];
+      if (level > c.saddle) c.saddle = level;
+      return;
+    }
+    std::size_t i = find(a, b);
+    if (slots_[i].a == kEmpty) {
+      if (2 * (count_ + 1) > slots_.size()) {
+        grow();
+        i = find(a, b);
+      }
+      slots_[i] = Contact{a, b, level};
+      ++count_;
+    } else if (level > slots_[i].saddle) {
+      slots_[i].saddle = level;
+    }
+    last_ = i;
+    lastA_ = a;
+    lastB_ = b;
+  }
+
+  std::vector<Contact> contacts() const {
+    std::vector<Contact> out;
+    out.reserve(count_);
+    for (const Contact& c : slots_)
+      if (c.a != kEmpty) out.push_back(c);
+    return out;
+  }
+
+ private:
+  static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;  // no basin has this number
+  static constexpr std::size_t kInitialSlots = 1024;    // a power of two
+
+  std::size_t find(std::uint32_t a, std::uint32_t b) const {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = static_cast<std::size_t>((a * 0x9E3779B1u) ^ (b * 0x85EBCA77u)) & mask;
+    while (slots_[i].a != kEmpty && (slots_[i].a != a || slots_[i].b != b)) i = (i + 1) & mask;
+    return i;
+  }
+  void grow() {
+    std::vector<Contact> old;
+    old.swap(slots_);
+    slots_.assign(2 * old.size(), Contact{kEmpty, 0, 0});
+    for (const Contact& c : old)
+      if (c.a != kEmpty) slots_[find(c.a, c.b)] = c;
+    lastA_ = lastB_ = kEmpty;
+  }
+
+  std::vector<Contact> slots_;
+  std::size_t count_ = 0;
+  std::size_t last_ = 0;
+  std::uint32_t lastA_ = kEmpty, lastB_ = kEmpty;
 };
 
 void requireFinite(double v, const char* what) {
@@ -265,8 +338,9 @@ ccPelBuffer<unsigned int> cfWatershedTransform(const ccPelBuffer_const<unsigned 
   });
 
   // 4. Saddles: the highest level at which each pair of basins touches (8-neighbours),
-  // taken as the lower of the two touching pixels.
-  std::vector<Contact> contacts;
+  // taken as the lower of the two touching pixels. Touching pairs repeat all along a
+  // boundary, so each pair is kept once in a hash table with its highest level.
+  ContactTable table;
   const long fwd[4] = {1, gw - 1, gw, gw + 1};
   forEachCell([&](long c) {
     if (g[c] == kEdgeCell) return;
@@ -274,20 +348,16 @@ ccPelBuffer<unsigned int> cfWatershedTransform(const ccPelBuffer_const<unsigned 
       const long q = c + o;
       if (g[q] == kEdgeCell || g[q] == g[c]) continue;
       const std::uint32_t a = g[c] & ~kFlag, b = g[q] & ~kFlag;
-      contacts.push_back(Contact{std::min(a, b), std::max(a, b), std::min(d[c], d[q])});
+      table.raise(std::min(a, b), std::max(a, b), std::min(d[c], d[q]));
     }
   });
+  // Decreasing saddle; pairs of one saddle in increasing basin order.
+  std::vector<Contact> contacts = table.contacts();
   std::sort(contacts.begin(), contacts.end(), [](const Contact& x, const Contact& y) {
+    if (x.saddle != y.saddle) return x.saddle > y.saddle;
     if (x.a != y.a) return x.a < y.a;
-    if (x.b != y.b) return x.b < y.b;
-    return x.saddle > y.saddle;
+    return x.b < y.b;
   });
-  contacts.erase(
-      std::unique(contacts.begin(), contacts.end(),
-                  [](const Contact& x, const Contact& y) { return x.a == y.a && x.b == y.b; }),
-      contacts.end());
-  std::stable_sort(contacts.begin(), contacts.end(),
-                   [](const Contact& x, const Contact& y) { return x.saddle > y.saddle; });
 
   // 5. Merges in order of decreasing saddle: the lower basin joins the higher when it rises
   // no more than levelMergeThresh above the saddle, or when the peaks are close.

@@ -18,25 +18,28 @@ constexpr double kDetectionSigma = 1.0;
 constexpr double kCornerTolerance = 0.5;
 constexpr std::size_t kMaxMissingListed = 12;
 
-void runPass(const ccPelBuffer_const<unsigned char>& image, const ccCalib2VertexFeatureParams& params, bool secondPass,
-             ccCheckerStagesRun& run) {
+void runPass(const ccPelBuffer_const<unsigned char>& image,
+             const ccCalib2VertexFeatureParams& params, bool secondPass, ccCheckerStagesRun& run) {
   cfCheckerBuildMesh(image, secondPass, run.tiles, run.corners);
   cfCheckerRefineCorners(image, params, run.tiles, run.corners);
   cfCheckerFitCorners(params, run.corners);
 }
 
 // Band cells of the fiducial (painted dark), plate cell indices.
-bool isBandCell(long i, long j) { return (j == -4 && i >= -5 && i <= 1) || (i == -4 && j >= -3 && j <= 0); }
+bool isBandCell(long i, long j) {
+  return (j == -4 && i >= -5 && i <= 1) || (i == -4 && j >= -3 && j <= 0);
+}
 
 bool insideImage(const ccVector<2>& p, long w, long h, double margin) {
-  return std::isfinite(p.x()) && std::isfinite(p.y()) && p.x() >= -0.5 + margin && p.y() >= -0.5 + margin &&
-         p.x() <= w - 0.5 - margin && p.y() <= h - 0.5 - margin;
+  return std::isfinite(p.x()) && std::isfinite(p.y()) && p.x() >= -0.5 + margin &&
+         p.y() >= -0.5 + margin && p.x() <= w - 0.5 - margin && p.y() <= h - 0.5 - margin;
 }
 
 }  // namespace
 
-void cfRunCheckerStages(const ccPelBuffer_const<unsigned char>& image, const ccCalib2VertexFeatureParams& params,
-                        ccCheckerStagesRun& run, const ccAffineRectangle& fiducialRect1,
+void cfRunCheckerStages(const ccPelBuffer_const<unsigned char>& image,
+                        const ccCalib2VertexFeatureParams& params, ccCheckerStagesRun& run,
+                        const ccAffineRectangle& fiducialRect1,
                         const ccAffineRectangle& fiducialRect2) {
   run.tiles.clear();
   run.corners.clear();
@@ -44,23 +47,26 @@ void cfRunCheckerStages(const ccPelBuffer_const<unsigned char>& image, const ccC
   run.edgeMap = ccPelBuffer<unsigned char>();
   if (params.uniformLighting()) {
     ccPelBuffer<unsigned char> smoothed;
-    cfGaussSample(image, ccGaussSampleParams(kDetectionSubsample, kDetectionHalfWidth, kDetectionSigma, true),
-                  smoothed);
+    cfGaussSample(
+        image, ccGaussSampleParams(kDetectionSubsample, kDetectionHalfWidth, kDetectionSigma, true),
+        smoothed);
     run.detection = smoothed;
   } else {
     run.detection = image;
   }
-  cfCheckerFindTiles(run.detection, fiducialRect1, fiducialRect2, params.uniformLighting(), run.tiles, run.edgeMap,
-                     run.blobResults, run.blobList);
+  cfCheckerFindTiles(run.detection, fiducialRect1, fiducialRect2, params.uniformLighting(),
+                     run.tiles, run.edgeMap, run.blobResults, run.blobList);
   runPass(image, params, false, run);
 }
 
-void cfRunCheckerSecondPass(const ccPelBuffer_const<unsigned char>& image, const ccCalib2VertexFeatureParams& params,
-                            const ccAffineRectangle& fiducialRect1, const ccAffineRectangle& fiducialRect2,
-                            ccCheckerStagesRun& run) {
+void cfRunCheckerSecondPass(const ccPelBuffer_const<unsigned char>& image,
+                            const ccCalib2VertexFeatureParams& params,
+                            const ccAffineRectangle& fiducialRect1,
+                            const ccAffineRectangle& fiducialRect2, ccCheckerStagesRun& run) {
   run.tiles.clear();
   run.corners.clear();
-  cfCheckerTilesFromBlobs(run.detection, run.edgeMap, fiducialRect1, fiducialRect2, run.blobList, false, run.tiles);
+  cfCheckerTilesFromBlobs(run.detection, run.edgeMap, fiducialRect1, fiducialRect2, run.blobList,
+                          false, run.tiles);
   runPass(image, params, true, run);
 }
 
@@ -71,8 +77,10 @@ ccCheckerSceneImage cfRenderCheckerScene(const ccCheckerScene& s) {
   ccCheckerSceneImage out;
   out.plate = cfCheckerPlate(cols, rows, s.fiducial);
   const ccRect region = cfPatternRegion(out.plate);
-  out.camera = s.perspective ? cfPlateCameraView(region, s.width, s.height, s.tiltX, s.tiltY, s.rotation, s.fill)
-                             : cfPlateCameraAffine(region, s.width, s.height, s.tiltX, s.tiltY, s.rotation, s.fill);
+  out.camera =
+      s.perspective
+          ? cfPlateCameraView(region, s.width, s.height, s.tiltX, s.tiltY, s.rotation, s.fill)
+          : cfPlateCameraAffine(region, s.width, s.height, s.tiltX, s.tiltY, s.rotation, s.fill);
   ccPlateRenderParams p;
   p.width = s.width;
   p.height = s.height;
@@ -86,7 +94,8 @@ ccCheckerSceneImage cfRenderCheckerScene(const ccCheckerScene& s) {
   return out;
 }
 
-ccCheckerScore cfScoreCheckerRun(const ccCheckerSceneImage& scene, const ccCheckerStagesRun& run, double tileMargin) {
+ccCheckerScore cfScoreCheckerRun(const ccCheckerSceneImage& scene, const ccCheckerStagesRun& run,
+                                 double tileMargin) {
   const ccCheckerPlate& plate = scene.plate;
   const ccPlateCamera& cam = scene.camera;
   const long w = scene.rendering.image.width(), h = scene.rendering.image.height();
@@ -118,15 +127,19 @@ ccCheckerScore cfScoreCheckerRun(const ccCheckerSceneImage& scene, const ccCheck
       if (found) {
         ++score.tilesFound;
       } else if (score.missing.size() < kMaxMissingListed) {
-        std::snprintf(text, sizeof text, "tile (%ld, %ld) at (%.1f, %.1f)", i, j, centre.x(), centre.y());
+        std::snprintf(text, sizeof text, "tile (%ld, %ld) at (%.1f, %.1f)", i, j, centre.x(),
+                      centre.y());
         score.missing.push_back(text);
       }
     }
   }
 
-  // Valid corners against the nearest lattice point.
+  // Valid corners against the nearest lattice point. Those at vertices touching a fiducial
+  // band are counted apart: the end of a bar lies a quarter square from them, inside the
+  // calipers' reach.
   std::map<std::pair<long, long>, double> nearestAtVertex;
   double sumSq = 0.0;
+  int counted = 0;
   for (const cc_Corner& c : run.corners) {
     if (!c.valid) continue;
     ++score.validTotal;
@@ -135,32 +148,44 @@ ccCheckerScore cfScoreCheckerRun(const ccCheckerSceneImage& scene, const ccCheck
       onPlate = cam.plateFromImage(c.position);
     } catch (const ccException&) {
     }
-    const long li = std::clamp(std::lround(onPlate.x()), i0, i1), lj = std::clamp(std::lround(onPlate.y()), j0, j1);
+    const long li = std::clamp(std::lround(onPlate.x()), i0, i1),
+               lj = std::clamp(std::lround(onPlate.y()), j0, j1);
     const double err = std::isfinite(onPlate.x()) ? (at(li, lj) - c.position).length() : 1e9;
-    score.maxError = std::max(score.maxError, err);
-    sumSq += err * err;
+    const bool atFiducial =
+        plate.fiducial && (isBandCell(li - 1, lj - 1) || isBandCell(li, lj - 1) ||
+                           isBandCell(li - 1, lj) || isBandCell(li, lj));
+    if (atFiducial) {
+      score.maxErrorAtFiducial = std::max(score.maxErrorAtFiducial, err);
+    } else {
+      score.maxError = std::max(score.maxError, err);
+      sumSq += err * err;
+      ++counted;
+    }
     if (err > kCornerTolerance) {
       ++score.farCorners;
+      score.farAtFiducial += atFiducial;
       continue;
     }
     auto key = std::make_pair(li, lj);
     auto it = nearestAtVertex.find(key);
     if (it == nearestAtVertex.end() || err < it->second) nearestAtVertex[key] = err;
   }
-  if (score.validTotal > 0) score.rmsError = std::sqrt(sumSq / score.validTotal);
+  if (counted > 0) score.rmsError = std::sqrt(sumSq / counted);
 
   // Expected X-junctions: a square or more inside the image.
   for (const ccPlateVertexTruth& v : scene.rendering.truth.vertices) {
     const long i = v.label.x(), j = v.label.y();
     bool inside = true;
     for (int dj = -1; dj <= 1 && inside; ++dj)
-      for (int di = -1; di <= 1 && inside; ++di) inside = insideImage(at(i + di, j + dj), w, h, 0.0);
+      for (int di = -1; di <= 1 && inside; ++di)
+        inside = insideImage(at(i + di, j + dj), w, h, 0.0);
     if (!inside) continue;
     ++score.cornersExpected;
     if (nearestAtVertex.count(std::make_pair(i, j)) != 0) {
       ++score.cornersFound;
     } else if (score.missing.size() < kMaxMissingListed) {
-      std::snprintf(text, sizeof text, "corner (%ld, %ld) at (%.1f, %.1f)", i, j, v.image.x(), v.image.y());
+      std::snprintf(text, sizeof text, "corner (%ld, %ld) at (%.1f, %.1f)", i, j, v.image.x(),
+                    v.image.y());
       score.missing.push_back(text);
     }
   }

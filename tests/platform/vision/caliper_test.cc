@@ -53,8 +53,17 @@ ccErrorStats sweep(double blur, double noise, double tiltDeg, double length) {
       const ccVector<2> search(std::cos(dir), std::sin(dir));
       const double truth = (spec.pointOnEdge - centre).dot(normal) / search.dot(normal);
       const ccCaliperResultSet results = runCaliper(cfBlurredEdgeImage(spec), centre, dir, length);
-      EXPECT_EQ(results.nResults(), 1) << "angle " << deg << ", placement " << k;
+      // One result for the edge; noise may add weak ones elsewhere, but none beside it.
+      if (noise == 0.0) {
+        EXPECT_EQ(results.nResults(), 1) << "angle " << deg << ", placement " << k;
+      }
+      EXPECT_GE(results.nResults(), 1) << "angle " << deg << ", placement " << k;
       if (results.nResults() == 0) continue;
+      for (const ccCaliperResult& other : results.results()) {
+        if (&other == &results.results()[0]) continue;
+        EXPECT_GT(std::fabs(other.position() - results.results()[0].position()), 2.0)
+            << "a second result beside the edge, angle " << deg << ", placement " << k;
+      }
       const double e = results.results()[0].position() - truth;
       sum += e;
       sum2 += e * e;
@@ -78,7 +87,10 @@ TEST(Caliper, StraightEdgePositionIsUnbiasedOverPhasesAndAngles) {
       {0.6, 0.0, 0.0, 16.0, 0.005, 0.015}, {2.0, 0.0, 0.0, 24.0, 0.005, 0.015},
       // Sharp edges, narrower than a sample: the phase bias of a sampled narrow step is
       // removed by matching areas (without that, a spread of about 0.07 px).
-      {0.3, 0.0, 0.0, 20.0, 0.010, 0.040}, {0.3, 0.0, 12.0, 14.7, 0.010, 0.040}};
+      {0.3, 0.0, 0.0, 20.0, 0.010, 0.040}, {0.3, 0.0, 12.0, 14.7, 0.010, 0.040},
+      // Broad, noisy edges: noise splits the response into several peaks, which must give one
+      // edge at one place (without merging them, errors of up to 2 px and extra results).
+      {2.0, 5.0, 0.0, 24.0, 0.030, 0.150}, {2.0, 2.0, 10.0, 24.0, 0.020, 0.080}};
   for (const ccCase& c : cases) {
     SCOPED_TRACE(testing::Message() << "blur " << c.blur << " noise " << c.noise << " tilt "
                                     << c.tilt << " length " << c.length);
