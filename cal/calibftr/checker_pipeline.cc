@@ -4,7 +4,6 @@
 #include "cal/calibftr/checker_pipeline.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "cal/checkerlabels/checker_labels.h"
 #include "cal/checkertiles/checker_stages.h"
