@@ -146,9 +146,13 @@ unsigned char ccRLEBuffer::value(long x, long y) const {
 }
 
 ccRLEBuffer ccRLEBuffer::map(const std::vector<unsigned char>& table) const {
-  ccRLEBuffer out(*this);
-  out.runs_.clear();
-  out.rowStart_.assign(1, 0);
+  ccRLEBuffer out;
+  out.x_ = x_;
+  out.y_ = y_;
+  out.width_ = width_;
+  out.height_ = height_;
+  out.runs_.reserve(runs_.size());
+  out.rowStart_.reserve(rowStart_.size());
   for (long j = 0; j < height_; ++j) {
     std::size_t first = out.runs_.size();
     for (const Run* r = rowBegin(j); r != rowEnd(j); ++r) {

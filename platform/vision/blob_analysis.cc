@@ -7,6 +7,8 @@
 #include <limits>
 #include <numeric>
 
+#include "platform/foundation/assert.h"
+#include "platform/foundation/attention.h"
 #include "platform/foundation/exception.h"
 #include "platform/vision/blob.h"
 
@@ -281,8 +283,11 @@ struct Component {
   bool fg = false;
   bool border = false;
   long pixels = 0;
-  std::int32_t firstX = 0;  // window columns / rows
+  std::int32_t firstX = 0;  // first pixel in raster order, window columns / rows
   std::int32_t firstY = 0;
+  std::int32_t minX = 0;    // columns and last row of its own pixels (the first row is firstY)
+  std::int32_t maxX = 0;
+  std::int32_t lastY = 0;
   std::int32_t parent = -1;
 };
 
@@ -337,13 +342,17 @@ void label(const RowTable<Interval>& fg, long width, long height, RowTable<Seg>&
         index[root] = static_cast<std::int32_t>(comps.size());
         Component c;
         c.fg = s->fg;
-        c.firstX = s->x0;
+        c.firstX = c.minX = s->x0;
+        c.maxX = s->x1;
         c.firstY = static_cast<std::int32_t>(j);
         comps.push_back(c);
       }
       s->comp = index[root];
       Component& c = comps[static_cast<std::size_t>(s->comp)];
       c.pixels += s->x1 - s->x0 + 1;
+      c.minX = std::min(c.minX, s->x0);
+      c.maxX = std::max(c.maxX, s->x1);
+      c.lastY = static_cast<std::int32_t>(j);
       if (j == 0 || j == height - 1 || s->x0 == 0 || s->x1 == last) c.border = true;
     }
   }
@@ -504,12 +513,16 @@ void fringeCandidates(const RowTable<ClassRun>& cls, long j, long width, long he
 }  // namespace
 
 // Working storage of the analysis, kept by the results between calls so that repeated
-// analyses reuse their memory instead of faulting in fresh pages.
+// analyses (the passes of one caller over one image) reuse their memory instead of faulting
+// in fresh pages.
 struct ccBlobScratch {
   RowTable<ClassRun> cls;
   RowTable<Interval> fg;
   RowTable<Seg> segs;
   std::vector<Component> comps;
+  std::vector<bool> pruned;     // per component: left out by connectivity cleanup
+  std::vector<bool> finalFg;    // per component: class after fill cleanup
+  std::vector<std::int32_t> accOf;  // per component: its accumulator, or -1 when it cannot be kept
   std::vector<Accumulator> acc;
   UnionFind uf;
   std::vector<std::int32_t> index;
@@ -522,50 +535,40 @@ struct ccBlobScratch {
   std::vector<ccBlob*> lastChild;
 };
 
-// Builds the scene of one analysis; a friend of the blob classes.
-struct ccBlobBuilder {
-  static void run(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params, ccBlobResults& results);
-  // run(), leaving the results empty when it throws.
-  static void analyse(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params,
-                      ccBlobResults& results) {
-    try {
-      run(image, params, results);
-    } catch (...) {
-      results.scene_->reset();
-      results.rle_ = ccRLEBuffer();
-      throw;
-    }
-  }
-};
+namespace {
 
-void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params,
-                        ccBlobResults& results) {
-  results.scene_->reset();
-  results.rle_ = ccRLEBuffer();
-  if (!results.scratch_) results.scratch_ = std::make_shared<ccBlobScratch>();
-  ccBlobScratch& sc = *results.scratch_;
-  image.requireBound();
+// Loops over components (or blobs) look for cancellation once per this many items; loops over
+// rows once per row.
+constexpr std::size_t kCheckStride = 4096;
+inline void checkEvery(std::size_t i) {
+  if (i % kCheckStride == 0) ccAttention::check();
+}
+
+// The pre-filter compares an upper bound of a component's area with the minimum area; the
+// bound is exact in integers, the area a sum of doubles, so allow for rounding of that sum.
+constexpr double kAreaBoundSlack = 1e-6;  // pixels
+
+// An upper bound of a component's final area before its weights are summed. Each own pixel
+// weighs at most 1; with a soft threshold each pixel of the other class among the eight
+// neighbours of its pixels gives it at most 1 besides. So the area is at most nine times the
+// pixel count, and at most the pixel extent grown by one pixel on every side.
+double areaBound(const Component& k, bool soft) {
+  const double n = static_cast<double>(k.pixels);
+  if (!soft) return n;
+  const double box = static_cast<double>(k.maxX - k.minX + 3) * static_cast<double>(k.lastY - k.firstY + 3);
+  return std::min(box, 9.0 * n);
+}
+
+// Class runs of every row, and the foreground intervals.
+void classifyRows(const ccPelBuffer_const<unsigned char>& image, const Thresholding& th, RowTable<ClassRun>& cls,
+                  RowTable<Interval>& fg) {
   const long W = image.width(), H = image.height();
-  if (W <= 0 || H <= 0) throw ccPel::BadWindow(L"cfBlobAnalysis: the image window is empty");
-  if (W > std::numeric_limits<std::int32_t>::max() / 2 || H > std::numeric_limits<std::int32_t>::max() / 2) {
-    throw ccPel::BadWindow(L"cfBlobAnalysis: the image window is too large");
-  }
-  if (params.segmentation() == ccBlobParams::eSoftThresh &&
-      (params.thresh() < 0 || params.hiThresh() > 255 || params.thresh() > params.hiThresh() ||
-       params.softness() < 0 || params.softness() > ccBlobParams::kMaxSoftness)) {
-    throw ccBadArgument(L"cfBlobAnalysis: inconsistent soft threshold");
-  }
-  const Thresholding th = makeThresholding(params);
-  const long ox = image.offset().x(), oy = image.offset().y();
-
-  // 1. Class runs of every row, and the foreground intervals.
-  RowTable<ClassRun>& cls = sc.cls;
-  RowTable<Interval>& fg = sc.fg;
   cls.clear();
   fg.clear();
   cls.start.reserve(static_cast<std::size_t>(H) + 1);
   fg.start.reserve(static_cast<std::size_t>(H) + 1);
   for (long j = 0; j < H; ++j) {
+    ccAttention::check();
     const unsigned char* p = image.row(j);
     unsigned char c = th.cls[p[0]];
     cls.items.push_back(ClassRun{0, c});
@@ -588,42 +591,54 @@ void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccB
     cls.closeRow();
     fg.closeRow();
   }
+}
 
-  // The segmentation image, before morphology and cleanup.
-  if (params.keepRLE()) {
-    std::vector<ccRLEBuffer::Run>& runs = sc.rleRuns;
-    std::vector<std::size_t>& rowStart = sc.rleRowStart;
-    runs.clear();
-    rowStart.assign(1, 0);
-    for (long j = 0; j < H; ++j) {
-      const unsigned char* p = image.row(j);
-      const ClassRun* b = cls.begin(j);
-      const ClassRun* e = cls.end(j);
-      for (const ClassRun* r = b; r != e; ++r) {
-        std::int32_t end = r + 1 != e ? (r + 1)->x : static_cast<std::int32_t>(W);
-        if (r->cls == kPureBg || r->cls == kPureFg) {
-          runs.push_back(ccRLEBuffer::Run{r->x, end - r->x, th.level[p[r->x]]});
-        } else {
-          for (std::int32_t x = r->x; x < end; ++x) runs.push_back(ccRLEBuffer::Run{x, 1, th.level[p[x]]});
-        }
+// The segmentation levels as rows of runs, one run per stretch of equal level: a pure class
+// run is one level throughout, a soft run is split where the level changes.
+void encodeLevels(const ccPelBuffer_const<unsigned char>& image, const Thresholding& th,
+                  const RowTable<ClassRun>& cls, std::vector<ccRLEBuffer::Run>& runs,
+                  std::vector<std::size_t>& rowStart) {
+  const long W = image.width(), H = image.height();
+  runs.clear();
+  rowStart.assign(1, 0);
+  rowStart.reserve(static_cast<std::size_t>(H) + 1);
+  for (long j = 0; j < H; ++j) {
+    ccAttention::check();
+    const unsigned char* p = image.row(j);
+    const ClassRun* b = cls.begin(j);
+    const ClassRun* e = cls.end(j);
+    const std::size_t first = runs.size();
+    // Extends the row's last run when it has the same level.
+    auto put = [&](std::int32_t x, std::int32_t n, unsigned char level) {
+      if (runs.size() > first && runs.back().value == level) {
+        runs.back().length += n;
+      } else {
+        runs.push_back(ccRLEBuffer::Run{x, n, level});
       }
-      rowStart.push_back(runs.size());
+    };
+    for (const ClassRun* r = b; r != e; ++r) {
+      const std::int32_t end = r + 1 != e ? (r + 1)->x : static_cast<std::int32_t>(W);
+      if (r->cls == kPureBg || r->cls == kPureFg) {
+        put(r->x, end - r->x, th.level[p[r->x]]);
+      } else {
+        for (std::int32_t x = r->x; x < end; ++x) put(x, 1, th.level[p[x]]);
+      }
     }
-    results.rle_.assign(image.window(), runs, rowStart);
+    rowStart.push_back(runs.size());
   }
+}
 
-  // 2. Morphology, labelling and cleanup.
-  if (!params.morphOps().empty()) fg = applyMorphology(std::move(fg), params.morphOps(), W, H);
-  RowTable<Seg>& segs = sc.segs;
+// Connectivity cleanup. Prune marks the small components; fill flips them into the class of
+// their surroundings and labels again (then nothing is pruned).
+void cleanup(const ccBlobParams& params, long W, long H, ccBlobScratch& sc) {
   std::vector<Component>& comps = sc.comps;
-  label(fg, W, H, segs, comps, sc.uf, sc.index);
-
   const long minPels = params.connectivityMinPels();
-  std::vector<bool> pruned(comps.size(), false);
+  sc.pruned.assign(comps.size(), false);
   if (params.connectivityCleanup() == ccBlobParams::eCleanupFill && minPels > 0) {
     // A small component takes the final class of its parent; a small one without a parent
     // (touching the border) takes the other class. Parents come first in index order.
-    std::vector<bool> finalFg(comps.size());
+    std::vector<bool>& finalFg = sc.finalFg;
+    finalFg.assign(comps.size(), false);
     bool changed = false;
     for (std::size_t c = 0; c < comps.size(); ++c) {
       const Component& k = comps[c];
@@ -635,30 +650,63 @@ void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccB
       changed = changed || finalFg[c] != k.fg;
     }
     if (changed) {
-      fg = foregroundAfterFill(segs, finalFg, H);
-      label(fg, W, H, segs, comps, sc.uf, sc.index);
-      pruned.assign(comps.size(), false);
+      sc.fg = foregroundAfterFill(sc.segs, finalFg, H);
+      label(sc.fg, W, H, sc.segs, comps, sc.uf, sc.index);
+      sc.pruned.assign(comps.size(), false);
     }
   } else if (params.connectivityCleanup() == ccBlobParams::eCleanupPrune) {
-    for (std::size_t c = 0; c < comps.size(); ++c) pruned[c] = comps[c].pixels < minPels;
+    for (std::size_t c = 0; c < comps.size(); ++c) sc.pruned[c] = comps[c].pixels < minPels;
   }
+}
 
-  // 3. Sums over runs, perimeters.
-  std::vector<Accumulator>& acc = sc.acc;
-  acc.assign(comps.size(), Accumulator());
+// Gives an accumulator to every component that may be kept: without a pre-filter all that
+// cleanup kept; with one those whose area bound reaches the minimum, and their ancestors (so
+// that the tree above a kept blob is there). Returns the number of accumulators.
+std::size_t selectCandidates(const std::vector<Component>& comps, const std::vector<bool>& pruned, double minArea,
+                             bool soft, std::vector<std::int32_t>& accOf) {
+  accOf.assign(comps.size(), -1);
+  std::vector<std::int32_t>& mark = accOf;  // 0: candidate, before numbering
+  if (minArea <= 0.0) {
+    for (std::size_t c = 0; c < comps.size(); ++c) {
+      if (!pruned[c]) mark[c] = 0;
+    }
+  } else {
+    // Parents have smaller indices than their children, so one backward sweep closes the
+    // set under ancestors. A pruned ancestor is marked too, to carry the mark past it.
+    for (std::size_t c = comps.size(); c-- > 0;) {
+      checkEvery(c);
+      const Component& k = comps[c];
+      if (mark[c] < 0 && !pruned[c] && areaBound(k, soft) >= minArea - kAreaBoundSlack) mark[c] = 0;
+      if (mark[c] == 0 && k.parent >= 0) mark[static_cast<std::size_t>(k.parent)] = 0;
+    }
+  }
+  std::int32_t n = 0;
+  for (std::int32_t& a : mark) {
+    if (a == 0) a = n++;
+  }
+  return static_cast<std::size_t>(n);
+}
+
+// Sums over the own runs of every component with an accumulator, and their perimeters.
+void sumRuns(const RowTable<Seg>& segs, long H, const std::vector<std::int32_t>& accOf,
+             std::vector<Accumulator>& acc) {
   for (long j = 0; j < H; ++j) {
+    ccAttention::check();
     for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
-      acc[static_cast<std::size_t>(s->comp)].addRun(static_cast<std::int32_t>(j), s->x0, s->x1);
+      const std::int32_t a = accOf[static_cast<std::size_t>(s->comp)];
+      if (a >= 0) acc[static_cast<std::size_t>(a)].addRun(static_cast<std::int32_t>(j), s->x0, s->x1);
     }
     if (j == 0) continue;
     // Edges shared with the row above belong to no boundary.
     const Seg* p = segs.begin(j - 1);
     const Seg* pe = segs.end(j - 1);
     for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
+      const std::int32_t a = accOf[static_cast<std::size_t>(s->comp)];
       while (p != pe && p->x1 < s->x0) ++p;
+      if (a < 0) continue;
       for (const Seg* q = p; q != pe && q->x0 <= s->x1; ++q) {
         if (q->comp == s->comp) {
-          acc[static_cast<std::size_t>(s->comp)].perimeter -= 2.0 * (std::min(q->x1, s->x1) - std::max(q->x0, s->x0) + 1);
+          acc[static_cast<std::size_t>(a)].perimeter -= 2.0 * (std::min(q->x1, s->x1) - std::max(q->x0, s->x0) + 1);
         }
       }
     }
@@ -669,168 +717,235 @@ void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccB
     a.boxMinY = a.minY - 0.5;
     a.boxMaxY = a.maxY + 0.5;
   }
+}
 
-  // 4. Fringe weights (soft thresholds only).
-  if (th.soft) {
-    std::vector<Interval>& cand = sc.cand;
-    RowCursor rows[3];  // above, this row, below
-    for (long j = 0; j < H; ++j) {
-      fringeCandidates(cls, j, W, H, cand);
-      if (cand.empty()) continue;
-      for (int k = 0; k < 3; ++k) {
-        long r = j - 1 + k;
-        if (r >= 0 && r < H) rows[k].reset(segs.begin(r), segs.end(r));
-      }
-      const unsigned char* p = image.row(j);
-      const unsigned char* pu = j > 0 ? image.row(j - 1) : nullptr;
-      const unsigned char* pd = j + 1 < H ? image.row(j + 1) : nullptr;
-      const std::int32_t y = static_cast<std::int32_t>(j);
-      for (const Interval& iv : cand) {
-        for (std::int32_t x = iv.x0; x <= iv.x1; ++x) {
-          const Seg& own = rows[1].at(x);
-          if (isFgClass(th.cls[p[x]]) != own.fg) continue;  // class changed by morphology or cleanup
-          // Grey-level spread across the footprint: the difference between the two
-          // neighbours along each axis (twice the one-sided difference at the window border).
-          double gx = 0.0, gy = 0.0;
-          if (W > 1) {
-            long xl = x > 0 ? x - 1 : x, xr = x + 1 < W ? x + 1 : x;
-            gx = 2.0 * (static_cast<double>(p[xr]) - p[xl]) / static_cast<double>(xr - xl);
-          }
-          if (H > 1) {
-            double up = pu ? pu[x] : p[x], dn = pd ? pd[x] : p[x];
-            gy = 2.0 * (dn - up) / ((pu ? 1.0 : 0.0) + (pd ? 1.0 : 0.0));
-          }
-          double w = footprintWeight(th, p[x], gx, gy);
-          double give = own.fg ? 1.0 - w : w;  // weight that belongs to the other class
-          if (give <= kMinWeightMove) continue;
-          // A neighbour of the other class: edge neighbours first, then corners.
-          static const int kNx[8] = {-1, 1, 0, 0, -1, 1, -1, 1};
-          static const int kNy[8] = {0, 0, -1, 1, -1, -1, 1, 1};
-          std::int32_t target = -1;
-          for (int n = 0; n < 8 && target < 0; ++n) {
-            long nx = x + kNx[n], ny = j + kNy[n];
-            if (nx < 0 || nx >= W || ny < 0 || ny >= H) continue;
-            const Seg& s = rows[1 + kNy[n]].at(static_cast<std::int32_t>(nx));
-            if (s.fg != own.fg) target = s.comp;
-          }
-          if (target < 0) continue;
-          acc[static_cast<std::size_t>(own.comp)].addPixel(x, y, -give);
-          Accumulator& t = acc[static_cast<std::size_t>(target)];
+// Moves fringe weight between components (soft thresholds only). Pixels between two
+// components without accumulators are skipped before their weight is worked out.
+void moveFringeWeights(const ccPelBuffer_const<unsigned char>& image, const Thresholding& th, ccBlobScratch& sc) {
+  const long W = image.width(), H = image.height();
+  const RowTable<Seg>& segs = sc.segs;
+  const std::vector<std::int32_t>& accOf = sc.accOf;
+  std::vector<Accumulator>& acc = sc.acc;
+  std::vector<Interval>& cand = sc.cand;
+  RowCursor rows[3];  // above, this row, below
+  for (long j = 0; j < H; ++j) {
+    ccAttention::check();
+    fringeCandidates(sc.cls, j, W, H, cand);
+    if (cand.empty()) continue;
+    for (int k = 0; k < 3; ++k) {
+      long r = j - 1 + k;
+      if (r >= 0 && r < H) rows[k].reset(segs.begin(r), segs.end(r));
+    }
+    const unsigned char* p = image.row(j);
+    const unsigned char* pu = j > 0 ? image.row(j - 1) : nullptr;
+    const unsigned char* pd = j + 1 < H ? image.row(j + 1) : nullptr;
+    const std::int32_t y = static_cast<std::int32_t>(j);
+    for (const Interval& iv : cand) {
+      for (std::int32_t x = iv.x0; x <= iv.x1; ++x) {
+        const Seg& own = rows[1].at(x);
+        if (isFgClass(th.cls[p[x]]) != own.fg) continue;  // class changed by morphology or cleanup
+        // A neighbour of the other class: edge neighbours first, then corners.
+        static const int kNx[8] = {-1, 1, 0, 0, -1, 1, -1, 1};
+        static const int kNy[8] = {0, 0, -1, 1, -1, -1, 1, 1};
+        std::int32_t target = -1;
+        for (int n = 0; n < 8 && target < 0; ++n) {
+          long nx = x + kNx[n], ny = j + kNy[n];
+          if (nx < 0 || nx >= W || ny < 0 || ny >= H) continue;
+          const Seg& s = rows[1 + kNy[n]].at(static_cast<std::int32_t>(nx));
+          if (s.fg != own.fg) target = s.comp;
+        }
+        if (target < 0) continue;
+        const std::int32_t ownAcc = accOf[static_cast<std::size_t>(own.comp)];
+        const std::int32_t targetAcc = accOf[static_cast<std::size_t>(target)];
+        if (ownAcc < 0 && targetAcc < 0) continue;
+        // Grey-level spread across the footprint: the difference between the two
+        // neighbours along each axis (twice the one-sided difference at the window border).
+        double gx = 0.0, gy = 0.0;
+        if (W > 1) {
+          long xl = x > 0 ? x - 1 : x, xr = x + 1 < W ? x + 1 : x;
+          gx = 2.0 * (static_cast<double>(p[xr]) - p[xl]) / static_cast<double>(xr - xl);
+        }
+        if (H > 1) {
+          double up = pu ? pu[x] : p[x], dn = pd ? pd[x] : p[x];
+          gy = 2.0 * (dn - up) / ((pu ? 1.0 : 0.0) + (pd ? 1.0 : 0.0));
+        }
+        const double w = footprintWeight(th, p[x], gx, gy);
+        const double give = own.fg ? 1.0 - w : w;  // weight that belongs to the other class
+        if (give <= kMinWeightMove) continue;
+        if (ownAcc >= 0) acc[static_cast<std::size_t>(ownAcc)].addPixel(x, y, -give);
+        if (targetAcc >= 0) {
+          Accumulator& t = acc[static_cast<std::size_t>(targetAcc)];
           t.addPixel(x, y, give);
           t.widenBox(x, y, give);
         }
       }
     }
   }
+}
 
-  // 5. Blobs: the components that cleanup kept, their tree and measures.
+}  // namespace
+
+// Builds the scene of one analysis; a friend of the blob classes.
+struct ccBlobBuilder {
+  static void run(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params, ccBlobResults& results);
+  // run(), leaving the results empty when it throws.
+  static void analyse(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params,
+                      ccBlobResults& results) {
+    try {
+      run(image, params, results);
+    } catch (...) {
+      results.scene_->reset();
+      results.rle_ = ccRLEBuffer();
+      throw;
+    }
+  }
+  // The blobs: the components kept, their runs, tree and measures.
+  static void makeBlobs(const ccPelBuffer_const<unsigned char>& image, double minArea, ccBlobScratch& sc,
+                        ccBlobSceneDescription& scene);
+  static void setMeasures(const Component& k, const Accumulator& a, long ox, long oy, ccBlob& b);
+};
+
+void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params,
+                        ccBlobResults& results) {
+  // The run-length image keeps its storage for reuse; it is replaced or emptied below.
+  results.scene_->reset();
+  if (!results.scratch_) results.scratch_ = std::make_shared<ccBlobScratch>();
+  ccBlobScratch& sc = *results.scratch_;
+  image.requireBound();
+  const long W = image.width(), H = image.height();
+  if (W <= 0 || H <= 0) throw ccPel::BadWindow(L"cfBlobAnalysis: the image window is empty");
+  if (W > std::numeric_limits<std::int32_t>::max() / 2 || H > std::numeric_limits<std::int32_t>::max() / 2) {
+    throw ccPel::BadWindow(L"cfBlobAnalysis: the image window is too large");
+  }
+  if (params.segmentation() == ccBlobParams::eSoftThresh &&
+      (params.thresh() < 0 || params.hiThresh() > 255 || params.thresh() > params.hiThresh() ||
+       params.softness() < 0 || params.softness() > ccBlobParams::kMaxSoftness)) {
+    throw ccBadArgument(L"cfBlobAnalysis: inconsistent soft threshold");
+  }
+  const Thresholding th = makeThresholding(params);
+  const double minArea = params.prefilterMinArea();
+
+  // 1. Class runs and foreground intervals; the segmentation image before morphology and
+  // cleanup.
+  classifyRows(image, th, sc.cls, sc.fg);
+  if (params.keepRLE()) {
+    encodeLevels(image, th, sc.cls, sc.rleRuns, sc.rleRowStart);
+    results.rle_.assign(image.window(), sc.rleRuns, sc.rleRowStart);
+  } else {
+    results.rle_ = ccRLEBuffer();
+  }
+
+  // 2. Morphology, labelling and cleanup.
+  if (!params.morphOps().empty()) sc.fg = applyMorphology(std::move(sc.fg), params.morphOps(), W, H);
+  label(sc.fg, W, H, sc.segs, sc.comps, sc.uf, sc.index);
+  cleanup(params, W, H, sc);
+
+  // 3. Sums over runs and fringe weights of the components that may be kept.
+  const std::size_t nAcc = selectCandidates(sc.comps, sc.pruned, minArea, th.soft, sc.accOf);
+  sc.acc.assign(nAcc, Accumulator());
+  sumRuns(sc.segs, H, sc.accOf, sc.acc);
+  if (th.soft) moveFringeWeights(image, th, sc);
+
+  // 4. Blobs.
   ccBlobSceneDescription& scene = *results.scene_;
   scene.window_ = image.window();
   scene.xform_ = image.clientFromImageXformBase();
+  makeBlobs(image, minArea, sc, scene);
+}
+
+void ccBlobBuilder::makeBlobs(const ccPelBuffer_const<unsigned char>& image, double minArea, ccBlobScratch& sc,
+                              ccBlobSceneDescription& scene) {
+  const long ox = image.offset().x(), oy = image.offset().y();
+  const std::vector<Component>& comps = sc.comps;
+  const std::vector<bool>& pruned = sc.pruned;
+  const std::vector<std::int32_t>& accOf = sc.accOf;
+
+  // Kept: every component with an accumulator when there is no pre-filter; else those whose
+  // area reaches the minimum, and their ancestors. keep[] shares storage with blobOf: 0 marks
+  // a kept component until the blobs are numbered.
   std::vector<std::int32_t>& blobOf = sc.blobOf;
   blobOf.assign(comps.size(), -1);
+  for (std::size_t c = comps.size(); c-- > 0;) {
+    checkEvery(c);
+    const std::int32_t a = accOf[c];
+    if (a >= 0 && (minArea <= 0.0 || sc.acc[static_cast<std::size_t>(a)].w >= minArea)) blobOf[c] = 0;
+    if (blobOf[c] == 0 && comps[c].parent >= 0) blobOf[static_cast<std::size_t>(comps[c].parent)] = 0;
+  }
   std::size_t nBlobs = 0;
   for (std::size_t c = 0; c < comps.size(); ++c) {
-    if (!pruned[c]) blobOf[c] = static_cast<std::int32_t>(nBlobs++);
+    if (blobOf[c] == 0 && !pruned[c]) {
+      blobOf[c] = static_cast<std::int32_t>(nBlobs++);
+    } else {
+      blobOf[c] = -1;
+    }
   }
   scene.blobs_.resize(nBlobs);
+
   // Own runs grouped by blob, in raster order.
+  const RowTable<Seg>& segs = sc.segs;
+  const long H = image.height();
   std::vector<std::size_t>& runStart = sc.runStart;
   runStart.assign(nBlobs + 1, 0);
   for (const Seg& s : segs.items) {
-    if (blobOf[static_cast<std::size_t>(s.comp)] >= 0) ++runStart[static_cast<std::size_t>(blobOf[static_cast<std::size_t>(s.comp)]) + 1];
+    const std::int32_t b = blobOf[static_cast<std::size_t>(s.comp)];
+    if (b >= 0) ++runStart[static_cast<std::size_t>(b) + 1];
   }
   std::partial_sum(runStart.begin(), runStart.end(), runStart.begin());
   scene.runs_.resize(runStart.back());
-  {
-    std::vector<std::size_t>& fill = sc.fill;
-    fill.assign(runStart.begin(), runStart.end() - 1);
-    for (long j = 0; j < H; ++j) {
-      for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
-        std::int32_t b = blobOf[static_cast<std::size_t>(s->comp)];
-        if (b < 0) continue;
-        scene.runs_[fill[static_cast<std::size_t>(b)]++] = ccBlobSceneDescription::Run{
-            static_cast<std::int32_t>(j + oy), static_cast<std::int32_t>(s->x0 + ox), static_cast<std::int32_t>(s->x1 + ox)};
-      }
+  std::vector<std::size_t>& fill = sc.fill;
+  fill.assign(runStart.begin(), runStart.end() - 1);
+  for (long j = 0; j < H; ++j) {
+    ccAttention::check();
+    for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
+      const std::int32_t b = blobOf[static_cast<std::size_t>(s->comp)];
+      if (b < 0) continue;
+      scene.runs_[fill[static_cast<std::size_t>(b)]++] = ccBlobSceneDescription::Run{
+          static_cast<std::int32_t>(j + oy), static_cast<std::int32_t>(s->x0 + ox), static_cast<std::int32_t>(s->x1 + ox)};
     }
   }
 
+  // Records and the tree. A blob's parent is its nearest ancestor that cleanup kept (the
+  // pre-filter keeps all of those); holes count every child cleanup kept, whether the
+  // pre-filter kept it or not, so tree measures do not depend on the pre-filter.
   std::vector<ccBlob*>& lastChild = sc.lastChild;
   lastChild.assign(nBlobs, nullptr);
   for (std::size_t c = 0; c < comps.size(); ++c) {
+    checkEvery(c);
+    if (pruned[c]) continue;
+    std::int32_t pc = comps[c].parent;
+    while (pc >= 0 && pruned[static_cast<std::size_t>(pc)]) pc = comps[static_cast<std::size_t>(pc)].parent;
+    const std::int32_t pb = pc >= 0 ? blobOf[static_cast<std::size_t>(pc)] : -1;
+    if (pb >= 0) scene.blobs_[static_cast<std::size_t>(pb)].m_[ccBlob::eHoles] += 1.0;
     const std::int32_t bi = blobOf[c];
     if (bi < 0) continue;
     ccBlob& b = scene.blobs_[static_cast<std::size_t>(bi)];
-    const Component& k = comps[c];
-    const Accumulator& a = acc[c];
     b.scene_ = &scene;
     b.index_ = static_cast<std::size_t>(bi);
     b.runBegin_ = runStart[static_cast<std::size_t>(bi)];
     b.runEnd_ = runStart[static_cast<std::size_t>(bi) + 1];
-    b.pelBox_ = ccPelRect(a.minX + ox, a.minY + oy, a.maxX - a.minX + 1, a.maxY - a.minY + 1);
-
-    // Tree: the nearest kept ancestor.
-    std::int32_t pc = k.parent;
-    while (pc >= 0 && blobOf[static_cast<std::size_t>(pc)] < 0) pc = comps[static_cast<std::size_t>(pc)].parent;
     if (pc >= 0) {
-      ccBlob& parent = scene.blobs_[static_cast<std::size_t>(blobOf[static_cast<std::size_t>(pc)])];
+      cstd_assert_(pb >= 0);  // the ancestors of a kept blob are kept
+      ccBlob& parent = scene.blobs_[static_cast<std::size_t>(pb)];
       b.parent_ = &parent;
-      std::size_t pi = parent.index_;
-      if (lastChild[pi]) {
-        lastChild[pi]->nextSibling_ = &b;
+      if (lastChild[static_cast<std::size_t>(pb)]) {
+        lastChild[static_cast<std::size_t>(pb)]->nextSibling_ = &b;
       } else {
         parent.firstChild_ = &b;
       }
-      lastChild[pi] = &b;
-      parent.m_[ccBlob::eHoles] += 1.0;
+      lastChild[static_cast<std::size_t>(pb)] = &b;
       b.m_[ccBlob::eDepth] = parent.m_[ccBlob::eDepth] + 1.0;
     }
-
-    double* m = b.m_;
-    m[ccBlob::eLabel] = k.fg ? 1.0 : 0.0;
-    m[ccBlob::ePixelCount] = static_cast<double>(k.pixels);
-    m[ccBlob::ePerimeter] = a.perimeter;
-    m[ccBlob::eNotClipped] = k.border ? 0.0 : 1.0;
-    m[ccBlob::eArea] = a.w;
-    double mx, my, mu20, mu11, mu02;
-    if (a.w > kMinWeightMove) {
-      mx = a.sx / a.w;
-      my = a.sy / a.w;
-      mu20 = std::max(0.0, a.sxx / a.w - mx * mx);
-      mu02 = std::max(0.0, a.syy / a.w - my * my);
-      mu11 = a.sxy / a.w - mx * my;
-    } else {
-      // No weight left (a blob made only of fringe): the centre of its own pixel box.
-      mx = 0.5 * (a.minX + a.maxX) - a.refX;
-      my = 0.5 * (a.minY + a.maxY) - a.refY;
-      mu20 = mu02 = mu11 = 0.0;
-    }
-    b.com_ = ccVector<2>(a.refX + mx + ox, a.refY + my + oy);
-    m[ccBlob::eCenterOfMassX] = b.com_.x();
-    m[ccBlob::eCenterOfMassY] = b.com_.y();
-    double theta = 0.0;
-    const double d = mu20 - mu02;
-    if (std::fabs(2.0 * mu11) + std::fabs(d) > 1e-12 * (mu20 + mu02)) {
-      theta = 0.5 * std::atan2(2.0 * mu11, d);
-      if (theta <= -0.5 * ccPi) theta += ccPi;
-    }
-    const double half = 0.5 * (mu20 + mu02), root = std::sqrt(0.25 * d * d + mu11 * mu11);
-    m[ccBlob::eAngle] = theta;
-    m[ccBlob::eInertiaMin] = std::max(0.0, half - root);
-    m[ccBlob::eInertiaMax] = half + root;
-    m[ccBlob::eBoundMinX] = a.boxMinX + ox;
-    m[ccBlob::eBoundMaxX] = a.boxMaxX + ox;
-    m[ccBlob::eBoundMinY] = a.boxMinY + oy;
-    m[ccBlob::eBoundMaxY] = a.boxMaxY + oy;
-    m[ccBlob::eBoundWidth] = a.boxMaxX - a.boxMinX;
-    m[ccBlob::eBoundHeight] = a.boxMaxY - a.boxMinY;
+    setMeasures(comps[c], sc.acc[static_cast<std::size_t>(accOf[c])], ox, oy, b);
   }
+
   // Principal boxes need the blob's runs in place.
-  for (ccBlob& b : scene.blobs_) {
-    ccRadian a(b.m_[ccBlob::eAngle]);
-    ccRect box = b.boundingBox(false, a);
-    ccVector<2> c = b.center(false, a);
-    double lo = std::min(box.width(), box.height()), hi = std::max(box.width(), box.height());
+  for (std::size_t i = 0; i < nBlobs; ++i) {
+    checkEvery(i);
+    ccBlob& b = scene.blobs_[i];
+    const ccRadian a(b.m_[ccBlob::eAngle]);
+    const ccRect box = b.boundingBox(false, a);
+    const ccVector<2> c = ccBlob::boxCenter(box, a);
+    const double lo = std::min(box.width(), box.height()), hi = std::max(box.width(), box.height());
     b.m_[ccBlob::eAspect] = hi > 0.0 ? lo / hi : 0.0;
     b.m_[ccBlob::eElongation] = lo > 0.0 ? hi / lo : 0.0;
     b.m_[ccBlob::ePrincipalLength] = box.width();
@@ -838,6 +953,49 @@ void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccB
     b.m_[ccBlob::ePrincipalCenterX] = c.x();
     b.m_[ccBlob::ePrincipalCenterY] = c.y();
   }
+}
+
+// The measures that come from the sums: everything but the tree and the principal box.
+void ccBlobBuilder::setMeasures(const Component& k, const Accumulator& a, long ox, long oy, ccBlob& b) {
+  b.pelBox_ = ccPelRect(a.minX + ox, a.minY + oy, a.maxX - a.minX + 1, a.maxY - a.minY + 1);
+  double* m = b.m_;
+  m[ccBlob::eLabel] = k.fg ? 1.0 : 0.0;
+  m[ccBlob::ePixelCount] = static_cast<double>(k.pixels);
+  m[ccBlob::ePerimeter] = a.perimeter;
+  m[ccBlob::eNotClipped] = k.border ? 0.0 : 1.0;
+  m[ccBlob::eArea] = a.w;
+  double mx, my, mu20, mu11, mu02;
+  if (a.w > kMinWeightMove) {
+    mx = a.sx / a.w;
+    my = a.sy / a.w;
+    mu20 = std::max(0.0, a.sxx / a.w - mx * mx);
+    mu02 = std::max(0.0, a.syy / a.w - my * my);
+    mu11 = a.sxy / a.w - mx * my;
+  } else {
+    // No weight left (a blob made only of fringe): the centre of its own pixel box.
+    mx = 0.5 * (a.minX + a.maxX) - a.refX;
+    my = 0.5 * (a.minY + a.maxY) - a.refY;
+    mu20 = mu02 = mu11 = 0.0;
+  }
+  b.com_ = ccVector<2>(a.refX + mx + ox, a.refY + my + oy);
+  m[ccBlob::eCenterOfMassX] = b.com_.x();
+  m[ccBlob::eCenterOfMassY] = b.com_.y();
+  double theta = 0.0;
+  const double d = mu20 - mu02;
+  if (std::fabs(2.0 * mu11) + std::fabs(d) > 1e-12 * (mu20 + mu02)) {
+    theta = 0.5 * std::atan2(2.0 * mu11, d);
+    if (theta <= -0.5 * ccPi) theta += ccPi;
+  }
+  const double half = 0.5 * (mu20 + mu02), root = std::sqrt(0.25 * d * d + mu11 * mu11);
+  m[ccBlob::eAngle] = theta;
+  m[ccBlob::eInertiaMin] = std::max(0.0, half - root);
+  m[ccBlob::eInertiaMax] = half + root;
+  m[ccBlob::eBoundMinX] = a.boxMinX + ox;
+  m[ccBlob::eBoundMaxX] = a.boxMaxX + ox;
+  m[ccBlob::eBoundMinY] = a.boxMinY + oy;
+  m[ccBlob::eBoundMaxY] = a.boxMaxY + oy;
+  m[ccBlob::eBoundWidth] = a.boxMaxX - a.boxMinX;
+  m[ccBlob::eBoundHeight] = a.boxMaxY - a.boxMinY;
 }
 
 void cfBlobAnalysis(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params,
