@@ -83,7 +83,8 @@ bool blobPass(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams&
     const int n = p.softness() + 2;
     std::vector<unsigned char> table(256, 255);
     for (int i = 0; i < n; ++i) table[i] = static_cast<unsigned char>(i * (255.0 / (n - 1)));
-    *segmented = results.rle().map(table);
+    *segmented = results.takeRLE();
+    segmented->remap(table);
   }
 
   const double x0 = static_cast<double>(image.offset().x()), y0 = static_cast<double>(image.offset().y());
@@ -263,10 +264,10 @@ void cfCalibDetectDots(const ccPelBuffer_const<unsigned char>& image, ccCalibDef
   // right angle; the marker point is where their axes cross.
   // The dot blobs are no longer needed: the marker pass reuses their results' memory.
   A::markerFound(results) = false;
+  if (points.size() < static_cast<std::size_t>(kMinDotsForMarker)) return;
   std::vector<const ccBlob*> bars;
   blobs.clear();
-  const bool barsFound = blobPass(image, params, blobResults, bars, nullptr, true);
-  if (!barsFound || points.size() < static_cast<std::size_t>(kMinDotsForMarker)) return;
+  if (!blobPass(image, params, blobResults, bars, nullptr, true)) return;
   const double minBar = kMarkerMinWidth * widthSum / static_cast<double>(points.size());
   for (std::size_t i = bars.size() - 1; i >= 1; --i) {
     if (!(measure(bars[i], kPrincipalLength) >= minBar)) continue;

@@ -365,6 +365,9 @@ class CCALIB_EXPORT ccBlobResults {
   // (inverted) foreground weight, 0..softness+1; hard thresholds 1 for foreground, 0 else.
   // It shows the thresholding before morphology and cleanup.
   const ccRLEBuffer& rle() const { return rle_; }
+  // Moves the run-length image out, leaving a degenerate one: for a caller that keeps it
+  // beyond the results without a copy.
+  ccRLEBuffer takeRLE();
 
  private:
   friend struct ccBlobBuilder;

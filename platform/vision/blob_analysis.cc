@@ -1,10 +1,12 @@
 // Blob analysis proper: thresholding into class runs, binary morphology on runs, labelling of
 // both classes by union-find over runs, the containment tree, connectivity cleanup, and the
-// measures (closed-form sums over runs, per-pixel work only for fringe pixels).
+// measures (closed-form sums over runs, per-pixel work only for fringe pixels). Work and
+// memory go with the number of runs; records and measures only with the blobs kept.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <numeric>
 
 #include "platform/foundation/assert.h"
@@ -66,6 +68,74 @@ struct RowTable {
   }
 };
 
+// Rows of variable-length item lists in chunks of fixed capacity: appending never moves or
+// copies what is stored (a growing array would copy, and touch twice the memory it ends up
+// with), and clear() keeps the chunks for the next analysis. A row never straddles two
+// chunks, so every row is one contiguous range. T must be trivially copyable; items are
+// left uninitialised until pushed.
+template <class T>
+class RowStore {
+ public:
+  // Empties the store for rows of at most rowCapacity items each.
+  void clear(std::size_t rowCapacity) {
+    rowCapacity_ = rowCapacity;
+    chunk_ = 0;
+    used_ = 0;
+    rows_.clear();
+  }
+  // Starts the next row; push() then appends to it up to rowCapacity items.
+  void openRow() {
+    if (chunk_ < chunks_.size() && used_ + rowCapacity_ <= chunks_[chunk_].capacity) {
+      cur_ = chunks_[chunk_].data.get() + used_;
+      n_ = 0;
+      return;
+    }
+    if (chunk_ < chunks_.size() && used_ > 0) {
+      ++chunk_;
+      used_ = 0;
+    }
+    if (chunk_ == chunks_.size()) chunks_.emplace_back();
+    Chunk& c = chunks_[chunk_];
+    if (c.capacity < rowCapacity_) {
+      c.capacity = std::max(rowCapacity_, kChunkBytes / sizeof(T));
+      c.data.reset(new T[c.capacity]);
+    }
+    cur_ = c.data.get();
+    n_ = 0;
+  }
+  void push(const T& v) { cur_[n_++] = v; }
+  std::size_t rowSize() const { return n_; }
+  T& back() { return cur_[n_ - 1]; }
+  void closeRow() {
+    rows_.push_back(Range{cur_, cur_ + n_});
+    used_ += n_;
+  }
+
+  long rows() const { return static_cast<long>(rows_.size()); }
+  const T* begin(long j) const { return rows_[static_cast<std::size_t>(j)].b; }
+  const T* end(long j) const { return rows_[static_cast<std::size_t>(j)].e; }
+  T* begin(long j) { return rows_[static_cast<std::size_t>(j)].b; }
+  T* end(long j) { return rows_[static_cast<std::size_t>(j)].e; }
+
+ private:
+  static constexpr std::size_t kChunkBytes = std::size_t(1) << 22;
+  struct Chunk {
+    std::unique_ptr<T[]> data;
+    std::size_t capacity = 0;
+  };
+  struct Range {
+    T* b;
+    T* e;
+  };
+  std::vector<Chunk> chunks_;
+  std::vector<Range> rows_;
+  std::size_t rowCapacity_ = 0;
+  std::size_t chunk_ = 0;  // chunk of the open row
+  std::size_t used_ = 0;   // items of that chunk in closed rows
+  T* cur_ = nullptr;
+  std::size_t n_ = 0;
+};
+
 // Look-up tables of one thresholding: class, (inverted) foreground weight and the level
 // stored in the run-length image, per grey value.
 struct Thresholding {
@@ -117,9 +187,17 @@ Thresholding makeThresholding(const ccBlobParams& p) {
 // of a linear ramp is exact, so area and centre stay unbiased. A plain per-pixel band
 // weight instead aliases when the band is narrower than about one pixel of edge.
 
+// max(z, 0), its square over 2 and its cube over 6; written without branches, as their
+// arguments change sign unpredictably from pixel to pixel on noise.
 inline double pos(double z) { return z > 0.0 ? z : 0.0; }
-inline double r2(double z) { return z > 0.0 ? 0.5 * z * z : 0.0; }
-inline double r3(double z) { return z > 0.0 ? z * z * z / 6.0 : 0.0; }
+inline double r2(double z) {
+  const double p = pos(z);
+  return 0.5 * p * p;
+}
+inline double r3(double z) {
+  const double p = pos(z);
+  return p * p * p / 6.0;
+}
 
 // E[max(a + X + Y, 0)], X ~ U[-al, al], Y ~ U[-be, be], al >= be >= 0.
 double meanRamp(double a, double al, double be) {
@@ -291,25 +369,59 @@ struct Component {
   std::int32_t parent = -1;
 };
 
-// Splits every row into alternating background and foreground segments, labels them (8-
-// connected foreground, 4-connected background) and numbers the components in raster order
-// of their first pixel. Fills `segs` (comp = component index) and `comps`.
-void label(const RowTable<Interval>& fg, long width, long height, RowTable<Seg>& segs,
-           std::vector<Component>& comps, UnionFind& uf, std::vector<std::int32_t>& index) {
-  segs.clear();
-  segs.items.reserve(fg.items.size() * 2 + static_cast<std::size_t>(height));
+// Segments of one row, alternating background and foreground, from its class runs.
+void segmentRow(const ClassRun* b, const ClassRun* e, long width, RowStore<Seg>& segs) {
+  const std::int32_t last = static_cast<std::int32_t>(width - 1);
+  segs.openRow();
+  for (const ClassRun* r = b; r != e; ++r) {
+    const bool fg = isFgClass(r->cls);
+    if (segs.rowSize() > 0) {
+      if (segs.back().fg == fg) continue;
+      segs.back().x1 = r->x - 1;
+    }
+    segs.push(Seg{r->x, last, -1, fg});
+  }
+  segs.closeRow();
+}
+
+// All segments from foreground intervals (after morphology or fill cleanup).
+void segmentsFromIntervals(const RowTable<Interval>& fg, long width, long height, RowStore<Seg>& segs) {
+  const std::int32_t last = static_cast<std::int32_t>(width - 1);
+  segs.clear(static_cast<std::size_t>(width));
+  for (long j = 0; j < height; ++j) {
+    segs.openRow();
+    std::int32_t next = 0;
+    for (const Interval* r = fg.begin(j); r != fg.end(j); ++r) {
+      if (r->x0 > next) segs.push(Seg{next, r->x0 - 1, -1, false});
+      segs.push(Seg{r->x0, r->x1, -1, true});
+      next = r->x1 + 1;
+    }
+    if (next <= last) segs.push(Seg{next, last, -1, false});
+    segs.closeRow();
+  }
+}
+
+// The foreground intervals of the segments.
+RowTable<Interval> foregroundOf(const RowStore<Seg>& segs, long height) {
+  RowTable<Interval> out;
+  for (long j = 0; j < height; ++j) {
+    for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
+      if (s->fg) out.items.push_back(Interval{s->x0, s->x1});
+    }
+    out.closeRow();
+  }
+  return out;
+}
+
+// Labels the segments (8-connected foreground, 4-connected background) and numbers the
+// components in raster order of their first pixel: sets every segment's comp to its
+// component index and fills `comps`.
+void label(RowStore<Seg>& segs, long width, long height, std::vector<Component>& comps, UnionFind& uf,
+           std::vector<std::int32_t>& index) {
   uf.parent.clear();
   const std::int32_t last = static_cast<std::int32_t>(width - 1);
   for (long j = 0; j < height; ++j) {
-    std::int32_t next = 0;
-    for (const Interval* r = fg.begin(j); r != fg.end(j); ++r) {
-      if (r->x0 > next) segs.items.push_back(Seg{next, r->x0 - 1, -1, false});
-      segs.items.push_back(Seg{r->x0, r->x1, -1, true});
-      next = r->x1 + 1;
-    }
-    if (next <= last) segs.items.push_back(Seg{next, last, -1, false});
-    segs.closeRow();
-
+    ccAttention::check();
     Seg* cur = segs.begin(j);
     Seg* curEnd = segs.end(j);
     if (j == 0) {
@@ -335,7 +447,9 @@ void label(const RowTable<Interval>& fg, long width, long height, RowTable<Seg>&
   // Number the components in raster order of their first segment.
   index.assign(uf.parent.size(), -1);
   comps.clear();
+  comps.reserve(uf.parent.size());
   for (long j = 0; j < height; ++j) {
+    ccAttention::check();
     for (Seg* s = segs.begin(j); s != segs.end(j); ++s) {
       std::int32_t root = uf.find(s->comp);
       if (index[root] < 0) {
@@ -368,7 +482,7 @@ void label(const RowTable<Interval>& fg, long width, long height, RowTable<Seg>&
 }
 
 // The foreground intervals after flipping the class of the given components.
-RowTable<Interval> foregroundAfterFill(const RowTable<Seg>& segs, const std::vector<bool>& finalFg, long height) {
+RowTable<Interval> foregroundAfterFill(const RowStore<Seg>& segs, const std::vector<bool>& finalFg, long height) {
   RowTable<Interval> out;
   for (long j = 0; j < height; ++j) {
     for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
@@ -443,72 +557,51 @@ struct Accumulator {
   }
 };
 
-// Finds the segment holding a column, moving monotonically along one row.
-struct RowCursor {
-  const Seg* b = nullptr;
-  const Seg* e = nullptr;
-  const Seg* cur = nullptr;
-  void reset(const Seg* begin, const Seg* end) { b = cur = begin; e = end; }
-  const Seg& at(std::int32_t x) {
-    while (cur->x1 < x) ++cur;
-    while (cur->x0 > x) --cur;
-    return *cur;
+// The class runs of one image row, at the start of `out` (which keeps room for a whole row);
+// returns their number.
+std::size_t classRuns(const unsigned char* p, long width, const Thresholding& th, std::vector<ClassRun>& out) {
+  // Every pixel is written as a run start and kept only where the class changes: on noise
+  // that happens at random, and a branch there would mostly be mispredicted.
+  if (out.size() < static_cast<std::size_t>(width)) out.resize(static_cast<std::size_t>(width));
+  ClassRun* o = out.data();
+  unsigned char c = th.cls[p[0]];
+  o[0] = ClassRun{0, c};
+  std::size_t n = 1;
+  for (long i = 1; i < width; ++i) {
+    const unsigned char k = th.cls[p[i]];
+    o[n] = ClassRun{static_cast<std::int32_t>(i), k};
+    n += k != c;
+    c = k;
+  }
+  return n;
+}
+
+// One row as the fringe pass reads it: the class of every pixel's grey level, whether the
+// pixel ended up foreground (after morphology and cleanup), and its component.
+struct FringeRow {
+  std::vector<unsigned char> cls;
+  std::vector<unsigned char> fg;
+  std::vector<std::int32_t> comp;
+
+  void fill(const unsigned char* p, const Seg* b, const Seg* e, long width, const Thresholding& th) {
+    const std::size_t n = static_cast<std::size_t>(width);
+    cls.resize(n);
+    fg.resize(n);
+    comp.resize(n);
+    for (std::size_t x = 0; x < n; ++x) cls[x] = th.cls[p[x]];
+    // Segments are a few pixels long on noise: plain loops beat calls to fill.
+    unsigned char* f = fg.data();
+    std::int32_t* k = comp.data();
+    for (const Seg* s = b; s != e; ++s) {
+      const unsigned char sf = s->fg;
+      const std::int32_t sc = s->comp;
+      for (std::int32_t x = s->x0; x <= s->x1; ++x) {
+        f[x] = sf;
+        k[x] = sc;
+      }
+    }
   }
 };
-
-// Columns of row j whose weight may differ from 0 or 1: soft pixels, both sides of a class
-// change along the row, and pixels whose class differs from the pixel above or below.
-void fringeCandidates(const RowTable<ClassRun>& cls, long j, long width, long height, std::vector<Interval>& out) {
-  out.clear();
-  const std::int32_t last = static_cast<std::int32_t>(width - 1);
-  const ClassRun* b = cls.begin(j);
-  const ClassRun* e = cls.end(j);
-  for (const ClassRun* r = b; r != e; ++r) {
-    std::int32_t end = r + 1 != e ? (r + 1)->x - 1 : last;
-    if (r != b) out.push_back(Interval{r->x - 1, r->x});
-    if (r->cls == kSoftBg || r->cls == kSoftFg) out.push_back(Interval{r->x, end});
-  }
-  auto diff = [&](long k) {
-    const ClassRun* p = cls.begin(k);
-    const ClassRun* pe = cls.end(k);
-    const ClassRun* q = b;
-    std::int32_t x = 0;
-    while (x <= last) {
-      std::int32_t pEnd = p + 1 != pe ? (p + 1)->x - 1 : last;
-      std::int32_t qEnd = q + 1 != e ? (q + 1)->x - 1 : last;
-      std::int32_t end = std::min(pEnd, qEnd);
-      if (p->cls != q->cls) {
-        if (!out.empty() && out.back().x1 + 1 >= x && out.back().x0 <= x) {
-          out.back().x1 = std::max(out.back().x1, end);
-        } else {
-          out.push_back(Interval{x, end});
-        }
-      }
-      x = end + 1;
-      if (pEnd == end) ++p;
-      if (qEnd == end) ++q;
-    }
-  };
-  // Three sorted lists (this row, differences with the row above, with the row below),
-  // merged by start.
-  auto byStart = [](const Interval& a, const Interval& c) { return a.x0 < c.x0; };
-  std::size_t own = out.size();
-  if (j > 0) diff(j - 1);
-  std::size_t above = out.size();
-  if (j + 1 < height) diff(j + 1);
-  std::inplace_merge(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(own),
-                     out.begin() + static_cast<std::ptrdiff_t>(above), byStart);
-  std::inplace_merge(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(above), out.end(), byStart);
-  std::size_t n = 0;
-  for (const Interval& iv : out) {
-    if (n > 0 && iv.x0 <= out[n - 1].x1 + 1) {
-      out[n - 1].x1 = std::max(out[n - 1].x1, iv.x1);
-    } else {
-      out[n++] = iv;
-    }
-  }
-  out.resize(n);
-}
 
 }  // namespace
 
@@ -516,9 +609,12 @@ void fringeCandidates(const RowTable<ClassRun>& cls, long j, long width, long he
 // analyses (the passes of one caller over one image) reuse their memory instead of faulting
 // in fresh pages.
 struct ccBlobScratch {
-  RowTable<ClassRun> cls;
-  RowTable<Interval> fg;
-  RowTable<Seg> segs;
+  RowStore<Seg> segs;
+  RowStore<ccRLEBuffer::Run> levels;
+  std::vector<ccRLEBuffer::RowRange> levelRows;
+  std::vector<ClassRun> rowCls;     // class runs of one row
+  FringeRow fringeRows[3];
+  std::vector<unsigned char> mask;
   std::vector<Component> comps;
   std::vector<bool> pruned;     // per component: left out by connectivity cleanup
   std::vector<bool> finalFg;    // per component: class after fill cleanup
@@ -527,8 +623,6 @@ struct ccBlobScratch {
   UnionFind uf;
   std::vector<std::int32_t> index;
   std::vector<Interval> cand;
-  std::vector<ccRLEBuffer::Run> rleRuns;
-  std::vector<std::size_t> rleRowStart;
   std::vector<std::int32_t> blobOf;
   std::vector<std::size_t> runStart;
   std::vector<std::size_t> fill;
@@ -559,72 +653,39 @@ double areaBound(const Component& k, bool soft) {
   return std::min(box, 9.0 * n);
 }
 
-// Class runs of every row, and the foreground intervals.
-void classifyRows(const ccPelBuffer_const<unsigned char>& image, const Thresholding& th, RowTable<ClassRun>& cls,
-                  RowTable<Interval>& fg) {
+// Segments of every row and, when `levels` is given, the segmentation levels as runs: one
+// run per stretch of equal level (a pure class run is one level throughout, a soft run is
+// split where the level changes).
+void classifyRows(const ccPelBuffer_const<unsigned char>& image, const Thresholding& th, std::vector<ClassRun>& cls,
+                  RowStore<Seg>& segs, RowStore<ccRLEBuffer::Run>* levels) {
   const long W = image.width(), H = image.height();
-  cls.clear();
-  fg.clear();
-  cls.start.reserve(static_cast<std::size_t>(H) + 1);
-  fg.start.reserve(static_cast<std::size_t>(H) + 1);
+  segs.clear(static_cast<std::size_t>(W));
+  if (levels) levels->clear(static_cast<std::size_t>(W));
   for (long j = 0; j < H; ++j) {
     ccAttention::check();
     const unsigned char* p = image.row(j);
-    unsigned char c = th.cls[p[0]];
-    cls.items.push_back(ClassRun{0, c});
-    std::int32_t fgStart = isFgClass(c) ? 0 : -1;
-    for (long i = 1; i < W; ++i) {
-      unsigned char n = th.cls[p[i]];
-      if (n == c) continue;
-      cls.items.push_back(ClassRun{static_cast<std::int32_t>(i), n});
-      if (isFgClass(n) != isFgClass(c)) {
-        if (fgStart >= 0) {
-          fg.items.push_back(Interval{fgStart, static_cast<std::int32_t>(i - 1)});
-          fgStart = -1;
-        } else {
-          fgStart = static_cast<std::int32_t>(i);
-        }
-      }
-      c = n;
-    }
-    if (fgStart >= 0) fg.items.push_back(Interval{fgStart, static_cast<std::int32_t>(W - 1)});
-    cls.closeRow();
-    fg.closeRow();
-  }
-}
-
-// The segmentation levels as rows of runs, one run per stretch of equal level: a pure class
-// run is one level throughout, a soft run is split where the level changes.
-void encodeLevels(const ccPelBuffer_const<unsigned char>& image, const Thresholding& th,
-                  const RowTable<ClassRun>& cls, std::vector<ccRLEBuffer::Run>& runs,
-                  std::vector<std::size_t>& rowStart) {
-  const long W = image.width(), H = image.height();
-  runs.clear();
-  rowStart.assign(1, 0);
-  rowStart.reserve(static_cast<std::size_t>(H) + 1);
-  for (long j = 0; j < H; ++j) {
-    ccAttention::check();
-    const unsigned char* p = image.row(j);
-    const ClassRun* b = cls.begin(j);
-    const ClassRun* e = cls.end(j);
-    const std::size_t first = runs.size();
+    const std::size_t nRuns = classRuns(p, W, th, cls);
+    segmentRow(cls.data(), cls.data() + nRuns, W, segs);
+    if (!levels) continue;
+    levels->openRow();
     // Extends the row's last run when it has the same level.
-    auto put = [&](std::int32_t x, std::int32_t n, unsigned char level) {
-      if (runs.size() > first && runs.back().value == level) {
-        runs.back().length += n;
+    auto put = [levels](std::int32_t x, std::int32_t n, unsigned char level) {
+      if (levels->rowSize() > 0 && levels->back().value == level) {
+        levels->back().length += n;
       } else {
-        runs.push_back(ccRLEBuffer::Run{x, n, level});
+        levels->push(ccRLEBuffer::Run{x, n, level});
       }
     };
-    for (const ClassRun* r = b; r != e; ++r) {
-      const std::int32_t end = r + 1 != e ? (r + 1)->x : static_cast<std::int32_t>(W);
-      if (r->cls == kPureBg || r->cls == kPureFg) {
-        put(r->x, end - r->x, th.level[p[r->x]]);
+    for (std::size_t k = 0; k < nRuns; ++k) {
+      const ClassRun& r = cls[k];
+      const std::int32_t end = k + 1 < nRuns ? cls[k + 1].x : static_cast<std::int32_t>(W);
+      if (r.cls == kPureBg || r.cls == kPureFg) {
+        put(r.x, end - r.x, th.level[p[r.x]]);
       } else {
-        for (std::int32_t x = r->x; x < end; ++x) put(x, 1, th.level[p[x]]);
+        for (std::int32_t x = r.x; x < end; ++x) put(x, 1, th.level[p[x]]);
       }
     }
-    rowStart.push_back(runs.size());
+    levels->closeRow();
   }
 }
 
@@ -650,8 +711,8 @@ void cleanup(const ccBlobParams& params, long W, long H, ccBlobScratch& sc) {
       changed = changed || finalFg[c] != k.fg;
     }
     if (changed) {
-      sc.fg = foregroundAfterFill(sc.segs, finalFg, H);
-      label(sc.fg, W, H, sc.segs, comps, sc.uf, sc.index);
+      segmentsFromIntervals(foregroundAfterFill(sc.segs, finalFg, H), W, H, sc.segs);
+      label(sc.segs, W, H, comps, sc.uf, sc.index);
       sc.pruned.assign(comps.size(), false);
     }
   } else if (params.connectivityCleanup() == ccBlobParams::eCleanupPrune) {
@@ -688,7 +749,7 @@ std::size_t selectCandidates(const std::vector<Component>& comps, const std::vec
 }
 
 // Sums over the own runs of every component with an accumulator, and their perimeters.
-void sumRuns(const RowTable<Seg>& segs, long H, const std::vector<std::int32_t>& accOf,
+void sumRuns(const RowStore<Seg>& segs, long H, const std::vector<std::int32_t>& accOf,
              std::vector<Accumulator>& acc) {
   for (long j = 0; j < H; ++j) {
     ccAttention::check();
@@ -719,65 +780,105 @@ void sumRuns(const RowTable<Seg>& segs, long H, const std::vector<std::int32_t>&
   }
 }
 
+// Marks the pixels of a row whose weight may differ from 0 or 1: soft pixels, and pixels
+// whose class differs from a neighbour's along the row or from the pixel above or below.
+void fringeCandidates(const FringeRow* up, const FringeRow& row, const FringeRow* down, long width,
+                      std::vector<unsigned char>& mask) {
+  const std::size_t n = static_cast<std::size_t>(width);
+  mask.resize(n);
+  const unsigned char* c = row.cls.data();
+  unsigned char* m = mask.data();
+  for (std::size_t x = 0; x < n; ++x) m[x] = static_cast<unsigned char>(c[x] - kSoftBg) <= kSoftFg - kSoftBg;
+  for (std::size_t x = 1; x < n; ++x) {
+    const unsigned char d = c[x] != c[x - 1];
+    m[x] |= d;
+    m[x - 1] |= d;
+  }
+  if (up) {
+    const unsigned char* u = up->cls.data();
+    for (std::size_t x = 0; x < n; ++x) m[x] |= c[x] != u[x];
+  }
+  if (down) {
+    const unsigned char* d = down->cls.data();
+    for (std::size_t x = 0; x < n; ++x) m[x] |= c[x] != d[x];
+  }
+}
+
 // Moves fringe weight between components (soft thresholds only). Pixels between two
 // components without accumulators are skipped before their weight is worked out.
 void moveFringeWeights(const ccPelBuffer_const<unsigned char>& image, const Thresholding& th, ccBlobScratch& sc) {
   const long W = image.width(), H = image.height();
-  const RowTable<Seg>& segs = sc.segs;
+  const RowStore<Seg>& segs = sc.segs;
   const std::vector<std::int32_t>& accOf = sc.accOf;
   std::vector<Accumulator>& acc = sc.acc;
-  std::vector<Interval>& cand = sc.cand;
-  RowCursor rows[3];  // above, this row, below
+  std::vector<unsigned char>& mask = sc.mask;
+  // Rows j - 1, j and j + 1 in fr[(j + 2) % 3], fr[j % 3] and fr[(j + 1) % 3].
+  FringeRow* fr = sc.fringeRows;
+  for (long r = 0; r < std::min(H, 2L); ++r) fr[r].fill(image.row(r), segs.begin(r), segs.end(r), W, th);
   for (long j = 0; j < H; ++j) {
     ccAttention::check();
-    fringeCandidates(sc.cls, j, W, H, cand);
-    if (cand.empty()) continue;
-    for (int k = 0; k < 3; ++k) {
-      long r = j - 1 + k;
-      if (r >= 0 && r < H) rows[k].reset(segs.begin(r), segs.end(r));
-    }
+    if (j >= 1 && j + 1 < H) fr[(j + 1) % 3].fill(image.row(j + 1), segs.begin(j + 1), segs.end(j + 1), W, th);
+    const FringeRow* up = j > 0 ? &fr[(j + 2) % 3] : nullptr;
+    const FringeRow& row = fr[j % 3];
+    const FringeRow* down = j + 1 < H ? &fr[(j + 1) % 3] : nullptr;
+    fringeCandidates(up, row, down, W, mask);
     const unsigned char* p = image.row(j);
     const unsigned char* pu = j > 0 ? image.row(j - 1) : nullptr;
     const unsigned char* pd = j + 1 < H ? image.row(j + 1) : nullptr;
     const std::int32_t y = static_cast<std::int32_t>(j);
-    for (const Interval& iv : cand) {
-      for (std::int32_t x = iv.x0; x <= iv.x1; ++x) {
-        const Seg& own = rows[1].at(x);
-        if (isFgClass(th.cls[p[x]]) != own.fg) continue;  // class changed by morphology or cleanup
-        // A neighbour of the other class: edge neighbours first, then corners.
-        static const int kNx[8] = {-1, 1, 0, 0, -1, 1, -1, 1};
-        static const int kNy[8] = {0, 0, -1, 1, -1, -1, 1, 1};
-        std::int32_t target = -1;
-        for (int n = 0; n < 8 && target < 0; ++n) {
-          long nx = x + kNx[n], ny = j + kNy[n];
-          if (nx < 0 || nx >= W || ny < 0 || ny >= H) continue;
-          const Seg& s = rows[1 + kNy[n]].at(static_cast<std::int32_t>(nx));
-          if (s.fg != own.fg) target = s.comp;
+    for (std::int32_t x = 0; x < W; ++x) {
+      // Runs of eight non-candidates at a time.
+      if (x + 8 <= W) {
+        std::uint64_t word;
+        std::memcpy(&word, mask.data() + x, sizeof word);
+        if (word == 0) {
+          x += 7;
+          continue;
         }
-        if (target < 0) continue;
-        const std::int32_t ownAcc = accOf[static_cast<std::size_t>(own.comp)];
-        const std::int32_t targetAcc = accOf[static_cast<std::size_t>(target)];
-        if (ownAcc < 0 && targetAcc < 0) continue;
-        // Grey-level spread across the footprint: the difference between the two
-        // neighbours along each axis (twice the one-sided difference at the window border).
-        double gx = 0.0, gy = 0.0;
-        if (W > 1) {
-          long xl = x > 0 ? x - 1 : x, xr = x + 1 < W ? x + 1 : x;
-          gx = 2.0 * (static_cast<double>(p[xr]) - p[xl]) / static_cast<double>(xr - xl);
-        }
-        if (H > 1) {
-          double up = pu ? pu[x] : p[x], dn = pd ? pd[x] : p[x];
-          gy = 2.0 * (dn - up) / ((pu ? 1.0 : 0.0) + (pd ? 1.0 : 0.0));
-        }
-        const double w = footprintWeight(th, p[x], gx, gy);
-        const double give = own.fg ? 1.0 - w : w;  // weight that belongs to the other class
-        if (give <= kMinWeightMove) continue;
-        if (ownAcc >= 0) acc[static_cast<std::size_t>(ownAcc)].addPixel(x, y, -give);
-        if (targetAcc >= 0) {
-          Accumulator& t = acc[static_cast<std::size_t>(targetAcc)];
-          t.addPixel(x, y, give);
-          t.widenBox(x, y, give);
-        }
+      }
+      if (!mask[static_cast<std::size_t>(x)]) continue;
+      const unsigned char ownFg = row.fg[static_cast<std::size_t>(x)];
+      if (isFgClass(row.cls[static_cast<std::size_t>(x)]) != (ownFg != 0)) continue;  // changed by morphology or cleanup
+      // A neighbour of the other class: edge neighbours first (left, right, above, below),
+      // then corners (above left, above right, below left, below right).
+      const std::size_t ux = static_cast<std::size_t>(x);
+      const bool hasL = x > 0, hasR = x + 1 < W;
+      std::int32_t target = -1;
+      auto tryPixel = [&](const FringeRow* r, std::size_t at) {
+        if (target < 0 && r->fg[at] != ownFg) target = r->comp[at];
+      };
+      if (hasL) tryPixel(&row, ux - 1);
+      if (hasR) tryPixel(&row, ux + 1);
+      if (up) tryPixel(up, ux);
+      if (down) tryPixel(down, ux);
+      if (up && hasL) tryPixel(up, ux - 1);
+      if (up && hasR) tryPixel(up, ux + 1);
+      if (down && hasL) tryPixel(down, ux - 1);
+      if (down && hasR) tryPixel(down, ux + 1);
+      if (target < 0) continue;
+      const std::int32_t ownAcc = accOf[static_cast<std::size_t>(row.comp[static_cast<std::size_t>(x)])];
+      const std::int32_t targetAcc = accOf[static_cast<std::size_t>(target)];
+      if (ownAcc < 0 && targetAcc < 0) continue;
+      // Grey-level spread across the footprint: the difference between the two neighbours
+      // along each axis (twice the one-sided difference at the window border). Grey-level
+      // differences are small integers, so these are exact.
+      double gx = 0.0, gy = 0.0;
+      if (W > 1) {
+        const double d = static_cast<double>(p[hasR ? ux + 1 : ux]) - p[hasL ? ux - 1 : ux];
+        gx = hasL && hasR ? d : 2.0 * d;
+      }
+      if (H > 1) {
+        const double d = static_cast<double>(pd ? pd[x] : p[x]) - (pu ? pu[x] : p[x]);
+        gy = pu && pd ? d : 2.0 * d;
+      }
+      const double w = footprintWeight(th, p[x], gx, gy);
+      const double give = ownFg ? 1.0 - w : w;  // weight that belongs to the other class
+      if (give <= kMinWeightMove) continue;
+      if (ownAcc >= 0) acc[static_cast<std::size_t>(ownAcc)].addPixel(x, y, -give);
+      if (targetAcc >= 0) {
+        Accumulator& t = acc[static_cast<std::size_t>(targetAcc)];
+        t.addPixel(x, y, give);
+        t.widenBox(x, y, give);
       }
     }
   }
@@ -825,19 +926,21 @@ void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccB
   const Thresholding th = makeThresholding(params);
   const double minArea = params.prefilterMinArea();
 
-  // 1. Class runs and foreground intervals; the segmentation image before morphology and
-  // cleanup.
-  classifyRows(image, th, sc.cls, sc.fg);
+  // 1. Segments; the segmentation image, before morphology and cleanup.
+  classifyRows(image, th, sc.rowCls, sc.segs, params.keepRLE() ? &sc.levels : nullptr);
   if (params.keepRLE()) {
-    encodeLevels(image, th, sc.cls, sc.rleRuns, sc.rleRowStart);
-    results.rle_.assign(image.window(), sc.rleRuns, sc.rleRowStart);
+    sc.levelRows.resize(static_cast<std::size_t>(H));
+    for (long j = 0; j < H; ++j) sc.levelRows[static_cast<std::size_t>(j)] = {sc.levels.begin(j), sc.levels.end(j)};
+    results.rle_.assign(image.window(), sc.levelRows);
   } else {
     results.rle_ = ccRLEBuffer();
   }
 
   // 2. Morphology, labelling and cleanup.
-  if (!params.morphOps().empty()) sc.fg = applyMorphology(std::move(sc.fg), params.morphOps(), W, H);
-  label(sc.fg, W, H, sc.segs, sc.comps, sc.uf, sc.index);
+  if (!params.morphOps().empty()) {
+    segmentsFromIntervals(applyMorphology(foregroundOf(sc.segs, H), params.morphOps(), W, H), W, H, sc.segs);
+  }
+  label(sc.segs, W, H, sc.comps, sc.uf, sc.index);
   cleanup(params, W, H, sc);
 
   // 3. Sums over runs and fringe weights of the components that may be kept.
@@ -882,13 +985,15 @@ void ccBlobBuilder::makeBlobs(const ccPelBuffer_const<unsigned char>& image, dou
   scene.blobs_.resize(nBlobs);
 
   // Own runs grouped by blob, in raster order.
-  const RowTable<Seg>& segs = sc.segs;
+  const RowStore<Seg>& segs = sc.segs;
   const long H = image.height();
   std::vector<std::size_t>& runStart = sc.runStart;
   runStart.assign(nBlobs + 1, 0);
-  for (const Seg& s : segs.items) {
-    const std::int32_t b = blobOf[static_cast<std::size_t>(s.comp)];
-    if (b >= 0) ++runStart[static_cast<std::size_t>(b) + 1];
+  for (long j = 0; j < H; ++j) {
+    for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
+      const std::int32_t b = blobOf[static_cast<std::size_t>(s->comp)];
+      if (b >= 0) ++runStart[static_cast<std::size_t>(b) + 1];
+    }
   }
   std::partial_sum(runStart.begin(), runStart.end(), runStart.begin());
   scene.runs_.resize(runStart.back());

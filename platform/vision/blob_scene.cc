@@ -338,3 +338,9 @@ ccBlobResults& ccBlobResults::operator=(ccBlobResults&& o) {
   }
   return *this;
 }
+
+ccRLEBuffer ccBlobResults::takeRLE() {
+  ccRLEBuffer out(std::move(rle_));
+  rle_ = ccRLEBuffer();
+  return out;
+}
