@@ -31,6 +31,13 @@ constexpr double kMinWeightMove = 1e-9;
 // Half-widths of the footprint below this (grey levels) count as a flat footprint.
 constexpr double kFlatFootprint = 1e-9;
 
+// Loops over components (or blobs) look for cancellation once per this many items; loops over
+// rows once per row.
+constexpr std::size_t kCheckStride = 4096;
+inline void checkEvery(std::size_t i) {
+  if (i % kCheckStride == 0) ccAttention::check();
+}
+
 // A run of one pixel class, from column x to the next run's x (or the row end).
 struct ClassRun {
   std::int32_t x;
@@ -472,7 +479,9 @@ void label(RowStore<Seg>& segs, long width, long height, std::vector<Component>&
   }
   // The enclosing component is the one just above the first pixel. It was met earlier in
   // raster order, so parents always have smaller indices than their children.
-  for (Component& c : comps) {
+  for (std::size_t i = 0; i < comps.size(); ++i) {
+    checkEvery(i);
+    Component& c = comps[i];
     if (c.border) continue;
     const Seg* b = segs.begin(c.firstY - 1);
     const Seg* e = segs.end(c.firstY - 1);
@@ -630,13 +639,6 @@ struct ccBlobScratch {
 };
 
 namespace {
-
-// Loops over components (or blobs) look for cancellation once per this many items; loops over
-// rows once per row.
-constexpr std::size_t kCheckStride = 4096;
-inline void checkEvery(std::size_t i) {
-  if (i % kCheckStride == 0) ccAttention::check();
-}
 
 // The pre-filter compares an upper bound of a component's area with the minimum area; the
 // bound is exact in integers, the area a sum of doubles, so allow for rounding of that sum.

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/foundation/attention.h"
+
 ccCaliperRunParams::ccCaliperRunParams(double filterHalfWidth, int polarity) : polarity_(polarity) {
   if (!(filterHalfWidth >= 0.0) || !(filterHalfWidth <= kMaxFilterHalfWidth)) {
     throw ccBadArgument(L"ccCaliperRunParams: the filter half width must lie in [0, 64] samples");
@@ -276,6 +278,7 @@ void cfCaliperRun(const ccPelBuffer_const<unsigned char>& image,
   std::vector<ccCaliperResult> found;
   found.reserve(candidates.size());
   for (const ccCandidate& c : candidates) {
+    ccAttention::check();
     const double t0 = edgeLocation(profile, response, c.gap, gFirst, gLast);
     const double position = ((t0 + 0.5) * spacingU - 0.5) * rect.xLength();
     found.emplace_back(ccCaliperEdge(position, c.response), rect);
