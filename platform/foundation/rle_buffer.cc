@@ -147,7 +147,17 @@ void ccRLEBuffer::encode(const ccPelBuffer_const<unsigned char>& image) {
   y_ = image.offset().y();
   width_ = image.width();
   height_ = image.height();
+  // Counting the runs first costs a quick pass over the pixels and spares a busy image the
+  // copies (and twice the fresh memory) of a growing run array.
+  std::size_t total = 0;
+  for (long j = 0; j < height_ && width_ > 0; ++j) {
+    const unsigned char* p = image.row(j);
+    std::size_t changes = 1;
+    for (long i = 1; i < width_; ++i) changes += p[i] != p[i - 1];
+    total += changes;
+  }
   runs_.clear();
+  runs_.reserve(total);
   rowStart_.assign(1, 0);
   rowStart_.reserve(static_cast<std::size_t>(height_) + 1);
   for (long j = 0; j < height_; ++j) appendRow(image.row(j), width_);

@@ -451,6 +451,10 @@ void label(RowStore<Seg>& segs, long width, long height, std::vector<Component>&
       if (s->comp < 0) s->comp = uf.make();
     }
   }
+  // Every label straight to its root: a label's parent is never larger than the label, so
+  // one increasing sweep finds each parent already pointing at its root.
+  std::vector<std::int32_t>& root = uf.parent;
+  for (std::size_t i = 0; i < root.size(); ++i) root[i] = root[static_cast<std::size_t>(root[i])];
   // Number the components in raster order of their first segment.
   index.assign(uf.parent.size(), -1);
   comps.clear();
@@ -458,9 +462,9 @@ void label(RowStore<Seg>& segs, long width, long height, std::vector<Component>&
   for (long j = 0; j < height; ++j) {
     ccAttention::check();
     for (Seg* s = segs.begin(j); s != segs.end(j); ++s) {
-      std::int32_t root = uf.find(s->comp);
-      if (index[root] < 0) {
-        index[root] = static_cast<std::int32_t>(comps.size());
+      const std::int32_t r = root[static_cast<std::size_t>(s->comp)];
+      if (index[r] < 0) {
+        index[r] = static_cast<std::int32_t>(comps.size());
         Component c;
         c.fg = s->fg;
         c.firstX = c.minX = s->x0;
@@ -468,7 +472,7 @@ void label(RowStore<Seg>& segs, long width, long height, std::vector<Component>&
         c.firstY = static_cast<std::int32_t>(j);
         comps.push_back(c);
       }
-      s->comp = index[root];
+      s->comp = index[r];
       Component& c = comps[static_cast<std::size_t>(s->comp)];
       c.pixels += s->x1 - s->x0 + 1;
       c.minX = std::min(c.minX, s->x0);
