@@ -27,8 +27,10 @@ constexpr long kWidth = 2592;  // a common sensor size, pixels
 constexpr long kHeight = 1944;
 constexpr milliseconds kDeadline(2);
 // Time allowed between the deadline and the exception. The checks come every row (well below
-// a millisecond here); the rest is room for a loaded machine and sanitizer builds.
-constexpr milliseconds kMaxOverrun(150);
+// a millisecond here); the rest is room for a loaded machine and sanitizer builds, where
+// faulting in the tools' own working memory before their first row can take tens of
+// milliseconds.
+constexpr milliseconds kMaxOverrun(300);
 
 const ccPelBuffer<unsigned char>& noise() {
   static const ccPelBuffer<unsigned char> img = [] {
@@ -123,13 +125,13 @@ TEST(Cancellation, TokenRaisedFromAnotherThreadStopsBlobAnalysis) {
 TEST(Cancellation, EdgesAndPeaksStop) {
   const ccEdgeletParams params(1.5, 4.0, ccEdgeletParams::ePeakEdgelets);
   for (const ccPelBuffer<unsigned char>* img : {&noise(), &plate()}) {
-    ccPelBuffer<unsigned char> magnitude, angle;
+    ccPelBuffer<unsigned char> magnitude(img->window()), angle(img->window());
     EXPECT_TRUE(stopsSoonAfterDeadline([&] { cfEdgeDetect(*img, params, magnitude, angle); }));
     ccEdgeletSet edges;
     EXPECT_TRUE(stopsSoonAfterDeadline([&] { cfEdgeDetect(*img, params, edges); }));
   }
   // Peaks of a full magnitude image, computed without a deadline.
-  ccPelBuffer<unsigned char> magnitude, angle, peaks;
+  ccPelBuffer<unsigned char> magnitude, angle, peaks(noise().window());
   cfEdgeDetect(noise(), params, magnitude, angle);
   long count = 0;
   EXPECT_TRUE(stopsSoonAfterDeadline([&] { cfTruePeak(magnitude, angle, 4, peaks, count); }));
