@@ -71,14 +71,20 @@ double measure(const ccBlob* b, int m) { return b->measure(m); }
 bool blobPass(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params, ccBlobResults& results,
               std::vector<const ccBlob*>& list, ccRLEBuffer* segmented, bool markerMode) {
   ccBlobParams p = params;
-  if (markerMode) p.setSegmentationHardThresh((p.thresh() + p.hiThresh()) / 2, p.invert());
+  if (markerMode) {
+    p.setSegmentationHardThresh((p.thresh() + p.hiThresh()) / 2, p.invert());
+    p.keepRLE(false);
+  }
+  // Nothing below reads a blob smaller than the area filter.
+  p.prefilterMinArea(kMinBlobArea);
   cfBlobAnalysis(image, p, results);
 
   if (!markerMode && segmented != nullptr) {
     const int n = p.softness() + 2;
     std::vector<unsigned char> table(256, 255);
     for (int i = 0; i < n; ++i) table[i] = static_cast<unsigned char>(i * (255.0 / (n - 1)));
-    *segmented = results.rle().map(table);
+    *segmented = results.takeRLE();
+    segmented->remap(table);
   }
 
   const double x0 = static_cast<double>(image.offset().x()), y0 = static_cast<double>(image.offset().y());
@@ -256,11 +262,12 @@ void cfCalibDetectDots(const ccPelBuffer_const<unsigned char>& image, ccCalibDef
 
   // Marker: two elongated blobs, each at least 1.75 dot widths long, crossing at roughly a
   // right angle; the marker point is where their axes cross.
+  // The dot blobs are no longer needed: the marker pass reuses their results' memory.
   A::markerFound(results) = false;
-  ccBlobResults markerResults;
+  if (points.size() < static_cast<std::size_t>(kMinDotsForMarker)) return;
   std::vector<const ccBlob*> bars;
-  const bool barsFound = blobPass(image, params, markerResults, bars, nullptr, true);
-  if (!barsFound || points.size() < static_cast<std::size_t>(kMinDotsForMarker)) return;
+  blobs.clear();
+  if (!blobPass(image, params, blobResults, bars, nullptr, true)) return;
   const double minBar = kMarkerMinWidth * widthSum / static_cast<double>(points.size());
   for (std::size_t i = bars.size() - 1; i >= 1; --i) {
     if (!(measure(bars[i], kPrincipalLength) >= minBar)) continue;

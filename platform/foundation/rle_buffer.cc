@@ -78,40 +78,63 @@ void ccRLEBuffer::assign(const ccPelRect& window, const std::vector<Run>& runs,
       rowStart.back() != runs.size()) {
     throw ccBadArgument(L"ccRLEBuffer: the row table does not match the window height and the runs");
   }
+  std::vector<RowRange> rows(static_cast<std::size_t>(window.height()));
+  for (std::size_t j = 0; j < rows.size(); ++j) {
+    if (rowStart[j + 1] < rowStart[j]) throw ccBadArgument(L"ccRLEBuffer: the row table is not increasing");
+    rows[j] = RowRange(runs.data() + rowStart[j], runs.data() + rowStart[j + 1]);
+  }
+  assign(window, rows);
+} catch (...) {
+  makeDegenerate();
+  throw;
+}
+
+void ccRLEBuffer::assign(const ccPelRect& window, const std::vector<RowRange>& rows) try {
+  checkSize(window);
+  if (rows.size() != static_cast<std::size_t>(window.height())) {
+    throw ccBadArgument(L"ccRLEBuffer: the row table does not match the window height");
+  }
+  std::size_t total = 0;
+  for (const RowRange& r : rows) {
+    if (r.second < r.first) throw ccBadArgument(L"ccRLEBuffer: a row range ends before it starts");
+    total += static_cast<std::size_t>(r.second - r.first);
+  }
   mutating();
   x_ = window.x();
   y_ = window.y();
   width_ = window.width();
   height_ = window.height();
   runs_.clear();
-  runs_.reserve(runs.size());
+  runs_.reserve(total);
   rowStart_.assign(1, 0);
-  rowStart_.reserve(rowStart.size());
-  for (long j = 0; j < height_; ++j) {
-    std::size_t b = rowStart[static_cast<std::size_t>(j)], e = rowStart[static_cast<std::size_t>(j) + 1];
-    if (e < b) throw ccBadArgument(L"ccRLEBuffer: the row table is not increasing");
+  rowStart_.reserve(rows.size() + 1);
+  for (const RowRange& r : rows) {
+    const std::size_t first = runs_.size();
     long next = 0;
-    for (std::size_t k = b; k < e; ++k) {
-      const Run& r = runs[k];
-      if (r.start != next || r.length <= 0 || r.start + static_cast<long>(r.length) > width_) {
+    for (const Run* q = r.first; q != r.second; ++q) {
+      if (q->start != next || q->length <= 0 || q->start + static_cast<long>(q->length) > width_) {
         throw ccBadArgument(L"ccRLEBuffer: the runs do not partition their row");
       }
-      next = r.start + static_cast<long>(r.length);
-      if (k > b && runs_.back().value == r.value) {
-        runs_.back().length += r.length;
+      next = q->start + static_cast<long>(q->length);
+      if (runs_.size() > first && runs_.back().value == q->value) {
+        runs_.back().length += q->length;
       } else {
-        runs_.push_back(r);
+        runs_.push_back(*q);
       }
     }
     if (next != width_) throw ccBadArgument(L"ccRLEBuffer: the runs do not cover their row");
     rowStart_.push_back(runs_.size());
   }
 } catch (...) {
-  // Invalid runs leave the buffer degenerate rather than half-filled.
+  makeDegenerate();
+  throw;
+}
+
+// Invalid runs leave the buffer degenerate rather than half-filled.
+void ccRLEBuffer::makeDegenerate() {
   x_ = y_ = width_ = height_ = 0;
   runs_.clear();
   rowStart_.assign(1, 0);
-  throw;
 }
 
 void ccRLEBuffer::appendRow(const unsigned char* p, long n) { appendRowTo(runs_, rowStart_, p, n); }
@@ -124,7 +147,17 @@ void ccRLEBuffer::encode(const ccPelBuffer_const<unsigned char>& image) {
   y_ = image.offset().y();
   width_ = image.width();
   height_ = image.height();
+  // Counting the runs first costs a quick pass over the pixels and spares a busy image the
+  // copies (and twice the fresh memory) of a growing run array.
+  std::size_t total = 0;
+  for (long j = 0; j < height_ && width_ > 0; ++j) {
+    const unsigned char* p = image.row(j);
+    std::size_t changes = 1;
+    for (long i = 1; i < width_; ++i) changes += p[i] != p[i - 1];
+    total += changes;
+  }
   runs_.clear();
+  runs_.reserve(total);
   rowStart_.assign(1, 0);
   rowStart_.reserve(static_cast<std::size_t>(height_) + 1);
   for (long j = 0; j < height_; ++j) appendRow(image.row(j), width_);
@@ -147,24 +180,35 @@ unsigned char ccRLEBuffer::value(long x, long y) const {
 
 ccRLEBuffer ccRLEBuffer::map(const std::vector<unsigned char>& table) const {
   ccRLEBuffer out(*this);
-  out.runs_.clear();
-  out.rowStart_.assign(1, 0);
+  out.remap(table);
+  return out;
+}
+
+void ccRLEBuffer::remap(const std::vector<unsigned char>& table) {
+  for (const Run& r : runs_) {
+    if (r.value >= table.size()) {
+      throw ccBadArgument(L"ccRLEBuffer::map: the table has no entry for a value in the image");
+    }
+  }
+  mutating();
+  // Compacts in place: the write position never passes the read position.
+  std::size_t w = 0;
   for (long j = 0; j < height_; ++j) {
-    std::size_t first = out.runs_.size();
-    for (const Run* r = rowBegin(j); r != rowEnd(j); ++r) {
-      if (r->value >= table.size()) {
-        throw ccBadArgument(L"ccRLEBuffer::map: the table has no entry for a value in the image");
-      }
-      unsigned char v = table[r->value];
-      if (out.runs_.size() > first && out.runs_.back().value == v) {
-        out.runs_.back().length += r->length;
+    const std::size_t b = rowStart_[static_cast<std::size_t>(j)], e = rowStart_[static_cast<std::size_t>(j) + 1];
+    const std::size_t first = w;
+    for (std::size_t k = b; k < e; ++k) {
+      const Run r = runs_[k];
+      const unsigned char v = table[r.value];
+      if (w > first && runs_[w - 1].value == v) {
+        runs_[w - 1].length += r.length;
       } else {
-        out.runs_.push_back(Run{r->start, r->length, v});
+        runs_[w++] = Run{r.start, r.length, v};
       }
     }
-    out.rowStart_.push_back(out.runs_.size());
+    rowStart_[static_cast<std::size_t>(j)] = first;
   }
-  return out;
+  rowStart_[static_cast<std::size_t>(height_)] = w;
+  runs_.resize(w);
 }
 
 void ccRLEBuffer::mask(const ccRLEBuffer& m, int maskValue, int setValue, bool invert) {

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "ccalib_export.h"
@@ -47,6 +48,10 @@ class CCALIB_EXPORT ccRLEBuffer : public ccPersistent {
   ~ccRLEBuffer() override;
   // Replaces the content as the constructor above would, reusing this buffer's storage.
   void assign(const ccPelRect& window, const std::vector<Run>& runs, const std::vector<std::size_t>& rowStart);
+  // The same with row j given as the range [rows[j].first, rows[j].second), for runs that
+  // are not stored in one array.
+  using RowRange = std::pair<const Run*, const Run*>;
+  void assign(const ccPelRect& window, const std::vector<RowRange>& rows);
   ccRLEBuffer(const ccRLEBuffer&) = default;
   ccRLEBuffer& operator=(const ccRLEBuffer&) = default;
   ccRLEBuffer(ccRLEBuffer&&) = default;
@@ -79,6 +84,8 @@ class CCALIB_EXPORT ccRLEBuffer : public ccPersistent {
   // A copy with every value v replaced by table[v]. The table may be shorter than 256 entries
   // as long as it has an entry for every value present; otherwise throws ccBadArgument.
   ccRLEBuffer map(const std::vector<unsigned char>& table) const;
+  // The same in place. Throws ccBadArgument (leaving the buffer as it was) as map() does.
+  void remap(const std::vector<unsigned char>& table);
 
   // In place: every pixel whose value in `m` equals maskValue (differs from it when `invert`)
   // becomes setValue. Only pixels inside both windows (aligned in the image frame) are
@@ -120,6 +127,7 @@ class CCALIB_EXPORT ccRLEBuffer : public ccPersistent {
 
  private:
   void appendRow(const unsigned char* pixels, long n);
+  void makeDegenerate();
 
   long x_ = 0;
   long y_ = 0;

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/foundation/attention.h"
+
 ccAffineSamplingParams::ccAffineSamplingParams(const ccAffineRectangle& rect, int xSamples,
                                                int ySamples, int interpolation)
     : xSamples_(xSamples), ySamples_(ySamples), interpolation_(interpolation) {
@@ -26,6 +28,9 @@ void ccAffineSamplingParams::affineRectangle(const ccAffineRectangle& rect) {
 }
 
 namespace {
+
+// Samples read between two looks for cancellation: a few hundred microseconds of work.
+constexpr long kSamplesPerCheck = 4096;
 
 // Keys' cubic convolution weights (a = -0.5) for the four pixels at offsets -1, 0, 1, 2 from
 // the pixel at or left of the point, with f the fractional position in [0, 1).
@@ -183,10 +188,12 @@ std::vector<double> cfAffineSampleProfile(const ccPelBuffer_const<unsigned char>
   const ccPelReader read(image, params.interpolation());
 
   std::vector<double> profile(nx);
+  long sampled = 0;
   for (int i = 0; i < nx; ++i) {
     const double u = (i + 0.5) / nx;
     double sum = 0.0;
     for (int j = 0; j < ny; ++j) {
+      if (sampled++ % kSamplesPerCheck == 0) ccAttention::check();
       const ccVector<2> unit(u, (j + 0.5) / ny);
       const ccVector<2> p =
           linear ? imageFromUnit.mapPoint(unit)

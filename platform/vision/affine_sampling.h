@@ -1,5 +1,8 @@
 // Sampling of an 8-bit image over an affine rectangle: the 1-D profiles that calipers search
 // for edges, with a choice of interpolation.
+//
+// Cancellation: ccAttention::check() every few thousand samples; a raised deadline or cancel
+// throws ccTimeout.
 #ifndef PLATFORM_VISION_AFFINE_SAMPLING_H
 #define PLATFORM_VISION_AFFINE_SAMPLING_H
 

@@ -80,7 +80,7 @@ class CCALIB_EXPORT ccBlobParams {
   static constexpr int kMaxSoftness = 254;  // levels 0..softness+1 must fit a byte
 
   // Hard threshold 128, not inverted; no cleanup (minimum 0 pixels); no morphology; the
-  // run-length image is not kept.
+  // run-length image is not kept; no pre-filter.
   ccBlobParams() = default;
 
   // threshold in 0..256 (256: nothing is foreground unless inverted). Throws ccBadArgument.
@@ -113,6 +113,20 @@ class CCALIB_EXPORT ccBlobParams {
   void keepRLE(bool keep) { keepRLE_ = keep; }
   bool keepRLE() const { return keepRLE_; }
 
+  // Pre-filter by area, for a caller that keeps only blobs of at least `area` (eArea, soft
+  // area in pixels) anyway: the components below it are dropped before their records and
+  // measures are built, so the analysis costs in proportion to what is kept rather than to
+  // the number of specks. 0 (the default) keeps every component.
+  // What stays is exact: every blob of area >= `area` is there with the measures, region,
+  // boundary and parent() it has without the pre-filter, eHoles and eDepth included (they
+  // count dropped components too). The ancestors of a kept blob are kept whatever their
+  // area. What changes: the dropped blobs are missing from the scene and from the
+  // firstChild() / nextSibling() lists, and index() numbers the kept blobs. Cleanup
+  // (connectivityCleanup) acts first; the pre-filter chooses among the blobs it leaves.
+  // Throws ccBadArgument unless 0 <= area < infinity.
+  void prefilterMinArea(double area);
+  double prefilterMinArea() const { return prefilterMinArea_; }
+
  private:
   Segmentation segmentation_ = eHardThresh;
   int low_ = 128;
@@ -123,6 +137,7 @@ class CCALIB_EXPORT ccBlobParams {
   long minPels_ = 0;
   std::vector<int> morph_;
   bool keepRLE_ = false;
+  double prefilterMinArea_ = 0.0;
 };
 
 // Directions of a boundary chain code: one unit step along a pixel edge.
@@ -243,8 +258,10 @@ class CCALIB_EXPORT ccBlob {
 
  private:
   friend class ccBlobSceneDescription;
-struct ccBlobScratch;
   friend struct ccBlobBuilder;
+
+  // The centre of a box from boundingBox(..., angle), turned back by angle.
+  static ccVector<2> boxCenter(const ccRect& box, ccRadian angle);
 
   const ccBlobSceneDescription* scene_ = nullptr;
   std::size_t index_ = 0;
@@ -350,6 +367,9 @@ class CCALIB_EXPORT ccBlobResults {
   // (inverted) foreground weight, 0..softness+1; hard thresholds 1 for foreground, 0 else.
   // It shows the thresholding before morphology and cleanup.
   const ccRLEBuffer& rle() const { return rle_; }
+  // Moves the run-length image out, leaving a degenerate one: for a caller that keeps it
+  // beyond the results without a copy.
+  ccRLEBuffer takeRLE();
 
  private:
   friend struct ccBlobBuilder;
@@ -360,9 +380,11 @@ class CCALIB_EXPORT ccBlobResults {
 
 // Segments the window of `image`, labels and measures its components into `results`
 // (replacing what it held, filters and sort included; pointers to earlier blobs become
-// invalid). Reusing one results object for many analyses reuses its memory. Throws ccPel::UnboundWindow for an unbound image,
-// ccPel::BadWindow for an empty window and ccBadArgument for inconsistent parameters. On
-// an exception the results are empty.
+// invalid). Reusing one results object for many analyses reuses its memory. Throws
+// ccPel::UnboundWindow for an unbound image, ccPel::BadWindow for an empty window,
+// ccBadArgument for inconsistent parameters, and ccTimeout when the calling thread's
+// ccAttention deadline passes or its token is raised (checked once per image row and per few
+// thousand components). On an exception the results are empty.
 CCALIB_EXPORT void cfBlobAnalysis(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params,
                                   ccBlobResults& results);
 

@@ -1,12 +1,16 @@
 // Blob analysis proper: thresholding into class runs, binary morphology on runs, labelling of
 // both classes by union-find over runs, the containment tree, connectivity cleanup, and the
-// measures (closed-form sums over runs, per-pixel work only for fringe pixels).
+// measures (closed-form sums over runs, per-pixel work only for fringe pixels). Work and
+// memory go with the number of runs; records and measures only with the blobs kept.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <numeric>
 
+#include "platform/foundation/assert.h"
+#include "platform/foundation/attention.h"
 #include "platform/foundation/exception.h"
 #include "platform/vision/blob.h"
 
@@ -26,6 +30,13 @@ inline bool isFgClass(unsigned char c) { return c >= kSoftFg; }
 constexpr double kMinWeightMove = 1e-9;
 // Half-widths of the footprint below this (grey levels) count as a flat footprint.
 constexpr double kFlatFootprint = 1e-9;
+
+// Loops over components (or blobs) look for cancellation once per this many items; loops over
+// rows once per row.
+constexpr std::size_t kCheckStride = 4096;
+inline void checkEvery(std::size_t i) {
+  if (i % kCheckStride == 0) ccAttention::check();
+}
 
 // A run of one pixel class, from column x to the next run's x (or the row end).
 struct ClassRun {
@@ -62,6 +73,74 @@ struct RowTable {
     items.clear();
     start.assign(1, 0);
   }
+};
+
+// Rows of variable-length item lists in chunks of fixed capacity: appending never moves or
+// copies what is stored (a growing array would copy, and touch twice the memory it ends up
+// with), and clear() keeps the chunks for the next analysis. A row never straddles two
+// chunks, so every row is one contiguous range. T must be trivially copyable; items are
+// left uninitialised until pushed.
+template <class T>
+class RowStore {
+ public:
+  // Empties the store for rows of at most rowCapacity items each.
+  void clear(std::size_t rowCapacity) {
+    rowCapacity_ = rowCapacity;
+    chunk_ = 0;
+    used_ = 0;
+    rows_.clear();
+  }
+  // Starts the next row; push() then appends to it up to rowCapacity items.
+  void openRow() {
+    if (chunk_ < chunks_.size() && used_ + rowCapacity_ <= chunks_[chunk_].capacity) {
+      cur_ = chunks_[chunk_].data.get() + used_;
+      n_ = 0;
+      return;
+    }
+    if (chunk_ < chunks_.size() && used_ > 0) {
+      ++chunk_;
+      used_ = 0;
+    }
+    if (chunk_ == chunks_.size()) chunks_.emplace_back();
+    Chunk& c = chunks_[chunk_];
+    if (c.capacity < rowCapacity_) {
+      c.capacity = std::max(rowCapacity_, kChunkBytes / sizeof(T));
+      c.data.reset(new T[c.capacity]);
+    }
+    cur_ = c.data.get();
+    n_ = 0;
+  }
+  void push(const T& v) { cur_[n_++] = v; }
+  std::size_t rowSize() const { return n_; }
+  T& back() { return cur_[n_ - 1]; }
+  void closeRow() {
+    rows_.push_back(Range{cur_, cur_ + n_});
+    used_ += n_;
+  }
+
+  long rows() const { return static_cast<long>(rows_.size()); }
+  const T* begin(long j) const { return rows_[static_cast<std::size_t>(j)].b; }
+  const T* end(long j) const { return rows_[static_cast<std::size_t>(j)].e; }
+  T* begin(long j) { return rows_[static_cast<std::size_t>(j)].b; }
+  T* end(long j) { return rows_[static_cast<std::size_t>(j)].e; }
+
+ private:
+  static constexpr std::size_t kChunkBytes = std::size_t(1) << 22;
+  struct Chunk {
+    std::unique_ptr<T[]> data;
+    std::size_t capacity = 0;
+  };
+  struct Range {
+    T* b;
+    T* e;
+  };
+  std::vector<Chunk> chunks_;
+  std::vector<Range> rows_;
+  std::size_t rowCapacity_ = 0;
+  std::size_t chunk_ = 0;  // chunk of the open row
+  std::size_t used_ = 0;   // items of that chunk in closed rows
+  T* cur_ = nullptr;
+  std::size_t n_ = 0;
 };
 
 // Look-up tables of one thresholding: class, (inverted) foreground weight and the level
@@ -115,9 +194,17 @@ Thresholding makeThresholding(const ccBlobParams& p) {
 // of a linear ramp is exact, so area and centre stay unbiased. A plain per-pixel band
 // weight instead aliases when the band is narrower than about one pixel of edge.
 
+// max(z, 0), its square over 2 and its cube over 6; written without branches, as their
+// arguments change sign unpredictably from pixel to pixel on noise.
 inline double pos(double z) { return z > 0.0 ? z : 0.0; }
-inline double r2(double z) { return z > 0.0 ? 0.5 * z * z : 0.0; }
-inline double r3(double z) { return z > 0.0 ? z * z * z / 6.0 : 0.0; }
+inline double r2(double z) {
+  const double p = pos(z);
+  return 0.5 * p * p;
+}
+inline double r3(double z) {
+  const double p = pos(z);
+  return p * p * p / 6.0;
+}
 
 // E[max(a + X + Y, 0)], X ~ U[-al, al], Y ~ U[-be, be], al >= be >= 0.
 double meanRamp(double a, double al, double be) {
@@ -281,30 +368,67 @@ struct Component {
   bool fg = false;
   bool border = false;
   long pixels = 0;
-  std::int32_t firstX = 0;  // window columns / rows
+  std::int32_t firstX = 0;  // first pixel in raster order, window columns / rows
   std::int32_t firstY = 0;
+  std::int32_t minX = 0;    // columns and last row of its own pixels (the first row is firstY)
+  std::int32_t maxX = 0;
+  std::int32_t lastY = 0;
   std::int32_t parent = -1;
 };
 
-// Splits every row into alternating background and foreground segments, labels them (8-
-// connected foreground, 4-connected background) and numbers the components in raster order
-// of their first pixel. Fills `segs` (comp = component index) and `comps`.
-void label(const RowTable<Interval>& fg, long width, long height, RowTable<Seg>& segs,
-           std::vector<Component>& comps, UnionFind& uf, std::vector<std::int32_t>& index) {
-  segs.clear();
-  segs.items.reserve(fg.items.size() * 2 + static_cast<std::size_t>(height));
+// Segments of one row, alternating background and foreground, from its class runs.
+void segmentRow(const ClassRun* b, const ClassRun* e, long width, RowStore<Seg>& segs) {
+  const std::int32_t last = static_cast<std::int32_t>(width - 1);
+  segs.openRow();
+  for (const ClassRun* r = b; r != e; ++r) {
+    const bool fg = isFgClass(r->cls);
+    if (segs.rowSize() > 0) {
+      if (segs.back().fg == fg) continue;
+      segs.back().x1 = r->x - 1;
+    }
+    segs.push(Seg{r->x, last, -1, fg});
+  }
+  segs.closeRow();
+}
+
+// All segments from foreground intervals (after morphology or fill cleanup).
+void segmentsFromIntervals(const RowTable<Interval>& fg, long width, long height, RowStore<Seg>& segs) {
+  const std::int32_t last = static_cast<std::int32_t>(width - 1);
+  segs.clear(static_cast<std::size_t>(width));
+  for (long j = 0; j < height; ++j) {
+    segs.openRow();
+    std::int32_t next = 0;
+    for (const Interval* r = fg.begin(j); r != fg.end(j); ++r) {
+      if (r->x0 > next) segs.push(Seg{next, r->x0 - 1, -1, false});
+      segs.push(Seg{r->x0, r->x1, -1, true});
+      next = r->x1 + 1;
+    }
+    if (next <= last) segs.push(Seg{next, last, -1, false});
+    segs.closeRow();
+  }
+}
+
+// The foreground intervals of the segments.
+RowTable<Interval> foregroundOf(const RowStore<Seg>& segs, long height) {
+  RowTable<Interval> out;
+  for (long j = 0; j < height; ++j) {
+    for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
+      if (s->fg) out.items.push_back(Interval{s->x0, s->x1});
+    }
+    out.closeRow();
+  }
+  return out;
+}
+
+// Labels the segments (8-connected foreground, 4-connected background) and numbers the
+// components in raster order of their first pixel: sets every segment's comp to its
+// component index and fills `comps`.
+void label(RowStore<Seg>& segs, long width, long height, std::vector<Component>& comps, UnionFind& uf,
+           std::vector<std::int32_t>& index) {
   uf.parent.clear();
   const std::int32_t last = static_cast<std::int32_t>(width - 1);
   for (long j = 0; j < height; ++j) {
-    std::int32_t next = 0;
-    for (const Interval* r = fg.begin(j); r != fg.end(j); ++r) {
-      if (r->x0 > next) segs.items.push_back(Seg{next, r->x0 - 1, -1, false});
-      segs.items.push_back(Seg{r->x0, r->x1, -1, true});
-      next = r->x1 + 1;
-    }
-    if (next <= last) segs.items.push_back(Seg{next, last, -1, false});
-    segs.closeRow();
-
+    ccAttention::check();
     Seg* cur = segs.begin(j);
     Seg* curEnd = segs.end(j);
     if (j == 0) {
@@ -327,29 +451,41 @@ void label(const RowTable<Interval>& fg, long width, long height, RowTable<Seg>&
       if (s->comp < 0) s->comp = uf.make();
     }
   }
+  // Every label straight to its root: a label's parent is never larger than the label, so
+  // one increasing sweep finds each parent already pointing at its root.
+  std::vector<std::int32_t>& root = uf.parent;
+  for (std::size_t i = 0; i < root.size(); ++i) root[i] = root[static_cast<std::size_t>(root[i])];
   // Number the components in raster order of their first segment.
   index.assign(uf.parent.size(), -1);
   comps.clear();
+  comps.reserve(uf.parent.size());
   for (long j = 0; j < height; ++j) {
+    ccAttention::check();
     for (Seg* s = segs.begin(j); s != segs.end(j); ++s) {
-      std::int32_t root = uf.find(s->comp);
-      if (index[root] < 0) {
-        index[root] = static_cast<std::int32_t>(comps.size());
+      const std::int32_t r = root[static_cast<std::size_t>(s->comp)];
+      if (index[r] < 0) {
+        index[r] = static_cast<std::int32_t>(comps.size());
         Component c;
         c.fg = s->fg;
-        c.firstX = s->x0;
+        c.firstX = c.minX = s->x0;
+        c.maxX = s->x1;
         c.firstY = static_cast<std::int32_t>(j);
         comps.push_back(c);
       }
-      s->comp = index[root];
+      s->comp = index[r];
       Component& c = comps[static_cast<std::size_t>(s->comp)];
       c.pixels += s->x1 - s->x0 + 1;
+      c.minX = std::min(c.minX, s->x0);
+      c.maxX = std::max(c.maxX, s->x1);
+      c.lastY = static_cast<std::int32_t>(j);
       if (j == 0 || j == height - 1 || s->x0 == 0 || s->x1 == last) c.border = true;
     }
   }
   // The enclosing component is the one just above the first pixel. It was met earlier in
   // raster order, so parents always have smaller indices than their children.
-  for (Component& c : comps) {
+  for (std::size_t i = 0; i < comps.size(); ++i) {
+    checkEvery(i);
+    Component& c = comps[i];
     if (c.border) continue;
     const Seg* b = segs.begin(c.firstY - 1);
     const Seg* e = segs.end(c.firstY - 1);
@@ -359,7 +495,7 @@ void label(const RowTable<Interval>& fg, long width, long height, RowTable<Seg>&
 }
 
 // The foreground intervals after flipping the class of the given components.
-RowTable<Interval> foregroundAfterFill(const RowTable<Seg>& segs, const std::vector<bool>& finalFg, long height) {
+RowTable<Interval> foregroundAfterFill(const RowStore<Seg>& segs, const std::vector<bool>& finalFg, long height) {
   RowTable<Interval> out;
   for (long j = 0; j < height; ++j) {
     for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
@@ -434,93 +570,327 @@ struct Accumulator {
   }
 };
 
-// Finds the segment holding a column, moving monotonically along one row.
-struct RowCursor {
-  const Seg* b = nullptr;
-  const Seg* e = nullptr;
-  const Seg* cur = nullptr;
-  void reset(const Seg* begin, const Seg* end) { b = cur = begin; e = end; }
-  const Seg& at(std::int32_t x) {
-    while (cur->x1 < x) ++cur;
-    while (cur->x0 > x) --cur;
-    return *cur;
+// The class runs of one image row, at the start of `out` (which keeps room for a whole row);
+// returns their number.
+std::size_t classRuns(const unsigned char* p, long width, const Thresholding& th, std::vector<ClassRun>& out) {
+  // Every pixel is written as a run start and kept only where the class changes: on noise
+  // that happens at random, and a branch there would mostly be mispredicted.
+  if (out.size() < static_cast<std::size_t>(width)) out.resize(static_cast<std::size_t>(width));
+  ClassRun* o = out.data();
+  unsigned char c = th.cls[p[0]];
+  o[0] = ClassRun{0, c};
+  std::size_t n = 1;
+  for (long i = 1; i < width; ++i) {
+    const unsigned char k = th.cls[p[i]];
+    o[n] = ClassRun{static_cast<std::int32_t>(i), k};
+    n += k != c;
+    c = k;
+  }
+  return n;
+}
+
+// One row as the fringe pass reads it: the class of every pixel's grey level, whether the
+// pixel ended up foreground (after morphology and cleanup), and its component.
+struct FringeRow {
+  std::vector<unsigned char> cls;
+  std::vector<unsigned char> fg;
+  std::vector<std::int32_t> comp;
+
+  void fill(const unsigned char* p, const Seg* b, const Seg* e, long width, const Thresholding& th) {
+    const std::size_t n = static_cast<std::size_t>(width);
+    cls.resize(n);
+    fg.resize(n);
+    comp.resize(n);
+    for (std::size_t x = 0; x < n; ++x) cls[x] = th.cls[p[x]];
+    // Segments are a few pixels long on noise: plain loops beat calls to fill.
+    unsigned char* f = fg.data();
+    std::int32_t* k = comp.data();
+    for (const Seg* s = b; s != e; ++s) {
+      const unsigned char sf = s->fg;
+      const std::int32_t sc = s->comp;
+      for (std::int32_t x = s->x0; x <= s->x1; ++x) {
+        f[x] = sf;
+        k[x] = sc;
+      }
+    }
   }
 };
-
-// Columns of row j whose weight may differ from 0 or 1: soft pixels, both sides of a class
-// change along the row, and pixels whose class differs from the pixel above or below.
-void fringeCandidates(const RowTable<ClassRun>& cls, long j, long width, long height, std::vector<Interval>& out) {
-  out.clear();
-  const std::int32_t last = static_cast<std::int32_t>(width - 1);
-  const ClassRun* b = cls.begin(j);
-  const ClassRun* e = cls.end(j);
-  for (const ClassRun* r = b; r != e; ++r) {
-    std::int32_t end = r + 1 != e ? (r + 1)->x - 1 : last;
-    if (r != b) out.push_back(Interval{r->x - 1, r->x});
-    if (r->cls == kSoftBg || r->cls == kSoftFg) out.push_back(Interval{r->x, end});
-  }
-  auto diff = [&](long k) {
-    const ClassRun* p = cls.begin(k);
-    const ClassRun* pe = cls.end(k);
-    const ClassRun* q = b;
-    std::int32_t x = 0;
-    while (x <= last) {
-      std::int32_t pEnd = p + 1 != pe ? (p + 1)->x - 1 : last;
-      std::int32_t qEnd = q + 1 != e ? (q + 1)->x - 1 : last;
-      std::int32_t end = std::min(pEnd, qEnd);
-      if (p->cls != q->cls) {
-        if (!out.empty() && out.back().x1 + 1 >= x && out.back().x0 <= x) {
-          out.back().x1 = std::max(out.back().x1, end);
-        } else {
-          out.push_back(Interval{x, end});
-        }
-      }
-      x = end + 1;
-      if (pEnd == end) ++p;
-      if (qEnd == end) ++q;
-    }
-  };
-  // Three sorted lists (this row, differences with the row above, with the row below),
-  // merged by start.
-  auto byStart = [](const Interval& a, const Interval& c) { return a.x0 < c.x0; };
-  std::size_t own = out.size();
-  if (j > 0) diff(j - 1);
-  std::size_t above = out.size();
-  if (j + 1 < height) diff(j + 1);
-  std::inplace_merge(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(own),
-                     out.begin() + static_cast<std::ptrdiff_t>(above), byStart);
-  std::inplace_merge(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(above), out.end(), byStart);
-  std::size_t n = 0;
-  for (const Interval& iv : out) {
-    if (n > 0 && iv.x0 <= out[n - 1].x1 + 1) {
-      out[n - 1].x1 = std::max(out[n - 1].x1, iv.x1);
-    } else {
-      out[n++] = iv;
-    }
-  }
-  out.resize(n);
-}
 
 }  // namespace
 
 // Working storage of the analysis, kept by the results between calls so that repeated
-// analyses reuse their memory instead of faulting in fresh pages.
+// analyses (the passes of one caller over one image) reuse their memory instead of faulting
+// in fresh pages.
 struct ccBlobScratch {
-  RowTable<ClassRun> cls;
-  RowTable<Interval> fg;
-  RowTable<Seg> segs;
+  RowStore<Seg> segs;
+  RowStore<ccRLEBuffer::Run> levels;
+  std::vector<ccRLEBuffer::RowRange> levelRows;
+  std::vector<ClassRun> rowCls;     // class runs of one row
+  FringeRow fringeRows[3];
+  std::vector<unsigned char> mask;
   std::vector<Component> comps;
+  std::vector<bool> pruned;     // per component: left out by connectivity cleanup
+  std::vector<bool> finalFg;    // per component: class after fill cleanup
+  std::vector<std::int32_t> accOf;  // per component: its accumulator, or -1 when it cannot be kept
   std::vector<Accumulator> acc;
   UnionFind uf;
   std::vector<std::int32_t> index;
   std::vector<Interval> cand;
-  std::vector<ccRLEBuffer::Run> rleRuns;
-  std::vector<std::size_t> rleRowStart;
   std::vector<std::int32_t> blobOf;
   std::vector<std::size_t> runStart;
   std::vector<std::size_t> fill;
   std::vector<ccBlob*> lastChild;
 };
+
+namespace {
+
+// The pre-filter compares an upper bound of a component's area with the minimum area; the
+// bound is exact in integers, the area a sum of doubles, so allow for rounding of that sum.
+constexpr double kAreaBoundSlack = 1e-6;  // pixels
+
+// An upper bound of a component's final area before its weights are summed. Each own pixel
+// weighs at most 1; with a soft threshold each pixel of the other class among the eight
+// neighbours of its pixels gives it at most 1 besides. So the area is at most nine times the
+// pixel count, and at most the pixel extent grown by one pixel on every side.
+double areaBound(const Component& k, bool soft) {
+  const double n = static_cast<double>(k.pixels);
+  if (!soft) return n;
+  const double box = static_cast<double>(k.maxX - k.minX + 3) * static_cast<double>(k.lastY - k.firstY + 3);
+  return std::min(box, 9.0 * n);
+}
+
+// Segments of every row and, when `levels` is given, the segmentation levels as runs: one
+// run per stretch of equal level (a pure class run is one level throughout, a soft run is
+// split where the level changes).
+void classifyRows(const ccPelBuffer_const<unsigned char>& image, const Thresholding& th, std::vector<ClassRun>& cls,
+                  RowStore<Seg>& segs, RowStore<ccRLEBuffer::Run>* levels) {
+  const long W = image.width(), H = image.height();
+  segs.clear(static_cast<std::size_t>(W));
+  if (levels) levels->clear(static_cast<std::size_t>(W));
+  for (long j = 0; j < H; ++j) {
+    ccAttention::check();
+    const unsigned char* p = image.row(j);
+    const std::size_t nRuns = classRuns(p, W, th, cls);
+    segmentRow(cls.data(), cls.data() + nRuns, W, segs);
+    if (!levels) continue;
+    levels->openRow();
+    // Extends the row's last run when it has the same level.
+    auto put = [levels](std::int32_t x, std::int32_t n, unsigned char level) {
+      if (levels->rowSize() > 0 && levels->back().value == level) {
+        levels->back().length += n;
+      } else {
+        levels->push(ccRLEBuffer::Run{x, n, level});
+      }
+    };
+    for (std::size_t k = 0; k < nRuns; ++k) {
+      const ClassRun& r = cls[k];
+      const std::int32_t end = k + 1 < nRuns ? cls[k + 1].x : static_cast<std::int32_t>(W);
+      if (r.cls == kPureBg || r.cls == kPureFg) {
+        put(r.x, end - r.x, th.level[p[r.x]]);
+      } else {
+        for (std::int32_t x = r.x; x < end; ++x) put(x, 1, th.level[p[x]]);
+      }
+    }
+    levels->closeRow();
+  }
+}
+
+// Connectivity cleanup. Prune marks the small components; fill flips them into the class of
+// their surroundings and labels again (then nothing is pruned).
+void cleanup(const ccBlobParams& params, long W, long H, ccBlobScratch& sc) {
+  std::vector<Component>& comps = sc.comps;
+  const long minPels = params.connectivityMinPels();
+  sc.pruned.assign(comps.size(), false);
+  if (params.connectivityCleanup() == ccBlobParams::eCleanupFill && minPels > 0) {
+    // A small component takes the final class of its parent; a small one without a parent
+    // (touching the border) takes the other class. Parents come first in index order.
+    std::vector<bool>& finalFg = sc.finalFg;
+    finalFg.assign(comps.size(), false);
+    bool changed = false;
+    for (std::size_t c = 0; c < comps.size(); ++c) {
+      const Component& k = comps[c];
+      if (k.pixels >= minPels) {
+        finalFg[c] = k.fg;
+      } else {
+        finalFg[c] = k.parent >= 0 ? finalFg[static_cast<std::size_t>(k.parent)] : !k.fg;
+      }
+      changed = changed || finalFg[c] != k.fg;
+    }
+    if (changed) {
+      segmentsFromIntervals(foregroundAfterFill(sc.segs, finalFg, H), W, H, sc.segs);
+      label(sc.segs, W, H, comps, sc.uf, sc.index);
+      sc.pruned.assign(comps.size(), false);
+    }
+  } else if (params.connectivityCleanup() == ccBlobParams::eCleanupPrune) {
+    for (std::size_t c = 0; c < comps.size(); ++c) sc.pruned[c] = comps[c].pixels < minPels;
+  }
+}
+
+// Gives an accumulator to every component that may be kept: without a pre-filter all that
+// cleanup kept; with one those whose area bound reaches the minimum, and their ancestors (so
+// that the tree above a kept blob is there). Returns the number of accumulators.
+std::size_t selectCandidates(const std::vector<Component>& comps, const std::vector<bool>& pruned, double minArea,
+                             bool soft, std::vector<std::int32_t>& accOf) {
+  accOf.assign(comps.size(), -1);
+  std::vector<std::int32_t>& mark = accOf;  // 0: candidate, before numbering
+  if (minArea <= 0.0) {
+    for (std::size_t c = 0; c < comps.size(); ++c) {
+      if (!pruned[c]) mark[c] = 0;
+    }
+  } else {
+    // Parents have smaller indices than their children, so one backward sweep closes the
+    // set under ancestors. A pruned ancestor is marked too, to carry the mark past it.
+    for (std::size_t c = comps.size(); c-- > 0;) {
+      checkEvery(c);
+      const Component& k = comps[c];
+      if (mark[c] < 0 && !pruned[c] && areaBound(k, soft) >= minArea - kAreaBoundSlack) mark[c] = 0;
+      if (mark[c] == 0 && k.parent >= 0) mark[static_cast<std::size_t>(k.parent)] = 0;
+    }
+  }
+  std::int32_t n = 0;
+  for (std::int32_t& a : mark) {
+    if (a == 0) a = n++;
+  }
+  return static_cast<std::size_t>(n);
+}
+
+// Sums over the own runs of every component with an accumulator, and their perimeters.
+void sumRuns(const RowStore<Seg>& segs, long H, const std::vector<std::int32_t>& accOf,
+             std::vector<Accumulator>& acc) {
+  for (long j = 0; j < H; ++j) {
+    ccAttention::check();
+    for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
+      const std::int32_t a = accOf[static_cast<std::size_t>(s->comp)];
+      if (a >= 0) acc[static_cast<std::size_t>(a)].addRun(static_cast<std::int32_t>(j), s->x0, s->x1);
+    }
+    if (j == 0) continue;
+    // Edges shared with the row above belong to no boundary.
+    const Seg* p = segs.begin(j - 1);
+    const Seg* pe = segs.end(j - 1);
+    for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
+      const std::int32_t a = accOf[static_cast<std::size_t>(s->comp)];
+      while (p != pe && p->x1 < s->x0) ++p;
+      if (a < 0) continue;
+      for (const Seg* q = p; q != pe && q->x0 <= s->x1; ++q) {
+        if (q->comp == s->comp) {
+          acc[static_cast<std::size_t>(a)].perimeter -= 2.0 * (std::min(q->x1, s->x1) - std::max(q->x0, s->x0) + 1);
+        }
+      }
+    }
+  }
+  for (Accumulator& a : acc) {
+    a.boxMinX = a.minX - 0.5;
+    a.boxMaxX = a.maxX + 0.5;
+    a.boxMinY = a.minY - 0.5;
+    a.boxMaxY = a.maxY + 0.5;
+  }
+}
+
+// Marks the pixels of a row whose weight may differ from 0 or 1: soft pixels, and pixels
+// whose class differs from a neighbour's along the row or from the pixel above or below.
+void fringeCandidates(const FringeRow* up, const FringeRow& row, const FringeRow* down, long width,
+                      std::vector<unsigned char>& mask) {
+  const std::size_t n = static_cast<std::size_t>(width);
+  mask.resize(n);
+  const unsigned char* c = row.cls.data();
+  unsigned char* m = mask.data();
+  for (std::size_t x = 0; x < n; ++x) m[x] = static_cast<unsigned char>(c[x] - kSoftBg) <= kSoftFg - kSoftBg;
+  for (std::size_t x = 1; x < n; ++x) {
+    const unsigned char d = c[x] != c[x - 1];
+    m[x] |= d;
+    m[x - 1] |= d;
+  }
+  if (up) {
+    const unsigned char* u = up->cls.data();
+    for (std::size_t x = 0; x < n; ++x) m[x] |= c[x] != u[x];
+  }
+  if (down) {
+    const unsigned char* d = down->cls.data();
+    for (std::size_t x = 0; x < n; ++x) m[x] |= c[x] != d[x];
+  }
+}
+
+// Moves fringe weight between components (soft thresholds only). Pixels between two
+// components without accumulators are skipped before their weight is worked out.
+void moveFringeWeights(const ccPelBuffer_const<unsigned char>& image, const Thresholding& th, ccBlobScratch& sc) {
+  const long W = image.width(), H = image.height();
+  const RowStore<Seg>& segs = sc.segs;
+  const std::vector<std::int32_t>& accOf = sc.accOf;
+  std::vector<Accumulator>& acc = sc.acc;
+  std::vector<unsigned char>& mask = sc.mask;
+  // Rows j - 1, j and j + 1 in fr[(j + 2) % 3], fr[j % 3] and fr[(j + 1) % 3].
+  FringeRow* fr = sc.fringeRows;
+  for (long r = 0; r < std::min(H, 2L); ++r) fr[r].fill(image.row(r), segs.begin(r), segs.end(r), W, th);
+  for (long j = 0; j < H; ++j) {
+    ccAttention::check();
+    if (j >= 1 && j + 1 < H) fr[(j + 1) % 3].fill(image.row(j + 1), segs.begin(j + 1), segs.end(j + 1), W, th);
+    const FringeRow* up = j > 0 ? &fr[(j + 2) % 3] : nullptr;
+    const FringeRow& row = fr[j % 3];
+    const FringeRow* down = j + 1 < H ? &fr[(j + 1) % 3] : nullptr;
+    fringeCandidates(up, row, down, W, mask);
+    const unsigned char* p = image.row(j);
+    const unsigned char* pu = j > 0 ? image.row(j - 1) : nullptr;
+    const unsigned char* pd = j + 1 < H ? image.row(j + 1) : nullptr;
+    const std::int32_t y = static_cast<std::int32_t>(j);
+    for (std::int32_t x = 0; x < W; ++x) {
+      // Runs of eight non-candidates at a time.
+      if (x + 8 <= W) {
+        std::uint64_t word;
+        std::memcpy(&word, mask.data() + x, sizeof word);
+        if (word == 0) {
+          x += 7;
+          continue;
+        }
+      }
+      if (!mask[static_cast<std::size_t>(x)]) continue;
+      const unsigned char ownFg = row.fg[static_cast<std::size_t>(x)];
+      if (isFgClass(row.cls[static_cast<std::size_t>(x)]) != (ownFg != 0)) continue;  // changed by morphology or cleanup
+      // A neighbour of the other class: edge neighbours first (left, right, above, below),
+      // then corners (above left, above right, below left, below right).
+      const std::size_t ux = static_cast<std::size_t>(x);
+      const bool hasL = x > 0, hasR = x + 1 < W;
+      std::int32_t target = -1;
+      auto tryPixel = [&](const FringeRow* r, std::size_t at) {
+        if (target < 0 && r->fg[at] != ownFg) target = r->comp[at];
+      };
+      if (hasL) tryPixel(&row, ux - 1);
+      if (hasR) tryPixel(&row, ux + 1);
+      if (up) tryPixel(up, ux);
+      if (down) tryPixel(down, ux);
+      if (up && hasL) tryPixel(up, ux - 1);
+      if (up && hasR) tryPixel(up, ux + 1);
+      if (down && hasL) tryPixel(down, ux - 1);
+      if (down && hasR) tryPixel(down, ux + 1);
+      if (target < 0) continue;
+      const std::int32_t ownAcc = accOf[static_cast<std::size_t>(row.comp[static_cast<std::size_t>(x)])];
+      const std::int32_t targetAcc = accOf[static_cast<std::size_t>(target)];
+      if (ownAcc < 0 && targetAcc < 0) continue;
+      // Grey-level spread across the footprint: the difference between the two neighbours
+      // along each axis (twice the one-sided difference at the window border). Grey-level
+      // differences are small integers, so these are exact.
+      double gx = 0.0, gy = 0.0;
+      if (W > 1) {
+        const double d = static_cast<double>(p[hasR ? ux + 1 : ux]) - p[hasL ? ux - 1 : ux];
+        gx = hasL && hasR ? d : 2.0 * d;
+      }
+      if (H > 1) {
+        const double d = static_cast<double>(pd ? pd[x] : p[x]) - (pu ? pu[x] : p[x]);
+        gy = pu && pd ? d : 2.0 * d;
+      }
+      const double w = footprintWeight(th, p[x], gx, gy);
+      const double give = ownFg ? 1.0 - w : w;  // weight that belongs to the other class
+      if (give <= kMinWeightMove) continue;
+      if (ownAcc >= 0) acc[static_cast<std::size_t>(ownAcc)].addPixel(x, y, -give);
+      if (targetAcc >= 0) {
+        Accumulator& t = acc[static_cast<std::size_t>(targetAcc)];
+        t.addPixel(x, y, give);
+        t.widenBox(x, y, give);
+      }
+    }
+  }
+}
+
+}  // namespace
 
 // Builds the scene of one analysis; a friend of the blob classes.
 struct ccBlobBuilder {
@@ -536,12 +906,16 @@ struct ccBlobBuilder {
       throw;
     }
   }
+  // The blobs: the components kept, their runs, tree and measures.
+  static void makeBlobs(const ccPelBuffer_const<unsigned char>& image, double minArea, ccBlobScratch& sc,
+                        ccBlobSceneDescription& scene);
+  static void setMeasures(const Component& k, const Accumulator& a, long ox, long oy, ccBlob& b);
 };
 
 void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params,
                         ccBlobResults& results) {
+  // The run-length image keeps its storage for reuse; it is replaced or emptied below.
   results.scene_->reset();
-  results.rle_ = ccRLEBuffer();
   if (!results.scratch_) results.scratch_ = std::make_shared<ccBlobScratch>();
   ccBlobScratch& sc = *results.scratch_;
   image.requireBound();
@@ -556,281 +930,133 @@ void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccB
     throw ccBadArgument(L"cfBlobAnalysis: inconsistent soft threshold");
   }
   const Thresholding th = makeThresholding(params);
-  const long ox = image.offset().x(), oy = image.offset().y();
+  const double minArea = params.prefilterMinArea();
 
-  // 1. Class runs of every row, and the foreground intervals.
-  RowTable<ClassRun>& cls = sc.cls;
-  RowTable<Interval>& fg = sc.fg;
-  cls.clear();
-  fg.clear();
-  cls.start.reserve(static_cast<std::size_t>(H) + 1);
-  fg.start.reserve(static_cast<std::size_t>(H) + 1);
-  for (long j = 0; j < H; ++j) {
-    const unsigned char* p = image.row(j);
-    unsigned char c = th.cls[p[0]];
-    cls.items.push_back(ClassRun{0, c});
-    std::int32_t fgStart = isFgClass(c) ? 0 : -1;
-    for (long i = 1; i < W; ++i) {
-      unsigned char n = th.cls[p[i]];
-      if (n == c) continue;
-      cls.items.push_back(ClassRun{static_cast<std::int32_t>(i), n});
-      if (isFgClass(n) != isFgClass(c)) {
-        if (fgStart >= 0) {
-          fg.items.push_back(Interval{fgStart, static_cast<std::int32_t>(i - 1)});
-          fgStart = -1;
-        } else {
-          fgStart = static_cast<std::int32_t>(i);
-        }
-      }
-      c = n;
-    }
-    if (fgStart >= 0) fg.items.push_back(Interval{fgStart, static_cast<std::int32_t>(W - 1)});
-    cls.closeRow();
-    fg.closeRow();
-  }
-
-  // The segmentation image, before morphology and cleanup.
+  // 1. Segments; the segmentation image, before morphology and cleanup.
+  classifyRows(image, th, sc.rowCls, sc.segs, params.keepRLE() ? &sc.levels : nullptr);
   if (params.keepRLE()) {
-    std::vector<ccRLEBuffer::Run>& runs = sc.rleRuns;
-    std::vector<std::size_t>& rowStart = sc.rleRowStart;
-    runs.clear();
-    rowStart.assign(1, 0);
-    for (long j = 0; j < H; ++j) {
-      const unsigned char* p = image.row(j);
-      const ClassRun* b = cls.begin(j);
-      const ClassRun* e = cls.end(j);
-      for (const ClassRun* r = b; r != e; ++r) {
-        std::int32_t end = r + 1 != e ? (r + 1)->x : static_cast<std::int32_t>(W);
-        if (r->cls == kPureBg || r->cls == kPureFg) {
-          runs.push_back(ccRLEBuffer::Run{r->x, end - r->x, th.level[p[r->x]]});
-        } else {
-          for (std::int32_t x = r->x; x < end; ++x) runs.push_back(ccRLEBuffer::Run{x, 1, th.level[p[x]]});
-        }
-      }
-      rowStart.push_back(runs.size());
-    }
-    results.rle_.assign(image.window(), runs, rowStart);
+    sc.levelRows.resize(static_cast<std::size_t>(H));
+    for (long j = 0; j < H; ++j) sc.levelRows[static_cast<std::size_t>(j)] = {sc.levels.begin(j), sc.levels.end(j)};
+    results.rle_.assign(image.window(), sc.levelRows);
+  } else {
+    results.rle_ = ccRLEBuffer();
   }
 
   // 2. Morphology, labelling and cleanup.
-  if (!params.morphOps().empty()) fg = applyMorphology(std::move(fg), params.morphOps(), W, H);
-  RowTable<Seg>& segs = sc.segs;
-  std::vector<Component>& comps = sc.comps;
-  label(fg, W, H, segs, comps, sc.uf, sc.index);
-
-  const long minPels = params.connectivityMinPels();
-  std::vector<bool> pruned(comps.size(), false);
-  if (params.connectivityCleanup() == ccBlobParams::eCleanupFill && minPels > 0) {
-    // A small component takes the final class of its parent; a small one without a parent
-    // (touching the border) takes the other class. Parents come first in index order.
-    std::vector<bool> finalFg(comps.size());
-    bool changed = false;
-    for (std::size_t c = 0; c < comps.size(); ++c) {
-      const Component& k = comps[c];
-      if (k.pixels >= minPels) {
-        finalFg[c] = k.fg;
-      } else {
-        finalFg[c] = k.parent >= 0 ? finalFg[static_cast<std::size_t>(k.parent)] : !k.fg;
-      }
-      changed = changed || finalFg[c] != k.fg;
-    }
-    if (changed) {
-      fg = foregroundAfterFill(segs, finalFg, H);
-      label(fg, W, H, segs, comps, sc.uf, sc.index);
-      pruned.assign(comps.size(), false);
-    }
-  } else if (params.connectivityCleanup() == ccBlobParams::eCleanupPrune) {
-    for (std::size_t c = 0; c < comps.size(); ++c) pruned[c] = comps[c].pixels < minPels;
+  if (!params.morphOps().empty()) {
+    segmentsFromIntervals(applyMorphology(foregroundOf(sc.segs, H), params.morphOps(), W, H), W, H, sc.segs);
   }
+  label(sc.segs, W, H, sc.comps, sc.uf, sc.index);
+  cleanup(params, W, H, sc);
 
-  // 3. Sums over runs, perimeters.
-  std::vector<Accumulator>& acc = sc.acc;
-  acc.assign(comps.size(), Accumulator());
-  for (long j = 0; j < H; ++j) {
-    for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
-      acc[static_cast<std::size_t>(s->comp)].addRun(static_cast<std::int32_t>(j), s->x0, s->x1);
-    }
-    if (j == 0) continue;
-    // Edges shared with the row above belong to no boundary.
-    const Seg* p = segs.begin(j - 1);
-    const Seg* pe = segs.end(j - 1);
-    for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
-      while (p != pe && p->x1 < s->x0) ++p;
-      for (const Seg* q = p; q != pe && q->x0 <= s->x1; ++q) {
-        if (q->comp == s->comp) {
-          acc[static_cast<std::size_t>(s->comp)].perimeter -= 2.0 * (std::min(q->x1, s->x1) - std::max(q->x0, s->x0) + 1);
-        }
-      }
-    }
-  }
-  for (Accumulator& a : acc) {
-    a.boxMinX = a.minX - 0.5;
-    a.boxMaxX = a.maxX + 0.5;
-    a.boxMinY = a.minY - 0.5;
-    a.boxMaxY = a.maxY + 0.5;
-  }
+  // 3. Sums over runs and fringe weights of the components that may be kept.
+  const std::size_t nAcc = selectCandidates(sc.comps, sc.pruned, minArea, th.soft, sc.accOf);
+  sc.acc.assign(nAcc, Accumulator());
+  sumRuns(sc.segs, H, sc.accOf, sc.acc);
+  if (th.soft) moveFringeWeights(image, th, sc);
 
-  // 4. Fringe weights (soft thresholds only).
-  if (th.soft) {
-    std::vector<Interval>& cand = sc.cand;
-    RowCursor rows[3];  // above, this row, below
-    for (long j = 0; j < H; ++j) {
-      fringeCandidates(cls, j, W, H, cand);
-      if (cand.empty()) continue;
-      for (int k = 0; k < 3; ++k) {
-        long r = j - 1 + k;
-        if (r >= 0 && r < H) rows[k].reset(segs.begin(r), segs.end(r));
-      }
-      const unsigned char* p = image.row(j);
-      const unsigned char* pu = j > 0 ? image.row(j - 1) : nullptr;
-      const unsigned char* pd = j + 1 < H ? image.row(j + 1) : nullptr;
-      const std::int32_t y = static_cast<std::int32_t>(j);
-      for (const Interval& iv : cand) {
-        for (std::int32_t x = iv.x0; x <= iv.x1; ++x) {
-          const Seg& own = rows[1].at(x);
-          if (isFgClass(th.cls[p[x]]) != own.fg) continue;  // class changed by morphology or cleanup
-          // Grey-level spread across the footprint: the difference between the two
-          // neighbours along each axis (twice the one-sided difference at the window border).
-          double gx = 0.0, gy = 0.0;
-          if (W > 1) {
-            long xl = x > 0 ? x - 1 : x, xr = x + 1 < W ? x + 1 : x;
-            gx = 2.0 * (static_cast<double>(p[xr]) - p[xl]) / static_cast<double>(xr - xl);
-          }
-          if (H > 1) {
-            double up = pu ? pu[x] : p[x], dn = pd ? pd[x] : p[x];
-            gy = 2.0 * (dn - up) / ((pu ? 1.0 : 0.0) + (pd ? 1.0 : 0.0));
-          }
-          double w = footprintWeight(th, p[x], gx, gy);
-          double give = own.fg ? 1.0 - w : w;  // weight that belongs to the other class
-          if (give <= kMinWeightMove) continue;
-          // A neighbour of the other class: edge neighbours first, then corners.
-          static const int kNx[8] = {-1, 1, 0, 0, -1, 1, -1, 1};
-          static const int kNy[8] = {0, 0, -1, 1, -1, -1, 1, 1};
-          std::int32_t target = -1;
-          for (int n = 0; n < 8 && target < 0; ++n) {
-            long nx = x + kNx[n], ny = j + kNy[n];
-            if (nx < 0 || nx >= W || ny < 0 || ny >= H) continue;
-            const Seg& s = rows[1 + kNy[n]].at(static_cast<std::int32_t>(nx));
-            if (s.fg != own.fg) target = s.comp;
-          }
-          if (target < 0) continue;
-          acc[static_cast<std::size_t>(own.comp)].addPixel(x, y, -give);
-          Accumulator& t = acc[static_cast<std::size_t>(target)];
-          t.addPixel(x, y, give);
-          t.widenBox(x, y, give);
-        }
-      }
-    }
-  }
-
-  // 5. Blobs: the components that cleanup kept, their tree and measures.
+  // 4. Blobs.
   ccBlobSceneDescription& scene = *results.scene_;
   scene.window_ = image.window();
   scene.xform_ = image.clientFromImageXformBase();
+  makeBlobs(image, minArea, sc, scene);
+}
+
+void ccBlobBuilder::makeBlobs(const ccPelBuffer_const<unsigned char>& image, double minArea, ccBlobScratch& sc,
+                              ccBlobSceneDescription& scene) {
+  const long ox = image.offset().x(), oy = image.offset().y();
+  const std::vector<Component>& comps = sc.comps;
+  const std::vector<bool>& pruned = sc.pruned;
+  const std::vector<std::int32_t>& accOf = sc.accOf;
+
+  // Kept: every component with an accumulator when there is no pre-filter; else those whose
+  // area reaches the minimum, and their ancestors. keep[] shares storage with blobOf: 0 marks
+  // a kept component until the blobs are numbered.
   std::vector<std::int32_t>& blobOf = sc.blobOf;
   blobOf.assign(comps.size(), -1);
+  for (std::size_t c = comps.size(); c-- > 0;) {
+    checkEvery(c);
+    const std::int32_t a = accOf[c];
+    if (a >= 0 && (minArea <= 0.0 || sc.acc[static_cast<std::size_t>(a)].w >= minArea)) blobOf[c] = 0;
+    if (blobOf[c] == 0 && comps[c].parent >= 0) blobOf[static_cast<std::size_t>(comps[c].parent)] = 0;
+  }
   std::size_t nBlobs = 0;
   for (std::size_t c = 0; c < comps.size(); ++c) {
-    if (!pruned[c]) blobOf[c] = static_cast<std::int32_t>(nBlobs++);
+    if (blobOf[c] == 0 && !pruned[c]) {
+      blobOf[c] = static_cast<std::int32_t>(nBlobs++);
+    } else {
+      blobOf[c] = -1;
+    }
   }
   scene.blobs_.resize(nBlobs);
+
   // Own runs grouped by blob, in raster order.
+  const RowStore<Seg>& segs = sc.segs;
+  const long H = image.height();
   std::vector<std::size_t>& runStart = sc.runStart;
   runStart.assign(nBlobs + 1, 0);
-  for (const Seg& s : segs.items) {
-    if (blobOf[static_cast<std::size_t>(s.comp)] >= 0) ++runStart[static_cast<std::size_t>(blobOf[static_cast<std::size_t>(s.comp)]) + 1];
+  for (long j = 0; j < H; ++j) {
+    for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
+      const std::int32_t b = blobOf[static_cast<std::size_t>(s->comp)];
+      if (b >= 0) ++runStart[static_cast<std::size_t>(b) + 1];
+    }
   }
   std::partial_sum(runStart.begin(), runStart.end(), runStart.begin());
   scene.runs_.resize(runStart.back());
-  {
-    std::vector<std::size_t>& fill = sc.fill;
-    fill.assign(runStart.begin(), runStart.end() - 1);
-    for (long j = 0; j < H; ++j) {
-      for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
-        std::int32_t b = blobOf[static_cast<std::size_t>(s->comp)];
-        if (b < 0) continue;
-        scene.runs_[fill[static_cast<std::size_t>(b)]++] = ccBlobSceneDescription::Run{
-            static_cast<std::int32_t>(j + oy), static_cast<std::int32_t>(s->x0 + ox), static_cast<std::int32_t>(s->x1 + ox)};
-      }
+  std::vector<std::size_t>& fill = sc.fill;
+  fill.assign(runStart.begin(), runStart.end() - 1);
+  for (long j = 0; j < H; ++j) {
+    ccAttention::check();
+    for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
+      const std::int32_t b = blobOf[static_cast<std::size_t>(s->comp)];
+      if (b < 0) continue;
+      scene.runs_[fill[static_cast<std::size_t>(b)]++] = ccBlobSceneDescription::Run{
+          static_cast<std::int32_t>(j + oy), static_cast<std::int32_t>(s->x0 + ox), static_cast<std::int32_t>(s->x1 + ox)};
     }
   }
 
+  // Records and the tree. A blob's parent is its nearest ancestor that cleanup kept (the
+  // pre-filter keeps all of those); holes count every child cleanup kept, whether the
+  // pre-filter kept it or not, so tree measures do not depend on the pre-filter.
   std::vector<ccBlob*>& lastChild = sc.lastChild;
   lastChild.assign(nBlobs, nullptr);
   for (std::size_t c = 0; c < comps.size(); ++c) {
+    checkEvery(c);
+    if (pruned[c]) continue;
+    std::int32_t pc = comps[c].parent;
+    while (pc >= 0 && pruned[static_cast<std::size_t>(pc)]) pc = comps[static_cast<std::size_t>(pc)].parent;
+    const std::int32_t pb = pc >= 0 ? blobOf[static_cast<std::size_t>(pc)] : -1;
+    if (pb >= 0) scene.blobs_[static_cast<std::size_t>(pb)].m_[ccBlob::eHoles] += 1.0;
     const std::int32_t bi = blobOf[c];
     if (bi < 0) continue;
     ccBlob& b = scene.blobs_[static_cast<std::size_t>(bi)];
-    const Component& k = comps[c];
-    const Accumulator& a = acc[c];
     b.scene_ = &scene;
     b.index_ = static_cast<std::size_t>(bi);
     b.runBegin_ = runStart[static_cast<std::size_t>(bi)];
     b.runEnd_ = runStart[static_cast<std::size_t>(bi) + 1];
-    b.pelBox_ = ccPelRect(a.minX + ox, a.minY + oy, a.maxX - a.minX + 1, a.maxY - a.minY + 1);
-
-    // Tree: the nearest kept ancestor.
-    std::int32_t pc = k.parent;
-    while (pc >= 0 && blobOf[static_cast<std::size_t>(pc)] < 0) pc = comps[static_cast<std::size_t>(pc)].parent;
     if (pc >= 0) {
-      ccBlob& parent = scene.blobs_[static_cast<std::size_t>(blobOf[static_cast<std::size_t>(pc)])];
+      cstd_assert_(pb >= 0);  // the ancestors of a kept blob are kept
+      ccBlob& parent = scene.blobs_[static_cast<std::size_t>(pb)];
       b.parent_ = &parent;
-      std::size_t pi = parent.index_;
-      if (lastChild[pi]) {
-        lastChild[pi]->nextSibling_ = &b;
+      if (lastChild[static_cast<std::size_t>(pb)]) {
+        lastChild[static_cast<std::size_t>(pb)]->nextSibling_ = &b;
       } else {
         parent.firstChild_ = &b;
       }
-      lastChild[pi] = &b;
-      parent.m_[ccBlob::eHoles] += 1.0;
+      lastChild[static_cast<std::size_t>(pb)] = &b;
       b.m_[ccBlob::eDepth] = parent.m_[ccBlob::eDepth] + 1.0;
     }
-
-    double* m = b.m_;
-    m[ccBlob::eLabel] = k.fg ? 1.0 : 0.0;
-    m[ccBlob::ePixelCount] = static_cast<double>(k.pixels);
-    m[ccBlob::ePerimeter] = a.perimeter;
-    m[ccBlob::eNotClipped] = k.border ? 0.0 : 1.0;
-    m[ccBlob::eArea] = a.w;
-    double mx, my, mu20, mu11, mu02;
-    if (a.w > kMinWeightMove) {
-      mx = a.sx / a.w;
-      my = a.sy / a.w;
-      mu20 = std::max(0.0, a.sxx / a.w - mx * mx);
-      mu02 = std::max(0.0, a.syy / a.w - my * my);
-      mu11 = a.sxy / a.w - mx * my;
-    } else {
-      // No weight left (a blob made only of fringe): the centre of its own pixel box.
-      mx = 0.5 * (a.minX + a.maxX) - a.refX;
-      my = 0.5 * (a.minY + a.maxY) - a.refY;
-      mu20 = mu02 = mu11 = 0.0;
-    }
-    b.com_ = ccVector<2>(a.refX + mx + ox, a.refY + my + oy);
-    m[ccBlob::eCenterOfMassX] = b.com_.x();
-    m[ccBlob::eCenterOfMassY] = b.com_.y();
-    double theta = 0.0;
-    const double d = mu20 - mu02;
-    if (std::fabs(2.0 * mu11) + std::fabs(d) > 1e-12 * (mu20 + mu02)) {
-      theta = 0.5 * std::atan2(2.0 * mu11, d);
-      if (theta <= -0.5 * ccPi) theta += ccPi;
-    }
-    const double half = 0.5 * (mu20 + mu02), root = std::sqrt(0.25 * d * d + mu11 * mu11);
-    m[ccBlob::eAngle] = theta;
-    m[ccBlob::eInertiaMin] = std::max(0.0, half - root);
-    m[ccBlob::eInertiaMax] = half + root;
-    m[ccBlob::eBoundMinX] = a.boxMinX + ox;
-    m[ccBlob::eBoundMaxX] = a.boxMaxX + ox;
-    m[ccBlob::eBoundMinY] = a.boxMinY + oy;
-    m[ccBlob::eBoundMaxY] = a.boxMaxY + oy;
-    m[ccBlob::eBoundWidth] = a.boxMaxX - a.boxMinX;
-    m[ccBlob::eBoundHeight] = a.boxMaxY - a.boxMinY;
+    setMeasures(comps[c], sc.acc[static_cast<std::size_t>(accOf[c])], ox, oy, b);
   }
+
   // Principal boxes need the blob's runs in place.
-  for (ccBlob& b : scene.blobs_) {
-    ccRadian a(b.m_[ccBlob::eAngle]);
-    ccRect box = b.boundingBox(false, a);
-    ccVector<2> c = b.center(false, a);
-    double lo = std::min(box.width(), box.height()), hi = std::max(box.width(), box.height());
+  for (std::size_t i = 0; i < nBlobs; ++i) {
+    checkEvery(i);
+    ccBlob& b = scene.blobs_[i];
+    const ccRadian a(b.m_[ccBlob::eAngle]);
+    const ccRect box = b.boundingBox(false, a);
+    const ccVector<2> c = ccBlob::boxCenter(box, a);
+    const double lo = std::min(box.width(), box.height()), hi = std::max(box.width(), box.height());
     b.m_[ccBlob::eAspect] = hi > 0.0 ? lo / hi : 0.0;
     b.m_[ccBlob::eElongation] = lo > 0.0 ? hi / lo : 0.0;
     b.m_[ccBlob::ePrincipalLength] = box.width();
@@ -838,6 +1064,49 @@ void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccB
     b.m_[ccBlob::ePrincipalCenterX] = c.x();
     b.m_[ccBlob::ePrincipalCenterY] = c.y();
   }
+}
+
+// The measures that come from the sums: everything but the tree and the principal box.
+void ccBlobBuilder::setMeasures(const Component& k, const Accumulator& a, long ox, long oy, ccBlob& b) {
+  b.pelBox_ = ccPelRect(a.minX + ox, a.minY + oy, a.maxX - a.minX + 1, a.maxY - a.minY + 1);
+  double* m = b.m_;
+  m[ccBlob::eLabel] = k.fg ? 1.0 : 0.0;
+  m[ccBlob::ePixelCount] = static_cast<double>(k.pixels);
+  m[ccBlob::ePerimeter] = a.perimeter;
+  m[ccBlob::eNotClipped] = k.border ? 0.0 : 1.0;
+  m[ccBlob::eArea] = a.w;
+  double mx, my, mu20, mu11, mu02;
+  if (a.w > kMinWeightMove) {
+    mx = a.sx / a.w;
+    my = a.sy / a.w;
+    mu20 = std::max(0.0, a.sxx / a.w - mx * mx);
+    mu02 = std::max(0.0, a.syy / a.w - my * my);
+    mu11 = a.sxy / a.w - mx * my;
+  } else {
+    // No weight left (a blob made only of fringe): the centre of its own pixel box.
+    mx = 0.5 * (a.minX + a.maxX) - a.refX;
+    my = 0.5 * (a.minY + a.maxY) - a.refY;
+    mu20 = mu02 = mu11 = 0.0;
+  }
+  b.com_ = ccVector<2>(a.refX + mx + ox, a.refY + my + oy);
+  m[ccBlob::eCenterOfMassX] = b.com_.x();
+  m[ccBlob::eCenterOfMassY] = b.com_.y();
+  double theta = 0.0;
+  const double d = mu20 - mu02;
+  if (std::fabs(2.0 * mu11) + std::fabs(d) > 1e-12 * (mu20 + mu02)) {
+    theta = 0.5 * std::atan2(2.0 * mu11, d);
+    if (theta <= -0.5 * ccPi) theta += ccPi;
+  }
+  const double half = 0.5 * (mu20 + mu02), root = std::sqrt(0.25 * d * d + mu11 * mu11);
+  m[ccBlob::eAngle] = theta;
+  m[ccBlob::eInertiaMin] = std::max(0.0, half - root);
+  m[ccBlob::eInertiaMax] = half + root;
+  m[ccBlob::eBoundMinX] = a.boxMinX + ox;
+  m[ccBlob::eBoundMaxX] = a.boxMaxX + ox;
+  m[ccBlob::eBoundMinY] = a.boxMinY + oy;
+  m[ccBlob::eBoundMaxY] = a.boxMaxY + oy;
+  m[ccBlob::eBoundWidth] = a.boxMaxX - a.boxMinX;
+  m[ccBlob::eBoundHeight] = a.boxMaxY - a.boxMinY;
 }
 
 void cfBlobAnalysis(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params,

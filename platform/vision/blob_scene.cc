@@ -65,6 +65,13 @@ void ccBlobParams::connectivityMinPels(long n) {
   minPels_ = n;
 }
 
+void ccBlobParams::prefilterMinArea(double area) {
+  if (!(area >= 0.0 && area < std::numeric_limits<double>::infinity())) {
+    throw ccBadArgument(L"ccBlobParams: the pre-filter area must be finite and not negative");
+  }
+  prefilterMinArea_ = area;
+}
+
 void ccBlobParams::morph(int op) {
   if (op < eBlobMorphErode || op > eBlobMorphClose) throw ccBadArgument(L"ccBlobParams: unknown morphology step");
   morph_.push_back(op);
@@ -120,8 +127,9 @@ ccRect ccBlob::boundingBox(bool client, ccRadian angle) const {
   return ccRect(e.umin, e.vmin, e.umax - e.umin, e.vmax - e.vmin);
 }
 
-ccVector<2> ccBlob::center(bool client, ccRadian angle) const {
-  ccRect box = boundingBox(client, angle);
+ccVector<2> ccBlob::center(bool client, ccRadian angle) const { return boxCenter(boundingBox(client, angle), angle); }
+
+ccVector<2> ccBlob::boxCenter(const ccRect& box, ccRadian angle) {
   const double c = std::cos(angle.toDouble()), s = std::sin(angle.toDouble());
   const double u = box.x() + 0.5 * box.width(), v = box.y() + 0.5 * box.height();
   return ccVector<2>(c * u - s * v, s * u + c * v);
@@ -329,4 +337,10 @@ ccBlobResults& ccBlobResults::operator=(ccBlobResults&& o) {
     o.scene_.reset(new ccBlobSceneDescription);
   }
   return *this;
+}
+
+ccRLEBuffer ccBlobResults::takeRLE() {
+  ccRLEBuffer out(std::move(rle_));
+  rle_ = ccRLEBuffer();
+  return out;
 }

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/foundation/attention.h"
+
 ccCaliperRunParams::ccCaliperRunParams(double filterHalfWidth, int polarity) : polarity_(polarity) {
   if (!(filterHalfWidth >= 0.0) || !(filterHalfWidth <= kMaxFilterHalfWidth)) {
     throw ccBadArgument(L"ccCaliperRunParams: the filter half width must lie in [0, 64] samples");
@@ -373,6 +375,7 @@ void cfCaliperRun(const ccPelBuffer_const<unsigned char>& image,
     for (const ccLobe& l : lobes) insideStronger = insideStronger || (c.gap >= l.first && c.gap <= l.last);
     lobes.push_back(lobeAround(response, c.gap, gFirst, gLast));
     if (insideStronger) continue;
+    ccAttention::check();
     const ccEdgeLocation loc = edgeLocation(profile, response, c.gap, gFirst, gLast, noise);
     const double sign = c.response > 0.0 ? 1.0 : -1.0;
     bool duplicate = false;

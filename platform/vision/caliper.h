@@ -1,5 +1,8 @@
 // Calipers: sub-pixel positions of straight edges crossing an affine search rectangle, found
 // on the rectangle's projected grey-level profile.
+//
+// Cancellation: through the profile sampling and once per edge fitted (ccTimeout); the
+// result set is then left empty.
 #ifndef PLATFORM_VISION_CALIPER_H
 #define PLATFORM_VISION_CALIPER_H
 

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/foundation/attention.h"
+
 ccEdgeletParams::ccEdgeletParams(double sigma, double minMagnitude, int edgeTypeRequest)
     : sigma_(sigma), minMagnitude_(minMagnitude), request_(edgeTypeRequest) {
   if (!(sigma >= kMinSigma && sigma <= kMaxSigma)) {
@@ -349,6 +351,7 @@ void cfEdgeDetect(const ccPelBuffer_const<unsigned char>& image, const ccEdgelet
   std::vector<float> gx(w), gy(w);
   const float minMag = static_cast<float>(params.minMagnitude());
   for (long y = 0; y < h; ++y) {
+    ccAttention::check();
     gradient.next(gx.data(), gy.data());
     magnitudeAngleRow(gx.data(), gy.data(), magnitude.row(y), angle.row(y), w, minMag);
   }
@@ -379,6 +382,7 @@ void cfEdgeDetect(const ccPelBuffer_const<unsigned char>& image, const ccEdgelet
   };
 
   for (long y = 0; y < h; ++y) {
+    ccAttention::check();
     float* gx = slot(gxs, y);
     float* gy = slot(gys, y);
     float* q = slot(qs, y);
@@ -448,6 +452,7 @@ void cfTruePeak(const ccPelBuffer_const<unsigned char>& magnitude,
   const unsigned char minValue = std::max<unsigned char>(threshold, 1);
   long n = 0;
   for (long y = 0; y < h; ++y) {
+    ccAttention::check();
     std::swap(above, centre);
     std::copy(mag.row(y), mag.row(y) + w, centre.begin());
     unsigned char* o = out.row(y);

@@ -1,5 +1,10 @@
 // Gradient edge detection on 8-bit images: magnitude and direction images, thin peak
 // edgelets with sub-pixel positions, and non-maximum suppression of a magnitude image.
+//
+// Cancellation: every function here looks at ccAttention::check() once per image row and
+// throws ccTimeout when the calling thread's deadline has passed or its token is raised; the
+// output images are then partly written (a peak image written over its input leaves that
+// input partly overwritten).
 #ifndef PLATFORM_VISION_EDGE_H
 #define PLATFORM_VISION_EDGE_H
 

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <vector>
 
+#include "platform/foundation/attention.h"
+
 ccGaussSampleParams::ccGaussSampleParams(int subsample, int kernelHalfWidth, double sigma,
                                          bool keepFrame)
     : subsample_(subsample), halfWidth_(kernelHalfWidth), sigma_(sigma), keepFrame_(keepFrame) {
@@ -123,6 +125,7 @@ void cfGaussSample(const ccPelBuffer_const<unsigned char>& image, const ccGaussS
     std::vector<const unsigned char*> rows(2 * r + 1);
     std::vector<float> acc(outW);
     for (long Y = 0; Y < outH; ++Y) {
+      ccAttention::check();
       const long inRow = firstY + Y * s;
       for (int i = -r; i <= r; ++i) rows[i + r] = image.row(std::clamp(inRow + i, 0L, h - 1));
       float* col = column.data() + r;

@@ -1,5 +1,8 @@
 // Gaussian smoothing with optional integer subsampling of 8-bit images: the low-pass step
 // before segmentation of evenly lit plates, and a cheap image pyramid level.
+//
+// Cancellation: ccAttention::check() once per output row; on ccTimeout the output is left as
+// it was.
 #ifndef PLATFORM_VISION_GAUSS_SAMPLE_H
 #define PLATFORM_VISION_GAUSS_SAMPLE_H
 

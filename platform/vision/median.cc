@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/foundation/attention.h"
 #include "platform/foundation/exception.h"
 #include "platform/foundation/pel_ops.h"
 
@@ -46,6 +47,7 @@ class MedianFilter {
   void run(ccPelBuffer<unsigned char>& out) {
     for (long y = 0; y <= std::min(ry_ - 1, h_ - 1); ++y) updateRow(y, +1);
     for (long y = 0; y < h_; ++y) {
+      ccAttention::check();
       if (y - ry_ - 1 >= 0) updateRow(y - ry_ - 1, -1);
       if (y + ry_ < h_) updateRow(y + ry_, +1);
       filterRow(y, out.row(y));

@@ -1,6 +1,9 @@
 // Median filtering of 8-bit images with large rectangular windows (up to 181 x 181), with an
 // optional mask and a range of grey values that take part; used to estimate a slowly
 // varying background.
+//
+// Cancellation: ccAttention::check() once per image row; on ccTimeout the output is left as
+// it was.
 #ifndef PLATFORM_VISION_MEDIAN_H
 #define PLATFORM_VISION_MEDIAN_H
 

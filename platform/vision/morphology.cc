@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "platform/foundation/attention.h"
 #include "platform/foundation/exception.h"
 #include "platform/foundation/pel_ops.h"
 
@@ -25,6 +26,7 @@ ccPelBuffer<unsigned char> applyElement(const ccPelBuffer_const<unsigned char>& 
       }
   const long ow = out.width();
   for (long j = 0; j < out.height(); ++j) {
+    ccAttention::check();
     // Row j of out sits over row j + 1 of in; column i over column i + 1.
     const unsigned char* rows[3] = {in.row(j), in.row(j + 1), in.row(j + 2)};
     unsigned char* o = out.row(j);

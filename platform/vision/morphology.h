@@ -1,5 +1,8 @@
 // Grey-scale erosion and dilation with small structuring elements: a chain of 3 x 3
 // elements applied one after another, as used to thicken edge maps.
+//
+// Cancellation: ccAttention::check() once per row of every element pass; on ccTimeout the
+// destination is left as it was.
 #ifndef PLATFORM_VISION_MORPHOLOGY_H
 #define PLATFORM_VISION_MORPHOLOGY_H
 

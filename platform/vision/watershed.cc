@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/foundation/attention.h"
 #include "platform/foundation/exception.h"
 
 namespace {
@@ -29,6 +30,8 @@ constexpr std::uint32_t kFlag = 0x80000000u;      // set on basin numbers; on li
 constexpr std::uint32_t kEdgeCell = 0xFFFFFFFFu;  // edge pixels and the frame
 constexpr std::uint32_t kPlateau = 0xFFFFFFFEu;   // no higher neighbour: resolved by search
 constexpr std::uint32_t kInSearch = 0xFFFFFFFDu;  // member of the plateau being resolved
+// Cells (or contacts) handled between two looks for cancellation outside the row loops.
+constexpr std::size_t kCellsPerCheck = 4096;
 
 // An uninitialised array (every element is written before it is read).
 template <class T>
@@ -50,6 +53,7 @@ std::unique_ptr<std::uint32_t[]> squaredDistance(const ccPelBuffer_const<unsigne
   // Columns: distance to the nearest edge pixel in the same column, downwards then upwards.
   std::vector<std::uint32_t> run(static_cast<std::size_t>(w), kNoEdge);
   for (long y = 0; y < h; ++y) {
+    ccAttention::check();
     const unsigned char* s = image.row(y);
     std::uint32_t* o = row(y);
     o[-1] = o[w] = 0;
@@ -61,6 +65,7 @@ std::unique_ptr<std::uint32_t[]> squaredDistance(const ccPelBuffer_const<unsigne
   }
   std::fill(run.begin(), run.end(), kNoEdge);
   for (long y = h - 1; y >= 0; --y) {
+    ccAttention::check();
     std::uint32_t* o = row(y);
     for (long x = 0; x < w; ++x) {
       run[x] = o[x] == 0 ? 0 : (run[x] == kNoEdge ? kNoEdge : run[x] + 1);
@@ -76,6 +81,7 @@ std::unique_ptr<std::uint32_t[]> squaredDistance(const ccPelBuffer_const<unsigne
   std::vector<long> v(static_cast<std::size_t>(w));
   std::vector<std::int64_t> zNum(static_cast<std::size_t>(w)), zDen(static_cast<std::size_t>(w));
   for (long y = 0; y < h; ++y) {
+    ccAttention::check();
     std::uint32_t* out = row(y);
     std::copy(out, out + w, f.begin());
     long k = -1;
@@ -259,8 +265,10 @@ ccPelBuffer<unsigned int> cfWatershedTransform(const ccPelBuffer_const<unsigned 
   std::uint32_t* g = out.row(0);
   const long nb[8] = {-gw - 1, -gw, -gw + 1, -1, 1, gw - 1, gw, gw + 1};
   auto forEachCell = [&](auto fn) {
-    for (long y = 0; y < h; ++y)
+    for (long y = 0; y < h; ++y) {
+      ccAttention::check();
       for (long c = (y + 1) * gw + 1, end = c + w; c < end; ++c) fn(c);
+    }
   };
 
   // 1. Each pixel points to its highest neighbour when that is higher than itself.
@@ -286,7 +294,8 @@ ccPelBuffer<unsigned int> cfWatershedTransform(const ccPelBuffer_const<unsigned 
     if (g[c] != kPlateau) return;
     members.assign(1, c);
     g[c] = kInSearch;
-    for (std::size_t i = 0; i < members.size(); ++i)
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      if (i % kCellsPerCheck == 0) ccAttention::check();  // a plateau can cover the image
       for (long o : nb) {
         const long q = members[i] + o;
         if (g[q] == kPlateau && d[q] == d[c]) {
@@ -294,6 +303,7 @@ ccPelBuffer<unsigned int> cfWatershedTransform(const ccPelBuffer_const<unsigned 
           members.push_back(q);
         }
       }
+    }
     queue.clear();
     for (long m : members)
       for (long o : nb) {
@@ -363,7 +373,10 @@ ccPelBuffer<unsigned int> cfWatershedTransform(const ccPelBuffer_const<unsigned 
   // no more than levelMergeThresh above the saddle, or when the peaks are close.
   const double levelMerge = params.levelMergeThresh();
   const double distMergeSq = params.distMergeThresh() * params.distMergeThresh();
+  ccAttention::check();
+  std::size_t merged = 0;
   for (const Contact& k : contacts) {
+    if (++merged % kCellsPerCheck == 0) ccAttention::check();
     std::uint32_t top = basins.find(k.a), low = basins.find(k.b);
     if (top == low) continue;
     if (basins.peak[low] > basins.peak[top] ||
@@ -404,6 +417,7 @@ ccPelBuffer<unsigned int> cfWatershedTransform(const ccPelBuffer_const<unsigned 
   unsigned int next = ccWatershedDefs::eFirstRegion;
   const unsigned long minPels = static_cast<unsigned long>(params.minPels());
   for (long c = 0; c < gw * (h + 2); ++c) {
+    if (c % gw == 0) ccAttention::check();
     const std::uint32_t s = g[c];
     if (s == kEdgeCell || (s < kFlag && size[s] < minPels)) {
       g[c] = ccWatershedDefs::eEdgeLabel;

@@ -1,5 +1,8 @@
 // Segmentation of a binary edge map into the regions between the edges by a watershed of
 // the distance to the nearest edge pixel, so that short gaps in the edge lines are closed.
+//
+// Cancellation: ccAttention::check() once per image row of every pass and every few thousand
+// plateau cells or merges; a raised deadline or cancel throws ccTimeout.
 #ifndef PLATFORM_VISION_WATERSHED_H
 #define PLATFORM_VISION_WATERSHED_H
 

@@ -89,6 +89,41 @@ TEST(RleBuffer, MapMaskAndRewindow) {
   EXPECT_EQ(r.value(4, 5), img.at(4, 5));
 }
 
+TEST(RleBuffer, RemapInPlaceAndAssignFromRowRanges) {
+  const ccPelBuffer<unsigned char> img = blockyImage(40, 12, -2, 5, 8);
+  ccRLEBuffer rle(img);
+  // Merging 60 into 0 and 180 into 120 must leave the runs of the re-encoded image.
+  std::vector<unsigned char> table(256, 0);
+  table[120] = table[180] = 9;
+  ccPelBuffer<unsigned char> want(img.window());
+  cfPelMap(img, table, want);
+  rle.remap(table);
+  EXPECT_TRUE(rle == ccRLEBuffer(want));
+  EXPECT_EQ(rle.runCount(), ccRLEBuffer(want).runCount());
+  const ccRLEBuffer before = rle;
+  EXPECT_THROW(rle.remap(std::vector<unsigned char>(5, 0)), ccBadArgument);
+  EXPECT_TRUE(rle == before);
+
+  // Rows given as ranges into separate arrays.
+  const ccRLEBuffer src(img);
+  std::vector<std::vector<ccRLEBuffer::Run>> rows(static_cast<std::size_t>(img.height()));
+  std::vector<ccRLEBuffer::RowRange> ranges;
+  for (long j = 0; j < img.height(); ++j) {
+    rows[static_cast<std::size_t>(j)].assign(src.rowBegin(j), src.rowEnd(j));
+    const std::vector<ccRLEBuffer::Run>& r = rows[static_cast<std::size_t>(j)];
+    ranges.emplace_back(r.data(), r.data() + r.size());
+  }
+  ccRLEBuffer built;
+  built.assign(img.window(), ranges);
+  EXPECT_TRUE(built == src);
+  rows[3].back().length += 1;  // no longer partitions its row
+  ranges[3] = ccRLEBuffer::RowRange(rows[3].data(), rows[3].data() + rows[3].size());
+  EXPECT_THROW(built.assign(img.window(), ranges), ccBadArgument);
+  EXPECT_TRUE(built.degen());
+  ranges.pop_back();
+  EXPECT_THROW(built.assign(img.window(), ranges), ccBadArgument);
+}
+
 TEST(RleBuffer, GreyDilationMatchesBruteForce) {
   ccPelBuffer<unsigned char> img = blockyImage(25, 17, 7, -3, 9);
   ccRLEBuffer rle(img);
