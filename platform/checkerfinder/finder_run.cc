@@ -1,0 +1,104 @@
+// The checker finder's pipeline: candidates, grid growth, refinement, checks, labels.
+#include "platform/checkerfinder/finder_run.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/checkerfinder/grid_growth.h"
+#include "platform/checkerfinder/grid_labels.h"
+#include "platform/checkerfinder/junction_candidates.h"
+#include "platform/checkerfinder/vertex_refine.h"
+#include "platform/foundation/attention.h"
+
+namespace cclft_internal {
+namespace {
+
+// Refinement window radius as a fraction of the shorter local grid step, and its bounds in
+// pixels: large enough to average noise, small enough to stay inside the four squares.
+constexpr double kWindowPerStep = 0.4;
+constexpr int kMinWindow = 2;
+constexpr int kMaxWindow = 14;
+// A refined vertex may move from its candidate by at most this fraction of the shorter
+// step (or kMinMove pixels); farther, the candidate was not this junction.
+constexpr double kMaxMovePerStep = 0.3;
+constexpr double kMinMove = 1.5;
+// Vertices refined between two cancellation checks.
+constexpr int kCheckEvery = 64;
+
+double shorterStep(const Grid& grid, const GridNode& n) {
+  return std::min(cfGridAxis(grid, n, 0).length(), cfGridAxis(grid, n, 1).length());
+}
+
+// Step 3: sub-pixel positions and covariances; drops vertices that fail or wander.
+void refineGrid(const GrayView& image, const FinderSettings& settings, Grid& grid) {
+  std::vector<double> steps(grid.nodes.size(), 0.0);
+  for (std::size_t k = 0; k < grid.nodes.size(); ++k) {
+    if (grid.nodes[k].alive) steps[k] = shorterStep(grid, grid.nodes[k]);
+  }
+  int count = 0;
+  for (std::size_t k = 0; k < grid.nodes.size(); ++k) {
+    GridNode& n = grid.nodes[k];
+    if (!n.alive) continue;
+    if (++count % kCheckEvery == 0) ccAttention::check();
+    const int radius = std::clamp(static_cast<int>(std::lround(kWindowPerStep * steps[k])), kMinWindow, kMaxWindow);
+    const RefinedVertex r = cfRefineVertex(image, n.pos, radius);
+    const double maxMove = std::max(kMinMove, kMaxMovePerStep * steps[k]);
+    if (!r.ok || r.pos.distance(n.pos) > maxMove) {
+      grid.kill(static_cast<int>(k));
+      continue;
+    }
+    n.pos = r.pos;
+    n.covXX = r.covXX;
+    n.covXY = r.covXY;
+    n.covYY = r.covYY;
+    n.sigma = std::sqrt(std::max(0.0, 0.5 * (r.covXX + r.covYY)));
+    if (n.sigma > settings.precisionThreshold) grid.kill(static_cast<int>(k));
+  }
+}
+
+}  // namespace
+
+Outcome cfRunCheckerFinder(const GrayView& image, const FinderSettings& settings,
+                           std::vector<FoundVertex>& vertices) {
+  vertices.clear();
+  // Step 1.
+  std::vector<Candidate> candidates =
+      cfFindJunctionCandidates(image, settings.minContrast, settings.maxCandidates);
+  ccAttention::check();
+  // Step 2.
+  Grid grid = cfGrowBestGrid(image, candidates, settings);
+  if (grid.liveCount() < settings.minVertices) return Outcome::eNoBoard;
+  ccAttention::check();
+  // Steps 3 and 4.
+  refineGrid(image, settings, grid);
+  cfPruneGrid(grid);
+  if (grid.liveCount() < settings.minVertices) return Outcome::eNoBoard;
+  ccAttention::check();
+  // Step 5.
+  LabelMap map;
+  if (settings.useFiducial) {
+    LabelMap plate;
+    if (!cfFiducialLabels(image, grid, settings.minContrast, plate)) return Outcome::eNoFiducial;
+    if (!settings.labelFromStartPoint) map = plate;
+  }
+  if (settings.labelFromStartPoint) map = cfStartPointLabels(grid, settings.startPoint);
+  for (const GridNode& n : grid.nodes) {
+    if (!n.alive) continue;
+    FoundVertex v;
+    v.pos = n.pos;
+    map.apply(n.i, n.j, v.labelX, v.labelY);
+    v.covXX = n.covXX;
+    v.covXY = n.covXY;
+    v.covYY = n.covYY;
+    v.sigma = n.sigma;
+    v.contrast = n.contrast;
+    v.spacing = 0.5 * (cfGridAxis(grid, n, 0).length() + cfGridAxis(grid, n, 1).length());
+    vertices.push_back(v);
+  }
+  std::sort(vertices.begin(), vertices.end(), [](const FoundVertex& a, const FoundVertex& b) {
+    return a.labelY != b.labelY ? a.labelY < b.labelY : a.labelX < b.labelX;
+  });
+  return Outcome::eFound;
+}
+
+}  // namespace cclft_internal

@@ -1,0 +1,227 @@
+// Gradient-orthogonality refinement of checker vertices, on integer pixels of a locally
+// smoothed image: the weighted sums over the pixel grid equal their continuous integrals
+// for images this smooth, so the estimate has no sub-pixel phase bias (bilinear
+// resampling would add a few hundredths of a pixel of it).
+#include "platform/checkerfinder/vertex_refine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace cclft_internal {
+namespace {
+
+constexpr int kMaxIterations = 10;
+// Iteration stops when q moves less than this, pixels.
+constexpr double kConvergedShift = 1e-3;
+// A system whose smaller eigenvalue is below this fraction of the larger one has gradients
+// of essentially one direction: an edge, not a junction.
+constexpr double kMinEigenRatio = 0.02;
+// Gaussian smoothing before the gradients, standard deviation in pixels, and its reach.
+constexpr double kSmoothSigma = 1.2;
+constexpr int kSmoothReach = 4;
+// Least noise variance assumed, grey levels squared: the 8-bit rounding.
+constexpr double kQuantisationVariance = 1.0 / 12.0;
+
+std::vector<double> makeKernel() {
+  std::vector<double> k(2 * kSmoothReach + 1);
+  double s = 0;
+  for (int i = -kSmoothReach; i <= kSmoothReach; ++i) {
+    k[static_cast<std::size_t>(i + kSmoothReach)] = std::exp(-i * i / (2 * kSmoothSigma * kSmoothSigma));
+    s += k[static_cast<std::size_t>(i + kSmoothReach)];
+  }
+  for (double& v : k) v /= s;
+  return k;
+}
+
+const std::vector<double>& kernel() {
+  static const std::vector<double> k = makeKernel();
+  return k;
+}
+
+// Variance of a smoothed central-difference gradient component per unit pixel variance.
+double gradientNoiseGain() {
+  const std::vector<double>& k = kernel();
+  const int n = static_cast<int>(k.size());
+  double sd = 0, ss = 0;
+  for (int i = -1; i <= n; ++i) {
+    const double a = (i + 1 < n && i + 1 >= 0 ? k[static_cast<std::size_t>(i + 1)] : 0.0);
+    const double b = (i - 1 >= 0 && i - 1 < n ? k[static_cast<std::size_t>(i - 1)] : 0.0);
+    sd += 0.25 * (a - b) * (a - b);
+  }
+  for (double v : k) ss += v * v;
+  return sd * ss;
+}
+
+// The smoothed image and its gradients on the integer pixels of a square around a point.
+class GradientPatch {
+ public:
+  // Covers pixels within `half` of floor(centre); false when that leaves the image.
+  bool build(const GrayView& image, const Vec& centre, int half) {
+    x0_ = static_cast<int>(std::floor(centre.x())) - half;
+    y0_ = static_cast<int>(std::floor(centre.y())) - half;
+    n_ = 2 * half + 2;
+    const int m = n_ + 2;  // smoothed values, one more on each side for the differences
+    const int ex0 = x0_ - 1 - kSmoothReach, ey0 = y0_ - 1 - kSmoothReach, en = m + 2 * kSmoothReach;
+    if (ex0 < 0 || ey0 < 0 || ex0 + en > image.width || ey0 + en > image.height) return false;
+    const std::vector<double>& k = kernel();
+    tmp_.assign(static_cast<std::size_t>(en) * m, 0.0);
+    for (int y = 0; y < en; ++y) {
+      const std::uint8_t* row = image.data + static_cast<std::ptrdiff_t>(ey0 + y) * image.stride + (x0_ - 1);
+      double* t = tmp_.data() + static_cast<std::size_t>(y) * m;
+      for (int x = 0; x < m; ++x) {
+        double a = 0;
+        for (int i = -kSmoothReach; i <= kSmoothReach; ++i) a += k[static_cast<std::size_t>(i + kSmoothReach)] * row[x + i];
+        t[x] = a;
+      }
+    }
+    smooth_.assign(static_cast<std::size_t>(m) * m, 0.0);
+    for (int y = 0; y < m; ++y) {
+      double* o = smooth_.data() + static_cast<std::size_t>(y) * m;
+      for (int i = -kSmoothReach; i <= kSmoothReach; ++i) {
+        const double w = k[static_cast<std::size_t>(i + kSmoothReach)];
+        const double* t = tmp_.data() + static_cast<std::size_t>(y + kSmoothReach + i) * m;
+        for (int x = 0; x < m; ++x) o[x] += w * t[x];
+      }
+    }
+    gx_.assign(static_cast<std::size_t>(n_) * n_, 0.0);
+    gy_.assign(static_cast<std::size_t>(n_) * n_, 0.0);
+    for (int y = 0; y < n_; ++y) {
+      const double* s = smooth_.data() + static_cast<std::size_t>(y + 1) * m + 1;
+      for (int x = 0; x < n_; ++x) {
+        gx_[static_cast<std::size_t>(y) * n_ + x] = 0.5 * (s[x + 1] - s[x - 1]);
+        gy_[static_cast<std::size_t>(y) * n_ + x] = 0.5 * (s[x + m] - s[x - m]);
+      }
+    }
+    return true;
+  }
+  int x0() const { return x0_; }
+  int y0() const { return y0_; }
+  int size() const { return n_; }
+  double gx(int x, int y) const { return gx_[static_cast<std::size_t>(y) * n_ + x]; }
+  double gy(int x, int y) const { return gy_[static_cast<std::size_t>(y) * n_ + x]; }
+
+ private:
+  int x0_ = 0, y0_ = 0, n_ = 0;
+  std::vector<double> tmp_, smooth_, gx_, gy_;
+};
+
+// Noise variance of the image near q: the pixel variance of small blocks at 0.7 of the
+// window radius from q in eight directions, averaged over the quieter half of them (the
+// blocks inside squares rather than across an edge, whatever the grid's orientation).
+double localNoiseVariance(const GrayView& image, const Vec& q, int radius) {
+  const int b = radius >= 6 ? 2 : 1;
+  const double reach = 0.7 * radius;
+  double sum = 0;
+  int dof = 0;
+  // Blocks on both diagonals and both axes; those that fall across an edge give large
+  // variances, so only the quieter half is kept.
+  double vars[8];
+  int nv = 0;
+  const double dirs[8][2] = {{1, 1}, {-1, -1}, {1, -1}, {-1, 1}, {1.41, 0}, {-1.41, 0}, {0, 1.41}, {0, -1.41}};
+  for (const auto& d : dirs) {
+    const int cx = static_cast<int>(std::lround(q.x() + d[0] * reach / 1.41));
+    const int cy = static_cast<int>(std::lround(q.y() + d[1] * reach / 1.41));
+    if (cx - b < 0 || cy - b < 0 || cx + b >= image.width || cy + b >= image.height) continue;
+    double s = 0, s2 = 0;
+    int n = 0;
+    for (int y = cy - b; y <= cy + b; ++y) {
+      for (int x = cx - b; x <= cx + b; ++x) {
+        const double v = image.at(x, y);
+        s += v;
+        s2 += v * v;
+        ++n;
+      }
+    }
+    vars[nv++] = (s2 - s * s / n) / (n - 1);
+  }
+  if (nv < 2) return kQuantisationVariance;
+  for (int i = 1; i < nv; ++i) {  // insertion sort of at most 8 values
+    for (int j = i; j > 0 && vars[j] < vars[j - 1]; --j) std::swap(vars[j], vars[j - 1]);
+  }
+  // The quieter half: blocks inside squares rather than across edges.
+  for (int k = 0; k < (nv + 1) / 2; ++k) {
+    sum += vars[k];
+    ++dof;
+  }
+  return std::max(kQuantisationVariance, sum / dof);
+}
+
+}  // namespace
+
+RefinedVertex cfRefineVertex(const GrayView& image, const Vec& start, int radius) {
+  RefinedVertex out;
+  const double rw = 1.3 * radius + 0.5;  // weight reaches zero at this distance
+  const int half = static_cast<int>(rw) + 2;
+  GradientPatch patch;
+  Vec q = start;
+  double a11 = 0, a12 = 0, a22 = 0;
+  for (int iter = 0; iter < kMaxIterations; ++iter) {
+    if (!patch.build(image, q, half)) return out;
+    a11 = a12 = a22 = 0;
+    double b1 = 0, b2 = 0;
+    for (int y = 0; y < patch.size(); ++y) {
+      const double dy = patch.y0() + y - q.y();
+      for (int x = 0; x < patch.size(); ++x) {
+        const double dx = patch.x0() + x - q.x();
+        const double r2 = (dx * dx + dy * dy) / (rw * rw);
+        if (r2 >= 1.0) continue;
+        const double w = (1 - r2) * (1 - r2) * (1 - r2) * (1 - r2);
+        const double gx = patch.gx(x, y), gy = patch.gy(x, y);
+        const double gxx = w * gx * gx, gxy = w * gx * gy, gyy = w * gy * gy;
+        a11 += gxx;
+        a12 += gxy;
+        a22 += gyy;
+        b1 += gxx * dx + gxy * dy;
+        b2 += gxy * dx + gyy * dy;
+      }
+    }
+    const double det = a11 * a22 - a12 * a12;
+    const double tr = a11 + a22;
+    const double disc = std::sqrt(std::max(0.0, 0.25 * tr * tr - det));
+    const double lmin = 0.5 * tr - disc, lmax = 0.5 * tr + disc;
+    if (!(lmax > 0) || lmin < kMinEigenRatio * lmax) return out;
+    const Vec shift((a22 * b1 - a12 * b2) / det, (a11 * b2 - a12 * b1) / det);
+    q += shift;
+    if (q.distance(start) > radius) return out;
+    if (shift.length() < kConvergedShift) break;
+  }
+  // Covariance: noise in each gradient (variance sg2 per component) perturbs equation
+  // g . d = 0 by a variance sg2 |d|^2, so C = sg2 A^-1 (sum w^2 |d|^2 g g^T) A^-1.
+  if (!patch.build(image, q, half)) return out;
+  a11 = a12 = a22 = 0;
+  double s11 = 0, s12 = 0, s22 = 0;
+  for (int y = 0; y < patch.size(); ++y) {
+    const double dy = patch.y0() + y - q.y();
+    for (int x = 0; x < patch.size(); ++x) {
+      const double dx = patch.x0() + x - q.x();
+      const double r2 = (dx * dx + dy * dy) / (rw * rw);
+      if (r2 >= 1.0) continue;
+      const double w = (1 - r2) * (1 - r2) * (1 - r2) * (1 - r2);
+      const double gx = patch.gx(x, y), gy = patch.gy(x, y);
+      a11 += w * gx * gx;
+      a12 += w * gx * gy;
+      a22 += w * gy * gy;
+      const double wd = w * w * (dx * dx + dy * dy);
+      s11 += wd * gx * gx;
+      s12 += wd * gx * gy;
+      s22 += wd * gy * gy;
+    }
+  }
+  const double det = a11 * a22 - a12 * a12;
+  if (!(det > 0)) return out;
+  static const double kGain = gradientNoiseGain();
+  const double sg2 = kGain * localNoiseVariance(image, q, radius);
+  const double i11 = a22 / det, i12 = -a12 / det, i22 = a11 / det;
+  const double t11 = i11 * s11 + i12 * s12, t12 = i11 * s12 + i12 * s22;
+  const double t21 = i12 * s11 + i22 * s12, t22 = i12 * s12 + i22 * s22;
+  out.covXX = sg2 * (t11 * i11 + t12 * i12);
+  out.covXY = sg2 * (t11 * i12 + t12 * i22);
+  out.covYY = sg2 * (t21 * i12 + t22 * i22);
+  out.pos = q;
+  out.ok = true;
+  return out;
+}
+
+}  // namespace cclft_internal

@@ -1,0 +1,30 @@
+// Step 3 of the checker finder: sub-pixel vertex positions and their uncertainty.
+#ifndef PLATFORM_CHECKERFINDER_VERTEX_REFINE_H
+#define PLATFORM_CHECKERFINDER_VERTEX_REFINE_H
+
+#include "platform/checkerfinder/finder_types.h"
+
+namespace cclft_internal {
+
+struct RefinedVertex {
+  bool ok = false;
+  Vec pos;
+  double covXX = 0, covXY = 0, covYY = 0;  // pixels^2
+};
+
+// Moves `start` to the point q where the gradients g(p) around q are orthogonal to p - q in
+// the least-squares sense: q solves sum w g g^T (p - q) = 0 over the pixels p of a disc,
+// with the weight w = (1 - |p - q|^2 / r^2)^2, r = radius + 0.5, and g the central
+// differences of the image smoothed by a Gaussian of 0.8 px; iterated until q moves less
+// than 0.001 px. Any point-symmetric junction (a checker vertex under any affine or
+// projective view, with any symmetric blur) satisfies the equation at its centre. The
+// covariance propagates the local pixel noise (estimated beside the vertex, at least the
+// 8-bit rounding) through the equations: sg2 A^-1 (sum w^2 |p - q|^2 g g^T) A^-1 with
+// A = sum w g g^T and sg2 the noise variance of a gradient component.
+// Fails (ok false) when the window leaves the image, the system is singular (an edge, not
+// a junction), or q wanders farther than `radius` from `start`.
+RefinedVertex cfRefineVertex(const GrayView& image, const Vec& start, int radius);
+
+}  // namespace cclft_internal
+
+#endif  // PLATFORM_CHECKERFINDER_VERTEX_REFINE_H
