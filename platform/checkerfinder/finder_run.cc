@@ -17,7 +17,7 @@ namespace {
 // pixels: large enough to average noise, small enough to stay inside the four squares.
 constexpr double kWindowPerStep = 0.4;
 constexpr int kMinWindow = 2;
-constexpr int kMaxWindow = 14;
+constexpr int kMaxWindow = 20;
 // A refined vertex may move from its candidate by at most this fraction of the shorter
 // step (or kMinMove pixels); farther, the candidate was not this junction.
 constexpr double kMaxMovePerStep = 0.3;
@@ -35,13 +35,14 @@ void refineGrid(const GrayView& image, const FinderSettings& settings, Grid& gri
   for (std::size_t k = 0; k < grid.nodes.size(); ++k) {
     if (grid.nodes[k].alive) steps[k] = shorterStep(grid, grid.nodes[k]);
   }
+  const double noise = cfImageNoiseVariance(image);
   int count = 0;
   for (std::size_t k = 0; k < grid.nodes.size(); ++k) {
     GridNode& n = grid.nodes[k];
     if (!n.alive) continue;
     if (++count % kCheckEvery == 0) ccAttention::check();
     const int radius = std::clamp(static_cast<int>(std::lround(kWindowPerStep * steps[k])), kMinWindow, kMaxWindow);
-    const RefinedVertex r = cfRefineVertex(image, n.pos, radius);
+    const RefinedVertex r = cfRefineVertex(image, n.pos, radius, noise);
     const double maxMove = std::max(kMinMove, kMaxMovePerStep * steps[k]);
     if (!r.ok || r.pos.distance(n.pos) > maxMove) {
       grid.kill(static_cast<int>(k));

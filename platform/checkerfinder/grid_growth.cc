@@ -33,6 +33,10 @@ constexpr int kSeedLookups = 8;
 // edge midpoint must lie within this fraction of it from the middle grey.
 constexpr double kDiagonalAgreement = 0.5;
 constexpr double kEdgeMidTolerance = 0.35;
+// The colour test samples at this fraction of the steps from the vertex (0.5 would be the
+// square centres and edge midpoints): less, so that the outermost squares of a board,
+// often narrowed by its frame or margin, still pass.
+constexpr double kSampleReach = 0.35;
 // Cell of the candidate hash, pixels.
 constexpr double kHashCell = 16.0;
 
@@ -313,8 +317,9 @@ class Grower {
 }  // namespace
 
 double cfCheckerContrast(const GrayView& image, const Vec& p, const Vec& u, const Vec& v, bool edgeU, bool edgeV) {
-  const Vec d1 = (u + v) * 0.5, d2 = (u - v) * 0.5;
-  const Vec pts[8] = {p + d1, p - d1, p + d2, p - d2, p + u * 0.5, p - u * 0.5, p + v * 0.5, p - v * 0.5};
+  const Vec d1 = (u + v) * kSampleReach, d2 = (u - v) * kSampleReach;
+  const Vec eu = u * kSampleReach, ev = v * kSampleReach;
+  const Vec pts[8] = {p + d1, p - d1, p + d2, p - d2, p + eu, p - eu, p + ev, p - ev};
   double s[8];
   for (int k = 0; k < 8; ++k) {
     if (!image.inside(pts[k], 0.0)) return 0.0;

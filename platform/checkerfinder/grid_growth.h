@@ -41,11 +41,11 @@ struct Grid {
 };
 
 // The light-minus-dark contrast of the checker pattern around `p` for the local grid steps
-// u (+i) and v (+j): positive when the squares at p +- (u + v) / 2 are light and those at
-// p +- (u - v) / 2 dark, negative for the opposite, 0 when the pattern is not a clean
+// u (+i) and v (+j): positive when the squares towards p +- (u + v) are light and those
+// towards p +- (u - v) dark, negative for the opposite, 0 when the pattern is not a clean
 // checker (the two squares of a diagonal disagree, or, where asked for by edgeU / edgeV,
-// the edge midpoints p +- u / 2 or p +- v / 2 are not between light and dark) or a sample
-// falls outside the image.
+// the edges towards p +- u or p +- v are not between light and dark) or a sample falls
+// outside the image. Samples lie at 0.35 of the steps from p.
 double cfCheckerContrast(const GrayView& image, const Vec& p, const Vec& u, const Vec& v, bool edgeU,
                          bool edgeV);
 

@@ -73,18 +73,23 @@ bool fitHomography(const std::vector<Vec>& plate, const std::vector<Vec>& img, c
   return true;
 }
 
-// Mean grey at plate points through h; false when a point leaves the image.
+// Mean grey at the plate points through h that fall inside the image; false when fewer
+// than kMinInside of them do (a fiducial cut by the image border still counts).
+constexpr double kMinInside = 0.6;
 bool meanAt(const GrayView& image, const Homography& h, const std::vector<Vec>& pts, double& mean,
             std::vector<double>* values = nullptr) {
   double s = 0;
+  int n = 0;
   for (const Vec& p : pts) {
     const Vec q = h.map(p.x(), p.y());
-    if (!std::isfinite(q.x()) || !image.inside(q, 1.0)) return false;
+    if (!std::isfinite(q.x()) || !image.inside(q, 1.0)) continue;
     const double g = image.sample(q.x(), q.y());
     if (values) values->push_back(g);
     s += g;
+    ++n;
   }
-  mean = s / static_cast<double>(pts.size());
+  if (n < kMinInside * static_cast<double>(pts.size()) || n == 0) return false;
+  mean = s / n;
   return true;
 }
 

@@ -18,12 +18,16 @@ struct RefinedVertex {
 // differences of the image smoothed by a Gaussian of 0.8 px; iterated until q moves less
 // than 0.001 px. Any point-symmetric junction (a checker vertex under any affine or
 // projective view, with any symmetric blur) satisfies the equation at its centre. The
-// covariance propagates the local pixel noise (estimated beside the vertex, at least the
-// 8-bit rounding) through the equations: sg2 A^-1 (sum w^2 |p - q|^2 g g^T) A^-1 with
-// A = sum w g g^T and sg2 the noise variance of a gradient component.
+// covariance propagates the pixel noise (variance noiseVariance, grey levels squared)
+// through the equations: sg2 A^-1 (sum w^2 |p - q|^2 g g^T) A^-1 with A = sum w g g^T and
+// sg2 the resulting noise variance of a gradient component.
 // Fails (ok false) when the window leaves the image, the system is singular (an edge, not
 // a junction), or q wanders farther than `radius` from `start`.
-RefinedVertex cfRefineVertex(const GrayView& image, const Vec& start, int radius);
+RefinedVertex cfRefineVertex(const GrayView& image, const Vec& start, int radius, double noiseVariance);
+
+// Variance of the image's pixel noise, grey levels squared, from the median of second
+// differences along every 8th row (robust to the edges), at least that of 8-bit rounding.
+double cfImageNoiseVariance(const GrayView& image);
 
 }  // namespace cclft_internal
 

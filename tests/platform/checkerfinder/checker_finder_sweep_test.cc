@@ -120,7 +120,7 @@ std::vector<SweepCase> sweepCases() {
   add("rotated 45 deg", [](SweepCase& c) { c.rotation = 45; });
   add("fiducial", [](SweepCase& c) { c.fiducial = true; c.cols = 14; c.rows = 11; });
   add("fiducial, partial board", [](SweepCase& c) {
-    c.fiducial = true; c.cols = 14; c.rows = 11; c.fill = 1.6; c.shift = ccVector<2>(3, 2); c.rotation = 170; });
+    c.fiducial = true; c.cols = 14; c.rows = 11; c.fill = 1.6; c.shift = ccVector<2>(-2.5, -2); c.rotation = 170; });
   add("fiducial, tilt 50 deg + k1 -0.15", [](SweepCase& c) {
     c.fiducial = true; c.cols = 14; c.rows = 11; c.tiltX = 50; c.k1 = -0.15; c.fov = 60; c.rotation = -30; });
   return v;
