@@ -1,0 +1,82 @@
+// Checker finder timing: rendered boards at 1280 x 960 and 2592 x 1944, with a board and
+// with none (noise and clutter), through the C interface as the exhaustive algorithm
+// calls it.
+#include <benchmark/benchmark.h>
+
+#include <random>
+
+#include "platform/checkerfinder/checker_finder.h"
+#include "platform/checkerfinder/checker_finder_image.h"
+#include "tools/plate/plate_render.h"
+
+namespace {
+
+enum Scene { eBoard = 0, eNoise = 1, eClutter = 2 };
+
+ccPelBuffer<unsigned char> scene(long width, long height, Scene s) {
+  if (s == eBoard) {
+    const ccCheckerPlate plate = cfCheckerPlate(10, 8, false);
+    const ccPlateCamera cam = cfPlateCameraView(cfPatternRegion(plate), width, height, 20, 10, 7, 0.8);
+    ccPlateRenderParams p;
+    p.width = width;
+    p.height = height;
+    p.blurSigma = 0.8;
+    p.noiseSigma = 1.5;
+    p.supersample = 2;
+    return cfRenderPlate(plate, cam, p).image;
+  }
+  ccPelBuffer<unsigned char> im(width, height);
+  std::mt19937 rng(3);
+  if (s == eNoise) {
+    std::normal_distribution<double> g(128, 20);
+    for (long y = 0; y < height; ++y)
+      for (long x = 0; x < width; ++x) im.at(x, y) = static_cast<unsigned char>(std::clamp(g(rng), 0.0, 255.0));
+    return im;
+  }
+  std::uniform_int_distribution<long> px(0, width - 1), py(0, height - 1), size(5, 120);
+  std::uniform_int_distribution<int> grey(0, 255);
+  for (int k = 0; k < 2000; ++k) {
+    const long x0 = px(rng), y0 = py(rng), w = size(rng), h = size(rng);
+    const unsigned char v = static_cast<unsigned char>(grey(rng));
+    for (long y = y0; y < std::min(height, y0 + h); ++y)
+      for (long x = x0; x < std::min(width, x0 + w); ++x) im.at(x, y) = v;
+  }
+  return im;
+}
+
+void BM_CheckerFinder(benchmark::State& state) {
+  const long width = state.range(0), height = state.range(1);
+  const ccPelBuffer<unsigned char> image = scene(width, height, static_cast<Scene>(state.range(2)));
+  const cimg_image8Const view = cc_Image(image);
+  cclft_calibrationCheckerFinderParams p;
+  cclft_calibrationCheckerFinderParams_construct(&p);
+  p.startPoint = cmath_vect{0.5 * width, 0.5 * height};
+  cclft_calibrationCheckerFinderResultSet* rs = nullptr;
+  cclft_calibrationCheckerFinderResultSet_construct(&rs);
+  cclft_status status = 0;
+  for (auto _ : state) {
+    status = cclft_calibrationCheckerFinder_run(&view, &p, rs);
+    benchmark::DoNotOptimize(status);
+  }
+  const cstd_vector_cclft_crspPair* pairs = nullptr;
+  size_t n = 0;
+  cclft_calibrationCheckerFinderResultSet_getPairs(rs, &pairs);
+  cstd_vector_cclft_crspPair_getSize(pairs, &n);
+  state.counters["vertices"] = static_cast<double>(n);
+  state.counters["found"] = status == CCLFT_STATUS_OK ? 1 : 0;
+  cclft_calibrationCheckerFinderResultSet_destruct(rs);
+}
+
+BENCHMARK(BM_CheckerFinder)
+    ->ArgNames({"width", "height", "scene"})
+    ->Args({1280, 960, eBoard})
+    ->Args({1280, 960, eNoise})
+    ->Args({1280, 960, eClutter})
+    ->Args({2592, 1944, eBoard})
+    ->Args({2592, 1944, eNoise})
+    ->Args({2592, 1944, eClutter})
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+}  // namespace
