@@ -63,6 +63,10 @@ void cfCheckerSecondAnchor(std::vector<cc_Corner>& corners, const ccVector<2>& f
 // Leaves the queue empty.
 void cfCheckerPropagateLabels(std::vector<cc_Corner*>& queue, const ccXform<2>& gridFromImage);
 
+// Clears `valid` of every valid corner with fewer than 4 lines or an error above the
+// threshold (an error equal to it passes). A threshold of +infinity filters nothing.
+void cfCheckerPrecisionFilter(std::vector<cc_Corner>& corners, double precisionThreshold);
+
 // One (position, label * pitch) pair per valid and labelled corner, in corner list order.
 void cfCheckerFeaturePairs(const std::vector<cc_Corner>& corners, const ccCalib2VertexFeatureParams& params,
                            std::vector<ccPair<ccVector<2>>>& features);

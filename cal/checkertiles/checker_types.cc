@@ -6,6 +6,8 @@
 namespace {
 // Used slots before the fifth entry; the vectors hold this many slots until then.
 constexpr int kRegularSlots = 4;
+// Edge lines a corner can collect: two sides from each of its two tiles.
+constexpr std::size_t kMaxLines = 4;
 
 // Shared slot rule of neighbours and corners; returns true when the entry was appended as
 // the fifth one.
@@ -72,8 +74,9 @@ cc_Corner* cc_Checker::cornerSharedWith(const cc_Checker* tile) const {
 }
 
 void cc_Corner::addLine(const ccFLine& line, bool fromFirst, bool atStart) {
-  cstd_assert_(lines.size() < 4);
+  cstd_assert_(lines.size() < kMaxLines);
   cstd_assert_(lines.size() == lineAtStart.size() && lines.size() == lineFromFirst.size());
+  if (lines.size() >= kMaxLines) return;  // a corner has at most four edges next to it
   lines.push_back(line);
   lineAtStart.push_back(atStart);
   lineFromFirst.push_back(fromFirst);

@@ -74,7 +74,8 @@ struct cc_Corner {
   std::vector<cc_Corner*> linked;
 
   bool isLabelled() const { return label.first != kUnlabelled; }
-  // Appends a line with its two flags (precondition: fewer than 4 lines).
+  // Appends a line with its two flags (precondition: fewer than 4 lines; a fifth line is
+  // reported and dropped).
   void addLine(const ccFLine& line, bool fromFirst, bool atStart);
   void link(cc_Corner* other) { linked.push_back(other); }
 

@@ -238,6 +238,8 @@ class CCALIB_EXPORT ccBlob {
 
   // Position in discovery order (raster order of each blob's first pixel), from 0.
   std::size_t index() const { return index_; }
+  // The scene that owns the blob (its window and client transform); null for an empty blob.
+  const ccBlobSceneDescription* scene() const { return scene_; }
 
  private:
   friend class ccBlobSceneDescription;

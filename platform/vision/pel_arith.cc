@@ -1,7 +1,8 @@
-// Saturating pixel arithmetic over the common part of two image windows.
+// Clamped pixel arithmetic over the common part of two image windows.
 #include "platform/vision/pel_arith.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "platform/foundation/exception.h"
 
@@ -24,19 +25,23 @@ void combineOverlap(ccPelBuffer<unsigned char>& a, const ccPelBuffer_const<unsig
   }
 }
 
+// Two's complement byte of a value in -128 .. 127, and back.
+unsigned char toSigned(int v) { return static_cast<unsigned char>(v & 0xFF); }
+int fromSigned(unsigned char v) { return static_cast<int>(static_cast<std::int8_t>(v)); }
+
 }  // namespace
 
-void cf_PelAddClamp(ccPelBuffer<unsigned char>& a, const ccPelBuffer_const<unsigned char>& b) {
-  combineOverlap(a, b, "cf_PelAddClamp", [](unsigned char x, unsigned char y) {
-    return static_cast<unsigned char>(std::min(255, int(x) + int(y)));
+void cf_PelSubClamp(ccPelBuffer<unsigned char>& a, const ccPelBuffer_const<unsigned char>& b,
+                    int limit) {
+  if (limit < 0 || limit > kPelSubClampMaxLimit)
+    throw ccBadArgument(L"cf_PelSubClamp: the limit must lie in [0, 127]");
+  combineOverlap(a, b, "cf_PelSubClamp", [limit](unsigned char x, unsigned char y) {
+    return toSigned(std::clamp(int(x) - int(y), -limit, limit));
   });
 }
 
-void cf_PelSubClamp(ccPelBuffer<unsigned char>& a, const ccPelBuffer_const<unsigned char>& b,
-                    int offset) {
-  // Offsets beyond +-510 saturate every result anyway; limiting them keeps the sum in int.
-  const int off = std::max(-510, std::min(510, offset));
-  combineOverlap(a, b, "cf_PelSubClamp", [off](unsigned char x, unsigned char y) {
-    return static_cast<unsigned char>(std::max(0, std::min(255, int(x) - int(y) + off)));
+void cf_PelAddClamp(ccPelBuffer<unsigned char>& a, const ccPelBuffer_const<unsigned char>& b) {
+  combineOverlap(a, b, "cf_PelAddClamp", [](unsigned char x, unsigned char y) {
+    return static_cast<unsigned char>(std::clamp(fromSigned(x) + int(y), 0, 255));
   });
 }

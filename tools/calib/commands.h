@@ -15,6 +15,8 @@ int cfCalibInfo(const std::vector<std::string>& args);
 int cfCalibPlate(const std::vector<std::string>& args);
 // calib dots IMAGE --pitch P ...: dot-grid calibration of one image.
 int cfCalibDots(const std::vector<std::string>& args);
+// calib checker IMAGE --pitch P ...: labelled checkerboard vertices of one image.
+int cfCalibChecker(const std::vector<std::string>& args);
 // calib render dots|checker ...: a synthetic plate photograph and its ground truth.
 int cfCalibRender(const std::vector<std::string>& args);
 

@@ -18,6 +18,7 @@ struct Command {
 };
 
 const Command kCommands[] = {
+    {"checker", "labelled checkerboard vertices of an image", cfCalibChecker},
     {"dots", "calibrate from an image of a dot-grid plate", cfCalibDots},
     {"info", "size and grey-level statistics of image files", cfCalibInfo},
     {"plate", "write a printable dot or checker plate (SVG in millimetres, or PNG)", cfCalibPlate},
