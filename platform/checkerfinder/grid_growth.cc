@@ -32,11 +32,17 @@ constexpr int kSeedLookups = 8;
 // The squares of one diagonal must agree to within this fraction of the contrast, and an
 // edge midpoint must lie within this fraction of it from the middle grey.
 constexpr double kDiagonalAgreement = 0.5;
+// Seeds use the strict edge test: it is what tells the grid axes from its diagonals. A
+// vertex grown from a seed has its position predicted already, and real edges stray from
+// the midpoints (a saturated light level, a steered step), so growth uses the loose one.
 constexpr double kEdgeMidTolerance = 0.35;
+constexpr double kLooseEdgeMidTolerance = 0.45;
 // The colour test samples at this fraction of the steps from the vertex (0.5 would be the
 // square centres and edge midpoints): less, so that the outermost squares of a board,
-// often narrowed by its frame or margin, still pass.
+// often narrowed by its frame, its margin or perspective, still pass; and, failing that,
+// nearer still.
 constexpr double kSampleReach = 0.35;
+constexpr double kNearSampleReach = 0.2;
 // Cell of the candidate hash, pixels.
 constexpr double kHashCell = 16.0;
 
@@ -170,7 +176,7 @@ class Grower {
         const double lu = u.length(), lv = v.length();
         if (std::fabs(u.cross(v)) < kSeedMinSine * lu * lv) continue;
         if (lu > kSeedMaxAxisRatio * lv || lv > kSeedMaxAxisRatio * lu) continue;
-        const double contrast = cfCheckerContrast(image_, c, u, v, true, true);
+        const double contrast = cfCheckerContrast(image_, c, u, v, kAllEdges, true);
         if (contrast == 0.0 || lu + lv >= bestLen) continue;
         bestLen = lu + lv;
         bu = u;
@@ -243,18 +249,23 @@ class Grower {
       const int other = 1 - axis;
       Vec u = (q - n.pos) * (sign / static_cast<double>(m));
       Vec v = n.step[other];
-      bool measuredV = false;
       const int ti = n.i + m * di, tj = n.j + m * dj;
       // Use the target's own neighbours on the other axis when they exist.
       const int oi = other == 0 ? 1 : 0, oj = other == 1 ? 1 : 0;
       const int fwd = grid_.find(ti + oi, tj + oj), bwd = grid_.find(ti - oi, tj - oj);
       if (fwd >= 0) v = grid_.nodes[static_cast<std::size_t>(fwd)].pos - q;
       else if (bwd >= 0) v = q - grid_.nodes[static_cast<std::size_t>(bwd)].pos;
-      measuredV = fwd >= 0 || bwd >= 0;
+      // Edges required through the midpoints: only towards vertices already in the grid;
+      // beyond the new vertex the squares may be cut short by the board's border, and
+      // along a borrowed step the edge may be turned (perspective).
+      unsigned towardsU = sign > 0 ? kEdgeMinusU : kEdgePlusU;
+      unsigned towardsV = (fwd >= 0 ? kEdgePlusV : 0u) | (bwd >= 0 ? kEdgeMinusV : 0u);
+      if (axis == 1) {  // u is the j step here: swap the roles for (si, sj)
+        towardsU = sign > 0 ? kEdgeMinusV : kEdgePlusV;
+        towardsV = (fwd >= 0 ? kEdgePlusU : 0u) | (bwd >= 0 ? kEdgeMinusU : 0u);
+      }
       const Vec si = axis == 0 ? u : v, sj = axis == 0 ? v : u;
-      // The edge through q along a borrowed step may be turned (perspective), so only
-      // edges along measured steps are required to pass through the midpoints.
-      const double contrast = cfCheckerContrast(image_, q, si, sj, axis == 0 || measuredV, axis == 1 || measuredV);
+      const double contrast = cfCheckerContrast(image_, q, si, sj, towardsU | towardsV, false);
       const int expected = ((ti + tj) % 2 == 0) ? grid_.parity : -grid_.parity;
       if (contrast == 0.0 || (contrast > 0 ? 1 : -1) != expected) return -1;
       GridNode node;
@@ -316,9 +327,12 @@ class Grower {
 
 }  // namespace
 
-double cfCheckerContrast(const GrayView& image, const Vec& p, const Vec& u, const Vec& v, bool edgeU, bool edgeV) {
-  const Vec d1 = (u + v) * kSampleReach, d2 = (u - v) * kSampleReach;
-  const Vec eu = u * kSampleReach, ev = v * kSampleReach;
+namespace {
+
+double contrastAt(const GrayView& image, const Vec& p, const Vec& u, const Vec& v, unsigned edges,
+                  double reach, double edgeTolerance) {
+  const Vec d1 = (u + v) * reach, d2 = (u - v) * reach;
+  const Vec eu = u * reach, ev = v * reach;
   const Vec pts[8] = {p + d1, p - d1, p + d2, p - d2, p + eu, p - eu, p + ev, p - ev};
   double s[8];
   for (int k = 0; k < 8; ++k) {
@@ -332,10 +346,19 @@ double cfCheckerContrast(const GrayView& image, const Vec& p, const Vec& u, cons
   if (std::fabs(s[0] - s[1]) > kDiagonalAgreement * c || std::fabs(s[2] - s[3]) > kDiagonalAgreement * c) return 0.0;
   const double mid = 0.5 * (a + b);
   for (int k = 4; k < 8; ++k) {
-    if (!(k < 6 ? edgeU : edgeV)) continue;
-    if (std::fabs(s[k] - mid) > kEdgeMidTolerance * c) return 0.0;
+    if ((edges & (1u << (k - 4))) == 0) continue;
+    if (std::fabs(s[k] - mid) > edgeTolerance * c) return 0.0;
   }
   return contrast;
+}
+
+}  // namespace
+
+double cfCheckerContrast(const GrayView& image, const Vec& p, const Vec& u, const Vec& v, unsigned edges,
+                         bool strict) {
+  const double tolerance = strict ? kEdgeMidTolerance : kLooseEdgeMidTolerance;
+  const double c = contrastAt(image, p, u, v, edges, kSampleReach, tolerance);
+  return c != 0.0 ? c : contrastAt(image, p, u, v, edges, kNearSampleReach, tolerance);
 }
 
 Vec cfGridAxis(const Grid& grid, const GridNode& n, int axis) {

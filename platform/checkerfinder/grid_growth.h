@@ -43,11 +43,13 @@ struct Grid {
 // The light-minus-dark contrast of the checker pattern around `p` for the local grid steps
 // u (+i) and v (+j): positive when the squares towards p +- (u + v) are light and those
 // towards p +- (u - v) dark, negative for the opposite, 0 when the pattern is not a clean
-// checker (the two squares of a diagonal disagree, or, where asked for by edgeU / edgeV,
-// the edges towards p +- u or p +- v are not between light and dark) or a sample falls
-// outside the image. Samples lie at 0.35 of the steps from p.
-double cfCheckerContrast(const GrayView& image, const Vec& p, const Vec& u, const Vec& v, bool edgeU,
-                         bool edgeV);
+// checker (the two squares of a diagonal disagree, or an edge sample that `edges` asks for
+// is not between light and dark: within 35 % of the contrast from the middle grey when
+// `strict`, 45 % otherwise) or a sample falls outside the image. Samples lie at 0.35 of the
+// steps from p, or, when that fails, at 0.2.
+enum : unsigned { kEdgePlusU = 1, kEdgeMinusU = 2, kEdgePlusV = 4, kEdgeMinusV = 8, kAllEdges = 15 };
+double cfCheckerContrast(const GrayView& image, const Vec& p, const Vec& u, const Vec& v, unsigned edges,
+                         bool strict);
 
 // Grows grids from seeds taken in order of distance from settings.startPoint and returns
 // the one with most vertices (possibly empty). Each grid is checked by cfPruneGrid.

@@ -357,21 +357,24 @@ TEST(CheckerFinderRendered, ImageOffsetMovesPositionsNotLabels) {
 // ---------------------------------------------------------------------------------------
 // Real photographs: 9 x 6 inner vertices each.
 
-// Every photo yields at least 44 of its 54 vertices today (7 of the 12 all 54); the labels
-// always fit the board's 9 x 6 box and neighbouring labels are neighbouring vertices.
+// All 54 vertices on 11 of the 12 photos and 53 on the last (a vertex of the top row of a
+// steeply tilted board, whose squares are cut short by the board's frame); the labels
+// fit the board's 9 x 6 box and neighbouring labels are neighbouring vertices.
 TEST(CheckerFinderRealPhotos, VerticesLabelledAsOneGrid) {
   const std::string dir = CCALIB_REALDATA_DIR;
   std::vector<std::string> files;
   for (int k = 1; k <= 9; ++k) files.push_back(dir + "/checker-opencv/chessboard-0" + std::to_string(k) + ".jpg");
   for (int k = 1; k <= 3; ++k) files.push_back(dir + "/checker-visp/chessboard-0" + std::to_string(k) + ".png");
   if (!std::ifstream(files[0]).good()) GTEST_SKIP() << "no real data at " << dir;
+  int complete = 0;
   for (const std::string& f : files) {
     SCOPED_TRACE(f);
     const ccPelBuffer<unsigned char> image = cfReadImage(f);
     const FinderRun r = runFinder(image, false, ccVector<2>(image.width() * 0.5, image.height() * 0.5));
     ASSERT_EQ(r.status, CCLFT_STATUS_OK);
-    ASSERT_GE(r.pairs.size(), 44u);
+    ASSERT_GE(r.pairs.size(), 53u);
     ASSERT_LE(r.pairs.size(), 54u);
+    complete += r.pairs.size() == 54u ? 1 : 0;
     long minX = 1000, maxX = -1000, minY = 1000, maxY = -1000;
     for (const auto& p : r.pairs) {
       minX = std::min<long>(minX, p.labelX);
@@ -391,6 +394,7 @@ TEST(CheckerFinderRealPhotos, VerticesLabelledAsOneGrid) {
       }
     }
   }
+  EXPECT_GE(complete, 11);
 }
 
 }  // namespace
