@@ -66,6 +66,7 @@ struct Board {
   double blur = 0.7, noise = 1.0, gradient = 0, vignetting = 0;
   ccVector<2> shift;
   std::uint32_t seed = 1;
+  int supersample = 4;  // the renderer's anti-aliasing quantises edges to 1 / supersample
 };
 
 struct Rendered {
@@ -93,6 +94,7 @@ Rendered render(const Board& b) {
   p.gradient = ccVector<2>(b.gradient, 0.5 * b.gradient);
   p.vignetting = b.vignetting;
   p.seed = b.seed;
+  p.supersample = b.supersample;
   out.rendering = cfRenderPlate(plate, out.camera, p);
   for (const auto& v : out.rendering.truth.vertices) out.inView += v.inImage ? 1 : 0;
   return out;
@@ -212,6 +214,7 @@ TEST(CheckerFinderRendered, SubPixelAccuracyAtBlurOneNoiseTwo) {
     board.rotation = 11 + 23 * k;
     board.tiltX = 10 * k;
     board.seed = 10 + k;
+    board.supersample = 12;
     const Rendered b = render(board);
     const FinderRun r = runFinder(b.rendering.image, false, ccVector<2>(320, 240));
     ASSERT_EQ(r.status, CCLFT_STATUS_OK);
@@ -220,8 +223,7 @@ TEST(CheckerFinderRendered, SubPixelAccuracyAtBlurOneNoiseTwo) {
     sum2 += s.rms * s.rms * s.found;
     n += s.found;
   }
-  // Measured 0.0205 px on these 55 px squares (0.0195 px on 95 px squares at 1280 x 960).
-  EXPECT_LE(std::sqrt(sum2 / n), 0.022);
+  EXPECT_LE(std::sqrt(sum2 / n), 0.02);
 }
 
 TEST(CheckerFinderRendered, WeightsFollowThePositionUncertainty) {
