@@ -106,11 +106,48 @@ class GradientPatch {
   int size() const { return n_; }
   double gx(int x, int y) const { return gx_[static_cast<std::size_t>(y) * n_ + x]; }
   double gy(int x, int y) const { return gy_[static_cast<std::size_t>(y) * n_ + x]; }
+  // Bilinear value of the smoothed image at an image position inside the patch.
+  double smoothAt(double px, double py) const {
+    const int m = n_ + 2;
+    const double fx = px - (x0_ - 1), fy = py - (y0_ - 1);
+    const int ix = std::min(std::max(static_cast<int>(fx), 0), m - 2);
+    const int iy = std::min(std::max(static_cast<int>(fy), 0), m - 2);
+    const double ax = fx - ix, ay = fy - iy;
+    const double* r0 = smooth_.data() + static_cast<std::size_t>(iy) * m + ix;
+    const double* r1 = r0 + m;
+    return (1 - ay) * ((1 - ax) * r0[0] + ax * r0[1]) + ay * ((1 - ax) * r1[0] + ax * r1[1]);
+  }
 
  private:
   int x0_ = 0, y0_ = 0, n_ = 0;
   std::vector<double> tmp_, smooth_, gx_, gy_;
 };
+
+// Weight of a pixel at squared relative distance r2 = |p - q|^2 / rw^2 (zero from 1 on):
+// smooth, so that the sums over the pixel grid follow q continuously.
+double windowWeight(double r2) {
+  if (r2 >= 1.0) return 0.0;
+  const double a = (1 - r2) * (1 - r2);
+  return a * a;
+}
+
+// The weighted mean gradient of the window around q. The checker part of the gradient is
+// odd about a vertex and averages out; what remains is the lighting's own gradient (a
+// ramp, vignetting), which would otherwise pull q towards the brighter side.
+Vec meanGradient(const GradientPatch& patch, const Vec& q, double rw) {
+  double sx = 0, sy = 0, sw = 0;
+  for (int y = 0; y < patch.size(); ++y) {
+    const double dy = patch.y0() + y - q.y();
+    for (int x = 0; x < patch.size(); ++x) {
+      const double dx = patch.x0() + x - q.x();
+      const double w = windowWeight((dx * dx + dy * dy) / (rw * rw));
+      sx += w * patch.gx(x, y);
+      sy += w * patch.gy(x, y);
+      sw += w;
+    }
+  }
+  return sw > 0 ? Vec(sx / sw, sy / sw) : Vec();
+}
 
 }  // namespace
 
@@ -145,16 +182,16 @@ RefinedVertex cfRefineVertex(const GrayView& image, const Vec& start, int radius
   double a11 = 0, a12 = 0, a22 = 0;
   for (int iter = 0; iter < kMaxIterations; ++iter) {
     if (!patch.build(image, q, half)) return out;
+    const Vec lighting = meanGradient(patch, q, rw);
     a11 = a12 = a22 = 0;
     double b1 = 0, b2 = 0;
     for (int y = 0; y < patch.size(); ++y) {
       const double dy = patch.y0() + y - q.y();
       for (int x = 0; x < patch.size(); ++x) {
         const double dx = patch.x0() + x - q.x();
-        const double r2 = (dx * dx + dy * dy) / (rw * rw);
-        if (r2 >= 1.0) continue;
-        const double w = (1 - r2) * (1 - r2) * (1 - r2) * (1 - r2);
-        const double gx = patch.gx(x, y), gy = patch.gy(x, y);
+        const double w = windowWeight((dx * dx + dy * dy) / (rw * rw));
+        if (w == 0.0) continue;
+        const double gx = patch.gx(x, y) - lighting.x(), gy = patch.gy(x, y) - lighting.y();
         const double gxx = w * gx * gx, gxy = w * gx * gy, gyy = w * gy * gy;
         a11 += gxx;
         a12 += gxy;
@@ -176,16 +213,16 @@ RefinedVertex cfRefineVertex(const GrayView& image, const Vec& start, int radius
   // Covariance: noise in each gradient (variance sg2 per component) perturbs equation
   // g . d = 0 by a variance sg2 |d|^2, so C = sg2 A^-1 (sum w^2 |d|^2 g g^T) A^-1.
   if (!patch.build(image, q, half)) return out;
+  const Vec lighting = meanGradient(patch, q, rw);
   a11 = a12 = a22 = 0;
   double s11 = 0, s12 = 0, s22 = 0;
   for (int y = 0; y < patch.size(); ++y) {
     const double dy = patch.y0() + y - q.y();
     for (int x = 0; x < patch.size(); ++x) {
       const double dx = patch.x0() + x - q.x();
-      const double r2 = (dx * dx + dy * dy) / (rw * rw);
-      if (r2 >= 1.0) continue;
-      const double w = (1 - r2) * (1 - r2) * (1 - r2) * (1 - r2);
-      const double gx = patch.gx(x, y), gy = patch.gy(x, y);
+      const double w = windowWeight((dx * dx + dy * dy) / (rw * rw));
+      if (w == 0.0) continue;
+      const double gx = patch.gx(x, y) - lighting.x(), gy = patch.gy(x, y) - lighting.y();
       a11 += w * gx * gx;
       a12 += w * gx * gy;
       a22 += w * gy * gy;
@@ -205,6 +242,23 @@ RefinedVertex cfRefineVertex(const GrayView& image, const Vec& start, int radius
   out.covXX = sg2 * (t11 * i11 + t12 * i12);
   out.covXY = sg2 * (t11 * i12 + t12 * i22);
   out.covYY = sg2 * (t21 * i12 + t22 * i22);
+  // Point symmetry of the window about q.
+  double num = 0, den = 0, mean = 0, sw = 0;
+  const int reach = static_cast<int>(rw);
+  for (int dy = -reach; dy <= reach; ++dy) {
+    for (int dx = -reach; dx <= reach; ++dx) {
+      const double w = windowWeight((dx * dx + dy * dy) / (rw * rw));
+      if (w == 0.0) continue;
+      const double a = patch.smoothAt(q.x() + dx, q.y() + dy), b = patch.smoothAt(q.x() - dx, q.y() - dy);
+      num += w * (a - b) * (a - b);
+      mean += w * a;
+      den += w * a * a;
+      sw += w;
+    }
+  }
+  mean /= sw;
+  const double var = den / sw - mean * mean;
+  out.asymmetry = var > 0 ? 0.5 * (num / sw) / var : 1.0;
   out.pos = q;
   out.ok = true;
   return out;

@@ -117,10 +117,10 @@ std::vector<SweepCase> sweepCases() {
   add("k1 = +0.2 (pincushion)", [](SweepCase& c) { c.k1 = 0.2; c.fov = 70; c.fill = 0.75; });
   add("squares 8 px", [](SweepCase& c) { c.cols = 60; c.rows = 45; c.fill = 0.45; c.rotation = 3; });
   add("squares 200 px", [](SweepCase& c) { c.cols = 5; c.rows = 4; c.fill = 0.95; c.rotation = 2; });
-  add("rotated 45 deg", [](SweepCase& c) { c.rotation = 45; });
+  add("rotated 44 deg", [](SweepCase& c) { c.rotation = 44; });
   add("fiducial", [](SweepCase& c) { c.fiducial = true; c.cols = 14; c.rows = 11; });
   add("fiducial, partial board", [](SweepCase& c) {
-    c.fiducial = true; c.cols = 14; c.rows = 11; c.fill = 1.6; c.shift = ccVector<2>(-2.5, -2); c.rotation = 170; });
+    c.fiducial = true; c.cols = 14; c.rows = 11; c.fill = 1.5; c.shift = ccVector<2>(-2, -1.5); c.rotation = 170; });
   add("fiducial, tilt 50 deg + k1 -0.15", [](SweepCase& c) {
     c.fiducial = true; c.cols = 14; c.rows = 11; c.tiltX = 50; c.k1 = -0.15; c.fov = 60; c.rotation = -30; });
   return v;
