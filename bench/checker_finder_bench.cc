@@ -11,12 +11,14 @@
 
 namespace {
 
-enum Scene { eBoard = 0, eNoise = 1, eClutter = 2 };
+enum Scene { eBoard = 0, eNoise = 1, eClutter = 2, eSmallSquares = 3 };
 
 ccPelBuffer<unsigned char> scene(long width, long height, Scene s) {
-  if (s == eBoard) {
-    const ccCheckerPlate plate = cfCheckerPlate(10, 8, false);
-    const ccPlateCamera cam = cfPlateCameraView(cfPatternRegion(plate), width, height, 20, 10, 7, 0.8);
+  if (s == eBoard || s == eSmallSquares) {
+    // Squares of about 75 px, or of 8 px (2,500 vertices).
+    const ccCheckerPlate plate = s == eBoard ? cfCheckerPlate(10, 8, false) : cfCheckerPlate(60, 45, false);
+    const double fill = s == eBoard ? 0.8 : 45.0 * 8.0 / height;
+    const ccPlateCamera cam = cfPlateCameraView(cfPatternRegion(plate), width, height, 20, 10, 7, fill);
     ccPlateRenderParams p;
     p.width = width;
     p.height = height;
@@ -72,6 +74,7 @@ BENCHMARK(BM_CheckerFinder)
     ->Args({1280, 960, eBoard})
     ->Args({1280, 960, eNoise})
     ->Args({1280, 960, eClutter})
+    ->Args({1280, 960, eSmallSquares})
     ->Args({2592, 1944, eBoard})
     ->Args({2592, 1944, eNoise})
     ->Args({2592, 1944, eClutter})

@@ -17,7 +17,7 @@ namespace {
 // pixels: large enough to average noise, small enough to stay inside the four squares.
 constexpr double kWindowPerStep = 0.4;
 constexpr int kMinWindow = 2;
-constexpr int kMaxWindow = 20;
+constexpr int kMaxWindow = 14;
 // A refined vertex may move from its candidate by at most this fraction of the shorter
 // step (or kMinMove pixels); farther, the candidate was not this junction.
 constexpr double kMaxMovePerStep = 0.3;

@@ -64,6 +64,7 @@ class GradientPatch {
  public:
   // Covers pixels within `half` of floor(centre); false when that leaves the image.
   bool build(const GrayView& image, const Vec& centre, int half) {
+    centre_ = centre;
     x0_ = static_cast<int>(std::floor(centre.x())) - half;
     y0_ = static_cast<int>(std::floor(centre.y())) - half;
     n_ = 2 * half + 2;
@@ -71,7 +72,7 @@ class GradientPatch {
     const int ex0 = x0_ - 1 - kSmoothReach, ey0 = y0_ - 1 - kSmoothReach, en = m + 2 * kSmoothReach;
     if (ex0 < 0 || ey0 < 0 || ex0 + en > image.width || ey0 + en > image.height) return false;
     const std::vector<double>& k = kernel();
-    tmp_.assign(static_cast<std::size_t>(en) * m, 0.0);
+    tmp_.resize(static_cast<std::size_t>(en) * m);
     for (int y = 0; y < en; ++y) {
       const std::uint8_t* row = image.data + static_cast<std::ptrdiff_t>(ey0 + y) * image.stride + (x0_ - 1);
       double* t = tmp_.data() + static_cast<std::size_t>(y) * m;
@@ -81,17 +82,18 @@ class GradientPatch {
         t[x] = a;
       }
     }
-    smooth_.assign(static_cast<std::size_t>(m) * m, 0.0);
+    smooth_.resize(static_cast<std::size_t>(m) * m);
     for (int y = 0; y < m; ++y) {
       double* o = smooth_.data() + static_cast<std::size_t>(y) * m;
+      for (int x = 0; x < m; ++x) o[x] = 0.0;
       for (int i = -kSmoothReach; i <= kSmoothReach; ++i) {
         const double w = k[static_cast<std::size_t>(i + kSmoothReach)];
         const double* t = tmp_.data() + static_cast<std::size_t>(y + kSmoothReach + i) * m;
         for (int x = 0; x < m; ++x) o[x] += w * t[x];
       }
     }
-    gx_.assign(static_cast<std::size_t>(n_) * n_, 0.0);
-    gy_.assign(static_cast<std::size_t>(n_) * n_, 0.0);
+    gx_.resize(static_cast<std::size_t>(n_) * n_);
+    gy_.resize(static_cast<std::size_t>(n_) * n_);
     for (int y = 0; y < n_; ++y) {
       const double* s = smooth_.data() + static_cast<std::size_t>(y + 1) * m + 1;
       for (int x = 0; x < n_; ++x) {
@@ -101,6 +103,8 @@ class GradientPatch {
     }
     return true;
   }
+  // The point the patch was built around.
+  const Vec& centre() const { return centre_; }
   int x0() const { return x0_; }
   int y0() const { return y0_; }
   int size() const { return n_; }
@@ -119,6 +123,7 @@ class GradientPatch {
   }
 
  private:
+  Vec centre_;
   int x0_ = 0, y0_ = 0, n_ = 0;
   std::vector<double> tmp_, smooth_, gx_, gy_;
 };
@@ -131,22 +136,57 @@ double windowWeight(double r2) {
   return a * a;
 }
 
-// The weighted mean gradient of the window around q. The checker part of the gradient is
-// odd about a vertex and averages out; what remains is the lighting's own gradient (a
-// ramp, vignetting), which would otherwise pull q towards the brighter side.
-Vec meanGradient(const GradientPatch& patch, const Vec& q, double rw) {
-  double sx = 0, sy = 0, sw = 0;
-  for (int y = 0; y < patch.size(); ++y) {
+// The normal equations of the fit at q, with the lighting's own gradient removed: that is
+// the weighted mean gradient c of the window (the checker part of the gradient is odd about
+// a vertex and averages out; a ramp or vignetting would otherwise pull q towards the
+// brighter side). With g' = g - c and d = p - q: A = sum w g' g'^T, b = sum w g' g'^T d,
+// both from raw moments of one pass.
+struct NormalEquations {
+  double a11 = 0, a12 = 0, a22 = 0, b1 = 0, b2 = 0;
+  Vec lighting;
+};
+
+NormalEquations normalEquations(const GradientPatch& patch, const Vec& q, double rw) {
+  double sw = 0, sgx = 0, sgy = 0, gxx = 0, gxy = 0, gyy = 0, bx = 0, by = 0;
+  double mxx = 0, mxy = 0, myx = 0, myy = 0, sdx = 0, sdy = 0;  // m_ab = sum w g_a d_b
+  const double inv = 1.0 / (rw * rw);
+  const int lo = std::max(0, static_cast<int>(std::floor(q.y() - rw)) - patch.y0());
+  const int hi = std::min(patch.size() - 1, static_cast<int>(std::ceil(q.y() + rw)) - patch.y0());
+  for (int y = lo; y <= hi; ++y) {
     const double dy = patch.y0() + y - q.y();
     for (int x = 0; x < patch.size(); ++x) {
       const double dx = patch.x0() + x - q.x();
-      const double w = windowWeight((dx * dx + dy * dy) / (rw * rw));
-      sx += w * patch.gx(x, y);
-      sy += w * patch.gy(x, y);
+      const double w = windowWeight((dx * dx + dy * dy) * inv);
+      if (w == 0.0) continue;
+      const double gx = patch.gx(x, y), gy = patch.gy(x, y);
       sw += w;
+      sgx += w * gx;
+      sgy += w * gy;
+      const double wxx = w * gx * gx, wxy = w * gx * gy, wyy = w * gy * gy;
+      gxx += wxx;
+      gxy += wxy;
+      gyy += wyy;
+      bx += wxx * dx + wxy * dy;
+      by += wxy * dx + wyy * dy;
+      mxx += w * gx * dx;
+      mxy += w * gx * dy;
+      myx += w * gy * dx;
+      myy += w * gy * dy;
+      sdx += w * dx;
+      sdy += w * dy;
     }
   }
-  return sw > 0 ? Vec(sx / sw, sy / sw) : Vec();
+  NormalEquations e;
+  if (!(sw > 0)) return e;
+  const double cx = sgx / sw, cy = sgy / sw;
+  e.lighting = Vec(cx, cy);
+  e.a11 = gxx - sgx * cx;
+  e.a12 = gxy - sgx * cy;
+  e.a22 = gyy - sgy * cy;
+  const double trace = mxx + myy, cd = cx * sdx + cy * sdy;
+  e.b1 = bx - (mxx * cx + mxy * cy) - cx * trace + cx * cd;
+  e.b2 = by - (myx * cx + myy * cy) - cy * trace + cy * cd;
+  return e;
 }
 
 }  // namespace
@@ -176,45 +216,37 @@ double cfImageNoiseVariance(const GrayView& image) {
 RefinedVertex cfRefineVertex(const GrayView& image, const Vec& start, int radius, double noiseVariance) {
   RefinedVertex out;
   const double rw = 1.3 * radius + 0.5;  // weight reaches zero at this distance
-  const int half = static_cast<int>(rw) + 2;
-  GradientPatch patch;
+  // The patch reaches kPatchSlack pixels beyond the window and is rebuilt only when q has
+  // moved farther than that from where it was built.
+  constexpr int kPatchSlack = 2;
+  const int half = static_cast<int>(rw) + 2 + kPatchSlack;
+  thread_local GradientPatch patch;
   Vec q = start;
-  double a11 = 0, a12 = 0, a22 = 0;
+  if (!patch.build(image, q, half)) return out;
   for (int iter = 0; iter < kMaxIterations; ++iter) {
-    if (!patch.build(image, q, half)) return out;
-    const Vec lighting = meanGradient(patch, q, rw);
-    a11 = a12 = a22 = 0;
-    double b1 = 0, b2 = 0;
-    for (int y = 0; y < patch.size(); ++y) {
-      const double dy = patch.y0() + y - q.y();
-      for (int x = 0; x < patch.size(); ++x) {
-        const double dx = patch.x0() + x - q.x();
-        const double w = windowWeight((dx * dx + dy * dy) / (rw * rw));
-        if (w == 0.0) continue;
-        const double gx = patch.gx(x, y) - lighting.x(), gy = patch.gy(x, y) - lighting.y();
-        const double gxx = w * gx * gx, gxy = w * gx * gy, gyy = w * gy * gy;
-        a11 += gxx;
-        a12 += gxy;
-        a22 += gyy;
-        b1 += gxx * dx + gxy * dy;
-        b2 += gxy * dx + gyy * dy;
-      }
+    if (std::fabs(q.x() - patch.centre().x()) > kPatchSlack - 0.5 ||
+        std::fabs(q.y() - patch.centre().y()) > kPatchSlack - 0.5) {
+      if (!patch.build(image, q, half)) return out;
     }
-    const double det = a11 * a22 - a12 * a12;
-    const double tr = a11 + a22;
+    const NormalEquations e = normalEquations(patch, q, rw);
+    const double det = e.a11 * e.a22 - e.a12 * e.a12;
+    const double tr = e.a11 + e.a22;
     const double disc = std::sqrt(std::max(0.0, 0.25 * tr * tr - det));
     const double lmin = 0.5 * tr - disc, lmax = 0.5 * tr + disc;
     if (!(lmax > 0) || lmin < kMinEigenRatio * lmax) return out;
-    const Vec shift((a22 * b1 - a12 * b2) / det, (a11 * b2 - a12 * b1) / det);
+    const Vec shift((e.a22 * e.b1 - e.a12 * e.b2) / det, (e.a11 * e.b2 - e.a12 * e.b1) / det);
     q += shift;
     if (q.distance(start) > radius) return out;
     if (shift.length() < kConvergedShift) break;
   }
+  if (std::fabs(q.x() - patch.centre().x()) > kPatchSlack - 0.5 ||
+      std::fabs(q.y() - patch.centre().y()) > kPatchSlack - 0.5) {
+    if (!patch.build(image, q, half)) return out;
+  }
   // Covariance: noise in each gradient (variance sg2 per component) perturbs equation
   // g . d = 0 by a variance sg2 |d|^2, so C = sg2 A^-1 (sum w^2 |d|^2 g g^T) A^-1.
-  if (!patch.build(image, q, half)) return out;
-  const Vec lighting = meanGradient(patch, q, rw);
-  a11 = a12 = a22 = 0;
+  const NormalEquations e = normalEquations(patch, q, rw);
+  const double a11 = e.a11, a12 = e.a12, a22 = e.a22;
   double s11 = 0, s12 = 0, s22 = 0;
   for (int y = 0; y < patch.size(); ++y) {
     const double dy = patch.y0() + y - q.y();
@@ -222,10 +254,7 @@ RefinedVertex cfRefineVertex(const GrayView& image, const Vec& start, int radius
       const double dx = patch.x0() + x - q.x();
       const double w = windowWeight((dx * dx + dy * dy) / (rw * rw));
       if (w == 0.0) continue;
-      const double gx = patch.gx(x, y) - lighting.x(), gy = patch.gy(x, y) - lighting.y();
-      a11 += w * gx * gx;
-      a12 += w * gx * gy;
-      a22 += w * gy * gy;
+      const double gx = patch.gx(x, y) - e.lighting.x(), gy = patch.gy(x, y) - e.lighting.y();
       const double wd = w * w * (dx * dx + dy * dy);
       s11 += wd * gx * gx;
       s12 += wd * gx * gy;
