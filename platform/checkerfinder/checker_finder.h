@@ -5,24 +5,34 @@
  *
  * How it works, in named steps (each step honours the caller's cancellation check):
  *   1. Candidates: an X-junction response on a 2x2-box pyramid (a ring of 16 samples of
- *      radius 3 pixels on each level, which scores point symmetry against edges and blobs),
- *      non-maximum suppression, candidates merged across levels. No squares are segmented.
+ *      radius 3 pixels on each level, which scores point symmetry against edges, corners
+ *      and blobs), non-maximum suppression, candidates merged across levels. No squares
+ *      are segmented, so no margin, board size or threshold is assumed.
  *   2. Grid growth: from a seed candidate with four neighbours in a cross and the checker
  *      colour pattern around it, the grid grows vertex by vertex through local predictions
- *      (extrapolation along the row or column, or completion of a parallelogram from
- *      already-labelled neighbours). A vertex is accepted only when a candidate lies near
- *      the prediction and the light/dark quadrants around it alternate as the checker
- *      pattern demands. Gaps of up to two missing vertices in a row or column are bridged.
- *      Several seeds are tried; the largest grid wins.
- *   3. Sub-pixel refinement: each vertex is moved to the point where the image gradients of
- *      a window around it are orthogonal to their offsets from it (least squares, iterated
- *      on a bilinearly resampled window centred on the estimate), which is exact for any
- *      point-symmetric junction, so blur and affine distortion do not bias it.
- *   4. Checks: every vertex must have a neighbour on both grid axes and lie where its
- *      neighbours put it; a vertex that does not fit is dropped, never relabelled.
- *   5. Labels: with the fiducial, the plate's own labels from the two light bars in their
- *      dark bands; otherwise (0, 0) at the vertex nearest the start point, label x along the
- *      grid axis nearest image +x, label y along the one nearest image +y.
+ *      (extrapolation of the last two steps along the row or column, which follows
+ *      perspective and distortion, or completion of a parallelogram from labelled
+ *      neighbours). A vertex is accepted only when a candidate lies near the prediction and
+ *      the light and dark squares around it alternate as the checker pattern demands for
+ *      its label. Gaps of up to two missing vertices in a row or column are bridged.
+ *      Several seeds are tried, nearest the start point first; the largest grid wins.
+ *   3. Sub-pixel refinement: each vertex moves to the point where the image gradients
+ *      around it (smoothed, less their mean, which is the lighting's own gradient) are
+ *      orthogonal to their offsets from it, a least-squares fit on the pixel grid with a
+ *      smooth window of up to 14 px radius. Any point-symmetric junction satisfies it at
+ *      its centre, so blur and perspective do not bias it.
+ *   4. Checks: a vertex whose window is not point-symmetric, that moved too far in the
+ *      refinement, or that lacks a neighbour on either grid axis is dropped, never
+ *      relabelled. With the fiducial, vertices beside its dark bands are dropped too.
+ *   5. Labels: with the fiducial, the plate's own labels, from the two light bars in their
+ *      dark bands (found through a homography fitted to the vertices near the anchor;
+ *      a mirrored plate does not match); otherwise (0, 0) at the vertex nearest the start
+ *      point, label x along the grid axis (at that vertex) whose image direction has the
+ *      larger |x| component, growing towards image +x, and label y along the other axis,
+ *      growing towards image +y.
+ *
+ * Time: bounded by maxCandidates and maxSeeds; an image without a board costs the
+ * candidate search and a few failed seeds, less than an image with one.
  *
  * Coordinates: the image frame of cimg_image8Const, where the centre of pixel (x, y) is the
  * point (x, y) and the window's upper-left pixel is (offsetX, offsetY).
@@ -105,8 +115,8 @@ typedef struct cclft_calibrationCheckerFinderParams {
    * vertices above it are dropped. +infinity (the default) keeps every vertex. >= 0. */
   double precisionThreshold;
   /* offsets 16 and 24: start point, image frame. For CCLFT_LABEL_START_POINT the vertex
-   * nearest it gets label (0, 0); the grid nearest it is preferred when several boards are
-   * in view. Default (0, 0). */
+   * nearest it gets label (0, 0). Seeds are tried nearest it first (of several boards in
+   * view, the one with most vertices is reported). Default (0, 0). */
   cmath_vect startPoint;
   /* offset 32: CCLFT_LABEL_FIDUCIAL (the plate's labels; needs useFiducial) or
    * CCLFT_LABEL_START_POINT. Default CCLFT_LABEL_START_POINT. */
