@@ -45,7 +45,12 @@ void refineGrid(const GrayView& image, const FinderSettings& settings, Grid& gri
     GridNode& n = grid.nodes[k];
     if (!n.alive) continue;
     if (++count % kCheckEvery == 0) ccAttention::check();
-    const int radius = std::clamp(static_cast<int>(std::lround(kWindowPerStep * steps[k])), kMinWindow, kMaxWindow);
+    // Near the image border the window shrinks so that it still fits.
+    const double border = std::min(std::min(n.pos.x(), image.width - 1 - n.pos.x()),
+                                   std::min(n.pos.y(), image.height - 1 - n.pos.y()));
+    const int fitting = static_cast<int>(std::floor(cfMaxRefineRadius(border)));
+    const int radius = std::clamp(std::min(static_cast<int>(std::lround(kWindowPerStep * steps[k])), fitting),
+                                  kMinWindow, kMaxWindow);
     const RefinedVertex r = cfRefineVertex(image, n.pos, radius, noise);
     const double maxMove = std::max(kMinMove, kMaxMovePerStep * steps[k]);
     if (!r.ok || r.pos.distance(n.pos) > maxMove || r.asymmetry > kMaxAsymmetry) {

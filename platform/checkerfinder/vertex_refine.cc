@@ -26,6 +26,11 @@ constexpr int kSmoothReach = 4;
 // propagation below ignores; this factor on the variance makes the predicted scatter match
 // the measured one on rendered boards (noise 1 to 4 grey levels, blur 0.7 to 2 px).
 constexpr double kCorrelatedNoiseFactor = 12.0;
+// The window's weight reaches zero at this multiple of the radius (plus half a pixel).
+constexpr double kWindowReachPerRadius = 1.3;
+// The patch reaches this many pixels beyond the window and is rebuilt only when q has moved
+// farther than that from where it was built.
+constexpr int kPatchSlack = 2;
 // Least noise variance assumed, grey levels squared: the 8-bit rounding.
 constexpr double kQuantisationVariance = 1.0 / 12.0;
 
@@ -128,6 +133,9 @@ class GradientPatch {
   std::vector<double> tmp_, smooth_, gx_, gy_;
 };
 
+// The weight of a window of the given radius reaches zero at this distance, pixels.
+double windowReach(int radius) { return kWindowReachPerRadius * radius + 0.5; }
+
 // Weight of a pixel at squared relative distance r2 = |p - q|^2 / rw^2 (zero from 1 on):
 // smooth, so that the sums over the pixel grid follow q continuously.
 double windowWeight(double r2) {
@@ -213,12 +221,15 @@ double cfImageNoiseVariance(const GrayView& image) {
   return std::max(kQuantisationVariance, sigma * sigma);
 }
 
+double cfMaxRefineRadius(double reach) {
+  // The patch reaches windowReach + 2 + kPatchSlack pixels, plus the differences' and the
+  // smoothing's reach, from where it is built; one pixel more for the rounding.
+  return (reach - 0.5 - 2 - kPatchSlack - 2 - kSmoothReach - 1) / kWindowReachPerRadius;
+}
+
 RefinedVertex cfRefineVertex(const GrayView& image, const Vec& start, int radius, double noiseVariance) {
   RefinedVertex out;
-  const double rw = 1.3 * radius + 0.5;  // weight reaches zero at this distance
-  // The patch reaches kPatchSlack pixels beyond the window and is rebuilt only when q has
-  // moved farther than that from where it was built.
-  constexpr int kPatchSlack = 2;
+  const double rw = windowReach(radius);
   const int half = static_cast<int>(rw) + 2 + kPatchSlack;
   thread_local GradientPatch patch;
   Vec q = start;

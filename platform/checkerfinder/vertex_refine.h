@@ -29,6 +29,9 @@ struct RefinedVertex {
 // a junction), or q wanders farther than `radius` from `start`.
 RefinedVertex cfRefineVertex(const GrayView& image, const Vec& start, int radius, double noiseVariance);
 
+// The largest window radius whose pixels all lie within `reach` pixels of the start point.
+double cfMaxRefineRadius(double reach);
+
 // Variance of the image's pixel noise, grey levels squared, from the median of second
 // differences along every 8th row (robust to the edges), at least that of 8-bit rounding.
 double cfImageNoiseVariance(const GrayView& image);
