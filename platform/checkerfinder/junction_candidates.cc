@@ -5,7 +5,7 @@
 //   diff = sum over n < 8 of |I(n) - I(n+8)|                      (high across an edge)
 //   mean = |sum of the ring - 16 * mean of the 5 centre pixels|   (high at blobs, corners)
 //   R = sum - diff - mean.
-// A sharp junction of contrast C scores about 6 C to 8 C; edges, L-corners, lines and flat
+// A sharp junction of contrast C scores about 4 C to 8 C; edges, L-corners, lines and flat
 // noise score near or below zero. A 2x2-box pyramid widens the ring to 6, 12, 24 ... pixels,
 // so that blurred and large squares are found at the level where they look sharp; squares
 // down to about 7 pixels are found on the image itself.

@@ -18,7 +18,7 @@ namespace cclft_internal {
 std::vector<Candidate> cfFindJunctionCandidates(const GrayView& image, double minContrast,
                                                 int maxCandidates);
 
-// The ring response at one pixel of `image` (x, y at least 3 pixels inside): about 6 to 8
+// The ring response at one pixel of `image` (x, y at least 3 pixels inside): about 4 to 8
 // per grey level of contrast for a sharp junction, near or below zero for edges, blobs and
 // flat ground.
 int cfJunctionResponse(const GrayView& image, int x, int y);

@@ -8,13 +8,16 @@
 #include <chrono>
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "platform/checkerfinder/checker_finder_image.h"
+#include "platform/checkerfinder/junction_candidates.h"
 #include "platform/foundation/attention.h"
 #include "tests/support/checker_scoring.h"
+#include "tests/support/synthetic.h"
 #include "tools/imageio/image_io.h"
 #include "tools/plate/plate_render.h"
 
@@ -159,6 +162,50 @@ TEST(CheckerFinderC, CancellationIsParkedForTheCppCaller) {
   ASSERT_TRUE(e);
   EXPECT_THROW(std::rethrow_exception(e), ccTimeout);
   EXPECT_FALSE(cclftTakePendingException());
+}
+
+// ---------------------------------------------------------------------------------------
+// The junction response: junctions score high, everything else near or below zero.
+
+TEST(CheckerFinderResponse, ScoresJunctionsAboveEdgesCornersAndBlobs) {
+  struct Shape {
+    const char* name;
+    std::function<bool(double, double)> inside;
+    bool junction;
+  };
+  const double c = 32.3;  // the centre, off the pixel grid
+  auto turned = [c](double x, double y, double deg, double& u, double& v) {
+    const double a = deg * M_PI / 180;
+    u = std::cos(a) * (x - c) + std::sin(a) * (y - c);
+    v = -std::sin(a) * (x - c) + std::cos(a) * (y - c);
+  };
+  const Shape shapes[] = {
+      {"junction", [&](double x, double y) { return (x < c) == (y < c); }, true},
+      {"junction turned 30 degrees", [&](double x, double y) { double u, v; turned(x, y, 30, u, v); return (u < 0) == (v < 0); }, true},
+      {"junction, 60 degree sectors", [&](double x, double y) { double u, v; turned(x, y, 0, u, v); return (u < 0.58 * v) == (u < -0.58 * v); }, true},
+      {"edge", [&](double x, double) { return x < c; }, false},
+      {"L-corner", [&](double x, double y) { return x < c && y < c; }, false},
+      {"blob", [&](double x, double y) { return std::hypot(x - c, y - c) < 4; }, false},
+      {"line", [&](double x, double) { return std::fabs(x - c) < 1.5; }, false},
+  };
+  for (const Shape& s : shapes) {
+    SCOPED_TRACE(s.name);
+    ccSyntheticSpec spec;
+    spec.width = spec.height = 64;
+    spec.blurSigma = 0.7;
+    const ccPelBuffer<unsigned char> im = cfSyntheticImage(spec, s.inside);
+    const cclft_internal::GrayView view{im.row(0), im.rowUpdate(), 64, 64};
+    int best = -100000;
+    for (int y = 29; y <= 35; ++y) {
+      for (int x = 29; x <= 35; ++x) best = std::max(best, cclft_internal::cfJunctionResponse(view, x, y));
+    }
+    // Contrast 150: a junction scores several hundred, the rest at most a small fraction.
+    if (s.junction) {
+      EXPECT_GT(best, 3 * 150);
+    } else {
+      EXPECT_LT(best, 150);
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------------------
