@@ -34,10 +34,10 @@ struct Grid {
   int liveCount() const { return static_cast<int>(index_.size()); }
 
  private:
-  static std::int64_t key(int i, int j) {
-    return (static_cast<std::int64_t>(i) << 32) ^ static_cast<std::uint32_t>(j);
+  static std::uint64_t key(int i, int j) {
+    return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(i)) << 32) | static_cast<std::uint32_t>(j);
   }
-  std::unordered_map<std::int64_t, int> index_;
+  std::unordered_map<std::uint64_t, int> index_;
 };
 
 // The light-minus-dark contrast of the checker pattern around `p` for the local grid steps
