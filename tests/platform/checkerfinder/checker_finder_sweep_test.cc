@@ -3,6 +3,8 @@
 // figures); run with --gtest_also_run_disabled_tests --gtest_filter='*CheckerFinderSweep*'.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <algorithm>
 #include <cmath>
 #include <ctime>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "platform/checkerfinder/checker_finder.h"
+#include "platform/foundation/exception.h"
 #include "tests/support/checker_scoring.h"
 #include "tools/plate/plate_render.h"
 
@@ -141,6 +144,58 @@ TEST(CheckerFinderSweep, DISABLED_Table) {
                 r.score.found, r.truth, r.score.wrongLabels, r.score.offVertex, r.score.rms, r.score.maxError,
                 r.medianMs, r.worstMs);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Random views (pose, distortion, blur, noise, lighting, margin, partial views, fiducial):
+// counts boards found, vertices found and wrong labels over many seeds.
+TEST(CheckerFinderSweep, DISABLED_RandomViews) {
+  std::mt19937 rng(2024);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  int boards = 0, found = 0, vertices = 0, inView = 0, wrong = 0, off = 0;
+  double sum2 = 0;
+  for (int k = 0; k < 100; ++k) {
+    SweepCase c;
+    c.width = 800;
+    c.height = 600;
+    c.fiducial = u(rng) < 0.3;
+    c.cols = c.fiducial ? 12 : 6 + static_cast<long>(u(rng) * 8);
+    c.rows = c.fiducial ? 10 : 5 + static_cast<long>(u(rng) * 6);
+    c.margin = u(rng) < 0.3 ? 0.0 : 1.0;
+    c.fill = 0.4 + u(rng) * 1.0;
+    c.shift = ccVector<2>((u(rng) - 0.5) * 3, (u(rng) - 0.5) * 3);
+    c.tiltX = (u(rng) - 0.5) * 90;
+    c.tiltY = (u(rng) - 0.5) * 60;
+    c.rotation = u(rng) * 360;
+    c.fov = 40 + u(rng) * 30;
+    c.k1 = (u(rng) - 0.5) * 0.4;
+    c.blur = u(rng) * 2.0;
+    c.noise = u(rng) * 3.0;
+    c.gradient = u(rng) * 0.001;
+    c.vignetting = u(rng) * 0.5;
+    c.supersample = 4;
+    SweepResult r;
+    try {
+      r = runCase(c);
+    } catch (const ccException&) {
+      continue;  // a view the renderer refuses (distortion folding over)
+    }
+    ++boards;
+    found += r.status == 0 ? 1 : 0;
+    vertices += r.score.found;
+    inView += r.truth;
+    wrong += r.score.wrongLabels;
+    off += r.score.offVertex;
+    sum2 += r.score.rms * r.score.rms * r.score.found;
+  }
+  std::printf("%d views: %d with a result, %d of %d vertices in view reported, %d wrong labels, %d off "
+              "any vertex, RMS %.4f px\n",
+              boards, found, vertices, inView, wrong, off, vertices > 0 ? std::sqrt(sum2 / vertices) : 0.0);
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(off, 0);
 }
 
 }  // namespace
