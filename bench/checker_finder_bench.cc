@@ -3,10 +3,13 @@
 // calls it.
 #include <benchmark/benchmark.h>
 
+#include <fstream>
 #include <random>
+#include <string>
 
 #include "platform/checkerfinder/checker_finder.h"
 #include "platform/checkerfinder/checker_finder_image.h"
+#include "tools/imageio/image_io.h"
 #include "tools/plate/plate_render.h"
 
 namespace {
@@ -81,5 +84,43 @@ BENCHMARK(BM_CheckerFinder)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
+
+// The shared real photographs (640 x 480 and 320 x 240), one benchmark each; absent
+// photos are skipped.
+void BM_CheckerFinderRealPhoto(benchmark::State& state, const std::string& file) {
+  const std::string path = std::string(CCALIB_REALDATA_DIR) + "/" + file;
+  if (!std::ifstream(path).good()) {
+    state.SkipWithError("no real data");
+    return;
+  }
+  const ccPelBuffer<unsigned char> image = cfReadImage(path);
+  const cimg_image8Const view = cc_Image(image);
+  cclft_calibrationCheckerFinderParams p;
+  cclft_calibrationCheckerFinderParams_construct(&p);
+  p.startPoint = cmath_vect{0.5 * image.width(), 0.5 * image.height()};
+  cclft_calibrationCheckerFinderResultSet* rs = nullptr;
+  cclft_calibrationCheckerFinderResultSet_construct(&rs);
+  for (auto _ : state) benchmark::DoNotOptimize(cclft_calibrationCheckerFinder_run(&view, &p, rs));
+  const cstd_vector_cclft_crspPair* pairs = nullptr;
+  size_t n = 0;
+  cclft_calibrationCheckerFinderResultSet_getPairs(rs, &pairs);
+  cstd_vector_cclft_crspPair_getSize(pairs, &n);
+  state.counters["vertices"] = static_cast<double>(n);
+  cclft_calibrationCheckerFinderResultSet_destruct(rs);
+}
+
+const int kRealPhotos = [] {
+  for (int k = 1; k <= 9; ++k) {
+    const std::string f = "checker-opencv/chessboard-0" + std::to_string(k) + ".jpg";
+    benchmark::RegisterBenchmark(("BM_CheckerFinderRealPhoto/" + f).c_str(), BM_CheckerFinderRealPhoto, f)
+        ->Unit(benchmark::kMillisecond);
+  }
+  for (int k = 1; k <= 3; ++k) {
+    const std::string f = "checker-visp/chessboard-0" + std::to_string(k) + ".png";
+    benchmark::RegisterBenchmark(("BM_CheckerFinderRealPhoto/" + f).c_str(), BM_CheckerFinderRealPhoto, f)
+        ->Unit(benchmark::kMillisecond);
+  }
+  return 0;
+}();
 
 }  // namespace
