@@ -34,12 +34,11 @@ double shorterStep(const Grid& grid, const GridNode& n) {
 }
 
 // Step 3: sub-pixel positions and covariances; drops vertices that fail or wander.
-void refineGrid(const GrayView& image, const FinderSettings& settings, Grid& grid) {
+void refineGrid(const GrayView& image, const FinderSettings& settings, double noise, Grid& grid) {
   std::vector<double> steps(grid.nodes.size(), 0.0);
   for (std::size_t k = 0; k < grid.nodes.size(); ++k) {
     if (grid.nodes[k].alive) steps[k] = shorterStep(grid, grid.nodes[k]);
   }
-  const double noise = cfImageNoiseVariance(image);
   int count = 0;
   for (std::size_t k = 0; k < grid.nodes.size(); ++k) {
     GridNode& n = grid.nodes[k];
@@ -85,15 +84,16 @@ Outcome cfRunCheckerFinder(const GrayView& image, const FinderSettings& settings
                            std::vector<FoundVertex>& vertices) {
   vertices.clear();
   // Step 1.
+  const double noise = cfImageNoiseVariance(image);
   std::vector<Candidate> candidates =
-      cfFindJunctionCandidates(image, settings.minContrast, settings.maxCandidates);
+      cfFindJunctionCandidates(image, settings.minContrast, settings.maxCandidates, std::sqrt(noise));
   ccAttention::check();
   // Step 2.
   Grid grid = cfGrowBestGrid(image, candidates, settings);
   if (grid.liveCount() < settings.minVertices) return Outcome::eNoBoard;
   ccAttention::check();
   // Steps 3 and 4.
-  refineGrid(image, settings, grid);
+  refineGrid(image, settings, noise, grid);
   cfPruneGrid(grid);
   if (grid.liveCount() < settings.minVertices) return Outcome::eNoBoard;
   ccAttention::check();

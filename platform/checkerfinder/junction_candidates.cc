@@ -28,6 +28,10 @@ constexpr int kMaxLevels = 6;
 // a sharp junction gives 30 to 40 per grey level, a junction blurred to half its sharpness
 // about half that.
 constexpr int kScaledResponsePerGrey = 12;
+// Response (scaled by 5) per grey level of pixel noise that a candidate needs: pure noise
+// of standard deviation s rarely gives a local maximum above 5 s (unscaled), while a
+// junction scores 4 to 8 times its contrast.
+constexpr double kScaledResponsePerNoise = 25.0;
 // A candidate of a coarser level within this many of its pixels of a finer-level candidate
 // is the same junction.
 constexpr double kMergeRadiusLevelPixels = 1.5;
@@ -143,8 +147,8 @@ int cfJunctionResponse(const GrayView& image, int x, int y) {
 }
 
 std::vector<Candidate> cfFindJunctionCandidates(const GrayView& image, double minContrast,
-                                                int maxCandidates) {
-  const int threshold = static_cast<int>(kScaledResponsePerGrey * minContrast);
+                                                int maxCandidates, double noiseSigma) {
+  const double contrastThreshold = kScaledResponsePerGrey * minContrast;
   std::vector<Candidate> merged;
   const int gw = static_cast<int>(image.width / kMergeCell) + 1;
   const int gh = static_cast<int>(image.height / kMergeCell) + 1;
@@ -166,7 +170,9 @@ std::vector<Candidate> cfFindJunctionCandidates(const GrayView& image, double mi
     }
     ccAttention::check();
     std::vector<Candidate> found;
-    levelMaxima(current.view, threshold, level, found);
+    // Each pyramid level halves the noise.
+    const double noiseThreshold = kScaledResponsePerNoise * noiseSigma / (1 << level);
+    levelMaxima(current.view, static_cast<int>(std::max(contrastThreshold, noiseThreshold)), level, found);
     keepStrongest(found, maxCandidates);
     const double radius = std::max(kMergeRadiusLevelPixels * (1 << level), 2.0);
     for (const Candidate& c : found) {
