@@ -41,6 +41,11 @@ void checkParams(const ccGridCalibParams& p) {
     throw ccCalibDefs::BadParam(
         L"Invalid Calibration Type: must be eGridLinear, eGridPolynomialOrder3 or eGridPolynomialOrder5");
   }
+  const int polarity = static_cast<int>(p.polarity());
+  if (polarity != ccCalibDefs::ePolarityInverted && polarity != ccCalibDefs::ePolarityNormal &&
+      polarity != ccCalibDefs::ePolarityAny) {
+    throw ccCalibDefs::BadParam(L"Invalid Polarity: must be ePolarityInverted, ePolarityNormal or ePolarityAny");
+  }
 }
 
 // Affine least-squares fit image -> client, stored in `fitted` before its validity test.

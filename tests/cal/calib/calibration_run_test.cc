@@ -104,6 +104,12 @@ TEST(CalibrationRun, ParameterChecksInOrder) {
   p.calibType(static_cast<ccCalibDefs::CalibType>(2));
   EXPECT_EQ(messageOf<ccCalibDefs::BadParam>([&] { cfCalibrationRun(image, p, r); }),
             L"Invalid Calibration Type: must be eGridLinear, eGridPolynomialOrder3 or eGridPolynomialOrder5");
+  p.calibType(ccCalibDefs::eGridPolynomialOrder3);
+  for (int polarity : {3, -1}) {
+    p.polarity(static_cast<ccCalibDefs::Polarity>(polarity));
+    EXPECT_EQ(messageOf<ccCalibDefs::BadParam>([&] { cfCalibrationRun(image, p, r); }),
+              L"Invalid Polarity: must be ePolarityInverted, ePolarityNormal or ePolarityAny");
+  }
   EXPECT_THROW(cfCalibrationRun(ccPelBuffer<unsigned char>(), ccGridCalibParams(1, 1), r), ccPel::UnboundWindow);
 }
 
