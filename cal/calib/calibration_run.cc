@@ -3,11 +3,13 @@
 #include "cal/calib/calibration_run.h"
 
 #include <cmath>
+#include <new>
 
 #include "cal/calib/dot_detection.h"
 #include "cal/calib/grid_calib_results_access.h"
 #include "cal/calib/grid_correspondence.h"
 #include "platform/foundation/assert.h"
+#include "platform/foundation/attention.h"
 #include "platform/foundation/diag.h"
 #include "platform/foundation/graphics.h"
 #include "platform/foundation/point_fitter.h"
@@ -141,12 +143,17 @@ void cfCalibrationRun(const ccPelBuffer_const<unsigned char>& image, const ccGri
   checkParams(params);
   A::mutating(results);
 
+  // A caller's deadline or cancel is honoured between the stages (and inside the long ones);
+  // ccTimeout passes through every stage unchanged.
+  ccAttention::check();
   cfCalibDetectDots(work, params.polarity(), params.minDotAreaToBoundingBoxAreaRatio(),
                     params.maxDotAreaToBoundingBoxAreaRatio(), results);
+  ccAttention::check();
 
   std::vector<ccVector<2>> imagePoints, clientPoints;
   cfCalibGridCorrespondence(params.gridPitchX(), params.gridPitchY(), params.isLeftHanded(),
                             A::imagePoints(results), imagePoints, clientPoints);
+  ccAttention::check();
 
   if (diag != nullptr && diag->shouldRecord(diagFlags, kCalibDiagDots)) {
     recordDots(*diag, image, params, A::markerPoint(results), imagePoints);
@@ -156,13 +163,19 @@ void cfCalibrationRun(const ccPelBuffer_const<unsigned char>& image, const ccGri
     const int order = params.calibType() == ccCalibDefs::eGridPolynomialOrder3 ? 3 : 5;
     try {
       A::clientFromImageBase(results) = std::make_shared<cc2XformPoly>(clientPoints, imagePoints, order);
+    } catch (const ccTimeout&) {
+      throw;
+    } catch (const std::bad_alloc&) {
+      throw;
     } catch (...) {
       throw ccCalibDefs::InvalidMap();
     }
+    ccAttention::check();
   }
 
   A::imagePoints(results) = imagePoints;
   linearFit(imagePoints, clientPoints, A::clientFromImage(results));
+  ccAttention::check();
 
   if (params.calibType() == ccCalibDefs::eGridLinear) {
     A::clientFromImageBase(results) = std::make_shared<cc2XformLinear>(A::clientFromImage(results));
