@@ -1,17 +1,22 @@
 // calib dots: the dot-grid calibration of one image, as a readable summary or as JSON,
 // with an optional overlay picture of what was found.
+#include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <exception>
+#include <typeinfo>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cal/calib/calibration_run.h"
+#include "platform/foundation/persistent.h"
 #include "tools/calib/args.h"
 #include "tools/calib/commands.h"
 #include "tools/calib/json.h"
 #include "tools/calib/overlay.h"
+#include "tools/calib/read_limits.h"
 #include "tools/imageio/image_io.h"
 
 namespace {
@@ -19,7 +24,7 @@ namespace {
 const char kHelp[] =
     "usage: calib dots IMAGE --pitch PX[,PY] [--type linear|poly3|poly5]\n"
     "                  [--polarity any|normal|inverted] [--right-handed] [--ignore-grid-angle]\n"
-    "                  [--json] [--overlay OUT.png]\n"
+    "                  [--json] [--overlay OUT.png] [--max-decoded-bytes N] [--max-file-bytes N]\n"
     "\n"
     "Finds the dot grid (and the two-bar marker, if any) in IMAGE, gives every dot its plate\n"
     "position (dot pitch PX along plate X and PY along plate Y; PY defaults to PX), fits the\n"
@@ -30,9 +35,21 @@ const char kHelp[] =
     "  --right-handed       plate Y grows against image y (default: with it)\n"
     "  --ignore-grid-angle  remove the grid's rotation from the transform\n"
     "  --json       print one JSON object instead of the summary\n"
-    "  --overlay    write the image with the dots, their plate coordinates and the marker\n"
+    "  --overlay    write the image with the dots, their plate coordinates and the marker\n";
+
+const char kHelpEnd[] =
     "\n"
-    "Exit status: 0 when the grid was calibrated, 1 when it was not, 2 for usage errors.\n";
+    "Exit status: 0 when the grid was calibrated, 1 when it was not, 2 for usage errors. With\n"
+    "--json every failure is one JSON object too: {\"found\": false, \"error\": CLASS,\n"
+    "\"message\": TEXT}.\n";
+
+std::string lowerExtension(const std::string& path) {
+  const std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return std::string();
+  std::string ext = path.substr(dot);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext;
+}
 
 // Digits printed for image positions (pixels) and plate positions and residuals.
 constexpr int kImageDecimals = 4;
@@ -66,8 +83,8 @@ std::vector<ccVector<2>> platePoints(const ccGridCalibResults& r) {
   return plate;
 }
 
-void printJson(const ccGridCalibResults& r, double ms) {
-  ccJsonWriter json(std::cout);
+void printJson(std::ostream& out, const ccGridCalibResults& r, double ms) {
+  ccJsonWriter json(out);
   json.beginObject();
   json.member("found", true);
   json.key("time_ms").value(ms, 3);
@@ -98,8 +115,7 @@ void printJson(const ccGridCalibResults& r, double ms) {
     json.endObject();
   }
   json.endArray();
-  json.endObject();
-  std::cout << "\n";
+  json.endObject();  // ends the line too
 }
 
 void printSummary(const std::string& path, const ccGridCalibResults& r, double ms) {
@@ -141,53 +157,70 @@ void writeOverlay(const std::string& out, const ccPelBuffer_const<unsigned char>
   canvas.write(out);
 }
 
+// Reads the image, calibrates and prints; every failure becomes a ccFileFailure whose
+// message names the image (or the overlay file it could not write).
+int calibrate(const std::string& path, const ccImageReadLimits& limits, const ccGridCalibParams& params,
+              bool json, const std::string& overlay) {
+  try {
+    const ccPelBuffer<unsigned char> image = cfReadImage(path, limits);
+    ccGridCalibResults results;
+    const auto start = std::chrono::steady_clock::now();
+    cfCalibrationRun(image, params, results);
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    if (json) {
+      // Built whole before it is printed, so that a failure never leaves half an object.
+      std::ostringstream text;
+      printJson(text, results, ms);
+      std::cout << text.str();
+    } else {
+      printSummary(path, results, ms);
+    }
+    if (!overlay.empty()) writeOverlay(overlay, image, results);
+    return 0;
+  } catch (const ccException& e) {
+    // Some failures carry no text; their class names what went wrong.
+    const std::string text = e.messageUtf8().empty() ? e.persistentTypeName() : e.messageUtf8();
+    throw ccFileFailure(e.persistentTypeName(), text.find(path) != std::string::npos ? text : path + ": " + text);
+  } catch (const std::exception& e) {
+    throw ccFileFailure(cfTypeName(typeid(e)), path + ": " + e.what());
+  }
+}
+
 }  // namespace
 
 int cfCalibDots(const std::vector<std::string>& words) {
-  const ccCommandArgs args(words, {{"pitch", true},
-                                   {"type", true},
-                                   {"polarity", true},
-                                   {"right-handed", false},
-                                   {"ignore-grid-angle", false},
-                                   {"json", false},
-                                   {"overlay", true}});
+  const ccCommandArgs args(words, cfWithReadLimitOptions({{"pitch", true},
+                                                          {"type", true},
+                                                          {"polarity", true},
+                                                          {"right-handed", false},
+                                                          {"ignore-grid-angle", false},
+                                                          {"json", false},
+                                                          {"overlay", true}}));
   if (args.help()) {
     std::fputs(kHelp, stdout);
+    std::fputs(cfReadLimitHelp().c_str(), stdout);
+    std::fputs(kHelpEnd, stdout);
     return 0;
   }
+  // Every argument is checked before the image is read.
   if (args.positional().size() != 1) throw ccUsageError("give exactly one image");
   if (!args.has("pitch")) throw ccUsageError("--pitch is required");
   const std::string pitchText = args.text("pitch");
   const ccVector<2> pitch = pitchText.find(',') == std::string::npos
-                                ? ccVector<2>(args.number("pitch", 0.0), args.number("pitch", 0.0))
+                                ? ccVector<2>(args.positiveNumber("pitch", 0.0), args.positiveNumber("pitch", 0.0))
                                 : args.pair("pitch", ccVector<2>());
-  const std::string& path = args.positional()[0];
-  const bool json = args.flag("json");
+  if (!(pitch.x() > 0.0) || !(pitch.y() > 0.0)) {
+    throw ccUsageError("--pitch needs numbers greater than 0, not '" + pitchText + "'");
+  }
+  const ccCalibDefs::CalibType type = parseType(args.text("type", "linear"));
+  const ccCalibDefs::Polarity polarity = parsePolarity(args.text("polarity", "any"));
+  const std::string overlay = args.text("overlay");
+  if (args.has("overlay") && lowerExtension(overlay) != ".png") {
+    throw ccUsageError("--overlay writes PNG: give a file name ending in .png, not '" + overlay + "'");
+  }
+  const ccImageReadLimits limits = cfReadLimits(args);
 
-  ccGridCalibParams params(pitch.x(), pitch.y(), !args.flag("right-handed"), parseType(args.text("type", "linear")),
-                           parsePolarity(args.text("polarity", "any")));
+  ccGridCalibParams params(pitch.x(), pitch.y(), !args.flag("right-handed"), type, polarity);
   params.ignoreGridAngle(args.flag("ignore-grid-angle"));
-
-  const ccPelBuffer<unsigned char> image = cfReadImage(path);
-  ccGridCalibResults results;
-  const auto start = std::chrono::steady_clock::now();
-  try {
-    cfCalibrationRun(image, params, results);
-  } catch (const ccException& e) {
-    if (!json) throw;
-    ccJsonWriter out(std::cout);
-    out.beginObject(true).member("found", false).member("error", e.persistentTypeName());
-    out.member("message", e.messageUtf8()).endObject();
-    std::cout << "\n";
-    return 1;
-  }
-  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-
-  if (json) {
-    printJson(results, ms);
-  } else {
-    printSummary(path, results, ms);
-  }
-  if (args.has("overlay")) writeOverlay(args.text("overlay"), image, results);
-  return 0;
+  return calibrate(args.positional()[0], limits, params, args.flag("json"), overlay);
 }
