@@ -77,8 +77,17 @@ void snapMarker(const ccGridCalibParams& p, ccGridCalibResults& results) {
     A::markerFound(results) = false;
     return;
   }
-  cc2XformBasePtrh imageFromClient = A::clientFromImageBase(results)->inverseBase();
-  A::markerPoint(results) = imageFromClient->mapPoint(ccVector<2>(cx * p.gridPitchX(), cy * p.gridPitchY()));
+  // A polynomial transform can be inverted only near the dots it was fitted to; a cell
+  // centre beyond that region is no marker of this grid.
+  ccVector<2> snapped;
+  try {
+    snapped = A::clientFromImageBase(results)->inverseBase()->mapPoint(
+        ccVector<2>(cx * p.gridPitchX(), cy * p.gridPitchY()));
+  } catch (const ccMathError&) {
+    A::markerFound(results) = false;
+    return;
+  }
+  A::markerPoint(results) = snapped;
 }
 
 void computeResiduals(const std::vector<ccVector<2>>& imagePoints, const std::vector<ccVector<2>>& clientPoints,

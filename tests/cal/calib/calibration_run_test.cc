@@ -10,6 +10,7 @@
 #include "platform/foundation/assert.h"
 #include "platform/foundation/diag.h"
 #include "tests/support/synthetic.h"
+#include "tools/imageio/image_io.h"
 
 namespace {
 
@@ -158,6 +159,16 @@ TEST(CalibrationRun, MarkerSnapsWithinAQuarterCell) {
     const ccVector<2> cell = scene.origin + ccVector<2>(0.5, 0.5) * scene.pitch;
     EXPECT_NEAR((r.markerPointInImage() - cell).length(), 0.0, 0.05);
   }
+}
+
+// Found by fuzzing: a distorted image whose marker candidate lies where the order-3 fit
+// cannot be inverted made the run throw ccMathError instead of dropping the marker.
+TEST(CalibrationRun, MarkerWhereThePolynomialCannotBeInvertedIsNotFound) {
+  const ccPelBuffer<unsigned char> image = cfReadImage(CCALIB_SOURCE_DIR "/tests/data/marker-beyond-the-fit.pgm");
+  ccGridCalibResults r;
+  cfCalibrationRun(image, ccGridCalibParams(1.0, 1.0, true, ccCalibDefs::eGridPolynomialOrder3), r);
+  EXPECT_FALSE(r.isMarkerFound());
+  EXPECT_GE(r.imagePoints().size(), 10u);
 }
 
 TEST(CalibrationRun, IgnoreGridAngleRemovesRotationOnly) {
