@@ -88,6 +88,11 @@ bool blobPass(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams&
 
   const double x0 = static_cast<double>(image.offset().x()), y0 = static_cast<double>(image.offset().y());
   const double w = static_cast<double>(image.width()), h = static_cast<double>(image.height());
+  // A window narrower than the two borders holds no blob clear of them.
+  if (w < 2.0 * kPassBorder || h < 2.0 * kPassBorder) {
+    list.clear();
+    return false;
+  }
   ccBlobSceneDescription& scene = results.connectedBlobs();
   scene.setFilter(ccBlob::Measure(kLabel), 1.0, 1.0, false);
   scene.setFilter(ccBlob::Measure(kArea), kMinBlobArea, kMaxBlobArea, false);

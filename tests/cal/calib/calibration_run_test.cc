@@ -120,6 +120,11 @@ TEST(CalibrationRun, ImagesThatAreNotGridsFailWithTheirClass) {
   ccPelBuffer<unsigned char> blank(300, 200);
   EXPECT_THROW(cfCalibrationRun(blank, p, r), ccCalibDefs::TooFewDotsFound);
   EXPECT_EQ(r.threshold(), 150);  // no edges: fallback threshold
+  // Found by fuzzing: windows thinner than the blob pass's border made the blob filter
+  // throw ccBadArgument.
+  for (const ccPelBuffer<unsigned char>& thin : {ccPelBuffer<unsigned char>(45, 1), ccPelBuffer<unsigned char>(3, 60)}) {
+    EXPECT_THROW(cfCalibrationRun(thin, p, r), ccCalibDefs::TooFewDotsFound);
+  }
 
   DotScene two;
   two.rangeX = 0;
