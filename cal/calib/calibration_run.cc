@@ -3,11 +3,13 @@
 #include "cal/calib/calibration_run.h"
 
 #include <cmath>
+#include <new>
 
 #include "cal/calib/dot_detection.h"
 #include "cal/calib/grid_calib_results_access.h"
 #include "cal/calib/grid_correspondence.h"
 #include "platform/foundation/assert.h"
+#include "platform/foundation/attention.h"
 #include "platform/foundation/diag.h"
 #include "platform/foundation/graphics.h"
 #include "platform/foundation/point_fitter.h"
@@ -41,6 +43,11 @@ void checkParams(const ccGridCalibParams& p) {
     throw ccCalibDefs::BadParam(
         L"Invalid Calibration Type: must be eGridLinear, eGridPolynomialOrder3 or eGridPolynomialOrder5");
   }
+  const int polarity = static_cast<int>(p.polarity());
+  if (polarity != ccCalibDefs::ePolarityInverted && polarity != ccCalibDefs::ePolarityNormal &&
+      polarity != ccCalibDefs::ePolarityAny) {
+    throw ccCalibDefs::BadParam(L"Invalid Polarity: must be ePolarityInverted, ePolarityNormal or ePolarityAny");
+  }
 }
 
 // Affine least-squares fit image -> client, stored in `fitted` before its validity test.
@@ -70,8 +77,17 @@ void snapMarker(const ccGridCalibParams& p, ccGridCalibResults& results) {
     A::markerFound(results) = false;
     return;
   }
-  cc2XformBasePtrh imageFromClient = A::clientFromImageBase(results)->inverseBase();
-  A::markerPoint(results) = imageFromClient->mapPoint(ccVector<2>(cx * p.gridPitchX(), cy * p.gridPitchY()));
+  // A polynomial transform can be inverted only near the dots it was fitted to; a cell
+  // centre beyond that region is no marker of this grid.
+  ccVector<2> snapped;
+  try {
+    snapped = A::clientFromImageBase(results)->inverseBase()->mapPoint(
+        ccVector<2>(cx * p.gridPitchX(), cy * p.gridPitchY()));
+  } catch (const ccMathError&) {
+    A::markerFound(results) = false;
+    return;
+  }
+  A::markerPoint(results) = snapped;
 }
 
 void computeResiduals(const std::vector<ccVector<2>>& imagePoints, const std::vector<ccVector<2>>& clientPoints,
@@ -136,12 +152,17 @@ void cfCalibrationRun(const ccPelBuffer_const<unsigned char>& image, const ccGri
   checkParams(params);
   A::mutating(results);
 
+  // A caller's deadline or cancel is honoured between the stages (and inside the long ones);
+  // ccTimeout passes through every stage unchanged.
+  ccAttention::check();
   cfCalibDetectDots(work, params.polarity(), params.minDotAreaToBoundingBoxAreaRatio(),
                     params.maxDotAreaToBoundingBoxAreaRatio(), results);
+  ccAttention::check();
 
   std::vector<ccVector<2>> imagePoints, clientPoints;
   cfCalibGridCorrespondence(params.gridPitchX(), params.gridPitchY(), params.isLeftHanded(),
                             A::imagePoints(results), imagePoints, clientPoints);
+  ccAttention::check();
 
   if (diag != nullptr && diag->shouldRecord(diagFlags, kCalibDiagDots)) {
     recordDots(*diag, image, params, A::markerPoint(results), imagePoints);
@@ -151,13 +172,19 @@ void cfCalibrationRun(const ccPelBuffer_const<unsigned char>& image, const ccGri
     const int order = params.calibType() == ccCalibDefs::eGridPolynomialOrder3 ? 3 : 5;
     try {
       A::clientFromImageBase(results) = std::make_shared<cc2XformPoly>(clientPoints, imagePoints, order);
+    } catch (const ccTimeout&) {
+      throw;
+    } catch (const std::bad_alloc&) {
+      throw;
     } catch (...) {
       throw ccCalibDefs::InvalidMap();
     }
+    ccAttention::check();
   }
 
   A::imagePoints(results) = imagePoints;
   linearFit(imagePoints, clientPoints, A::clientFromImage(results));
+  ccAttention::check();
 
   if (params.calibType() == ccCalibDefs::eGridLinear) {
     A::clientFromImageBase(results) = std::make_shared<cc2XformLinear>(A::clientFromImage(results));

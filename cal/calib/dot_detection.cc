@@ -7,6 +7,7 @@
 
 #include "cal/calib/grid_calib_results_access.h"
 #include "platform/foundation/assert.h"
+#include "platform/foundation/attention.h"
 #include "platform/foundation/pel_ops.h"
 #include "platform/vision/blob.h"
 #include "platform/vision/edge.h"
@@ -49,6 +50,9 @@ constexpr double kMarkerMinAngle = 1.0995574287564276;  // 0.35 pi
 constexpr double kMarkerMaxAngle = 2.0420352248333655;  // 0.65 pi
 constexpr int kMinDotsForMarker = 3;
 
+// Blobs examined between two cancellation checks.
+constexpr std::size_t kBlobsPerCheck = 64;
+
 // Blob measure numbers used here.
 enum : int {
   kLabel = 0,
@@ -78,6 +82,7 @@ bool blobPass(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams&
   // Nothing below reads a blob smaller than the area filter.
   p.prefilterMinArea(kMinBlobArea);
   cfBlobAnalysis(image, p, results);
+  ccAttention::check();
 
   if (!markerMode && segmented != nullptr) {
     const int n = p.softness() + 2;
@@ -89,6 +94,11 @@ bool blobPass(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams&
 
   const double x0 = static_cast<double>(image.offset().x()), y0 = static_cast<double>(image.offset().y());
   const double w = static_cast<double>(image.width()), h = static_cast<double>(image.height());
+  // A window narrower than the two borders holds no blob clear of them.
+  if (w < 2.0 * kPassBorder || h < 2.0 * kPassBorder) {
+    list.clear();
+    return false;
+  }
   ccBlobSceneDescription& scene = results.connectedBlobs();
   scene.setFilter(ccBlob::Measure(kLabel), 1.0, 1.0, false);
   scene.setFilter(ccBlob::Measure(kArea), kMinBlobArea, kMaxBlobArea, false);
@@ -98,6 +108,7 @@ bool blobPass(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams&
   scene.setFilter(ccBlob::Measure(kMinY), y0 + kPassBorder, y0 + h - kPassBorder, false);
   scene.setFilter(ccBlob::Measure(kMaxY), y0 + kPassBorder, y0 + h - kPassBorder, false);
   list = scene.allBlobs(true);
+  ccAttention::check();
 
   if (markerMode) {
     list.erase(std::remove_if(list.begin(), list.end(),
@@ -150,9 +161,11 @@ int cfCalibEstimateThreshold(const ccPelBuffer_const<unsigned char>& image, doub
 
   ccPelBuffer<unsigned char> magnitude, angle;
   cfEdgeDetect(grey, ccEdgeletParams(kEdgeSmoothing, kEdgeMagnitude, kEdgeTypeRequest), magnitude, angle);
+  ccAttention::check();
   // The peak image replaces the magnitude image (in place).
   long count = 0;
   cfTruePeak(magnitude, angle, kPeakThreshold, magnitude, count);
+  ccAttention::check();
   if (count == 0) return -1;
   const ccPelBuffer<unsigned char>& peaks = magnitude;
 
@@ -214,6 +227,7 @@ void cfCalibDetectDots(const ccPelBuffer_const<unsigned char>& image, ccCalibDef
   int t = cfCalibEstimateThreshold(image, kTopEdgeFraction, kCutoffFraction, A::edgeImage(results), edgeStrength);
   if (t < 0) t = kFallbackThreshold;
   A::threshold(results) = static_cast<unsigned char>(t);
+  ccAttention::check();
 
   const double band = std::max(kMinBand, std::min(kMaxBand, kBandPerEdgeStrength * edgeStrength));
   const int low = std::max(0, static_cast<int>(t - band / 2.0));
@@ -245,7 +259,9 @@ void cfCalibDetectDots(const ccPelBuffer_const<unsigned char>& image, ccCalibDef
   std::vector<ccVector<2>>& points = A::imagePoints(results);
   points.clear();
   double widthSum = 0.0;
-  for (const ccBlob* b : blobs) {
+  for (std::size_t k = 0; k < blobs.size(); ++k) {
+    if (k % kBlobsPerCheck == 0) ccAttention::check();
+    const ccBlob* b = blobs[k];
     const double ex = measure(b, kExtentX), ey = measure(b, kExtentY), area = b->area();
     const double shape = ey / ex;
     if (!(shape >= 1.0 - kShapeTolerance && shape <= 1.0 + kShapeTolerance)) continue;
@@ -265,11 +281,13 @@ void cfCalibDetectDots(const ccPelBuffer_const<unsigned char>& image, ccCalibDef
   // The dot blobs are no longer needed: the marker pass reuses their results' memory.
   A::markerFound(results) = false;
   if (points.size() < static_cast<std::size_t>(kMinDotsForMarker)) return;
+  ccAttention::check();
   std::vector<const ccBlob*> bars;
   blobs.clear();
   if (!blobPass(image, params, blobResults, bars, nullptr, true)) return;
   const double minBar = kMarkerMinWidth * widthSum / static_cast<double>(points.size());
   for (std::size_t i = bars.size() - 1; i >= 1; --i) {
+    if ((bars.size() - 1 - i) % kBlobsPerCheck == 0) ccAttention::check();
     if (!(measure(bars[i], kPrincipalLength) >= minBar)) continue;
     for (std::size_t j = i; j-- > 0;) {
       if (!(measure(bars[j], kPrincipalLength) >= minBar)) continue;

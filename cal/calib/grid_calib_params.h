@@ -42,11 +42,14 @@ class CCALIB_EXPORT ccGridCalibParams : public ccPersistent {
  protected:
   // Version byte (current 1), the base part, then pitch X, pitch Y, handedness, type and
   // polarity (32-bit each), ignore-angle, and from version 1 the two ratios. Version 0
-  // streams give ratios 0.5 and 0.84.
+  // streams give ratios 0.5 and 0.84. Loading throws ccArchive::BadData for a pitch that is
+  // not a positive finite number, a type other than 1, 3 or 5, a polarity above 2, or a
+  // ratio outside (0, 1); after any failure the object is as it was before the load.
   void dispatchSerialize(ccArchive& ar) override;
 
  private:
   ccGridCalibParams();
+  void copyFields(const ccGridCalibParams& other);
   virtual void serialize_(ccArchive& ar, unsigned char version);
   static ccPersistent* make();
   static const cc_Instantiator sExemplar;

@@ -1,6 +1,9 @@
 // Dot-grid calibration results: accessors and archive format (current version 2).
 #include "cal/calib/grid_calib_results.h"
 
+#include <cmath>
+#include <string>
+
 #include "platform/foundation/archive.h"
 #include "platform/foundation/assert.h"
 #include "platform/foundation/xform_poly.h"
@@ -20,6 +23,24 @@ void exchangePointList(ccArchive& ar, std::vector<ccVector<2>>& points) {
   for (ccVector<2>& p : points) ar || p;
 }
 
+[[noreturn]] void refuse(const std::wstring& what) {
+  throw ccArchive::BadData(L"ccGridCalibResults: the archive holds " + what);
+}
+
+bool isFinite(const ccVector<2>& p) { return std::isfinite(p.x()) && std::isfinite(p.y()); }
+
+bool isFinite(const ccXform<2>& x) {
+  const ccMatrix<2>& m = x.matrix();
+  return std::isfinite(m.element(0, 0)) && std::isfinite(m.element(0, 1)) && std::isfinite(m.element(1, 0)) &&
+         std::isfinite(m.element(1, 1)) && isFinite(x.trans());
+}
+
+void checkPoints(const std::vector<ccVector<2>>& points, const wchar_t* what) {
+  for (const ccVector<2>& p : points) {
+    if (!isFinite(p)) refuse(std::wstring(L"a non-finite point in the ") + what);
+  }
+}
+
 }  // namespace
 
 const cc_Instantiator ccGridCalibResults::sExemplar(typeid(ccGridCalibResults), &ccGridCalibResults::make);
@@ -35,21 +56,25 @@ ccGridCalibResults& ccGridCalibResults::operator=(const ccGridCalibResults& othe
   if (this != &other) {
     ccPersistent::operator=(other);
     mutating();
-    clientFromImage_ = other.clientFromImage_;
-    clientFromImageBase_ = other.clientFromImageBase_;
-    residuals_ = other.residuals_;
-    maxResidual_ = other.maxResidual_;
-    avgResidual_ = other.avgResidual_;
-    markerPoint_ = other.markerPoint_;
-    imagePoints_ = other.imagePoints_;
-    edgeImage_ = other.edgeImage_;
-    segmentedImage_ = other.segmentedImage_;
-    params_ = other.params_;
-    threshold_ = other.threshold_;
-    markerFound_ = other.markerFound_;
-    polarity_ = other.polarity_;
+    copyFields(other);
   }
   return *this;
+}
+
+void ccGridCalibResults::copyFields(const ccGridCalibResults& other) {
+  clientFromImage_ = other.clientFromImage_;
+  clientFromImageBase_ = other.clientFromImageBase_;
+  residuals_ = other.residuals_;
+  maxResidual_ = other.maxResidual_;
+  avgResidual_ = other.avgResidual_;
+  markerPoint_ = other.markerPoint_;
+  imagePoints_ = other.imagePoints_;
+  edgeImage_ = other.edgeImage_;
+  segmentedImage_ = other.segmentedImage_;
+  params_ = other.params_;
+  threshold_ = other.threshold_;
+  markerFound_ = other.markerFound_;
+  polarity_ = other.polarity_;
 }
 
 ccGridCalibResults::~ccGridCalibResults() = default;
@@ -95,9 +120,23 @@ cc2XformBasePtrh ccGridCalibResults::clientFromImageXformBase(ccVector<2> imageP
 
 void ccGridCalibResults::dispatchSerialize(ccArchive& ar) {
   if (haveVisited(ar, this, sizeof(*this))) return;
-  unsigned char version = kResultsVersion;
-  ar || version;
-  ccGridCalibResults::serialize_(ar, version);
+  // A failed load leaves the object as it was, change count included. The fields are read
+  // in place and put back from a copy on failure (rather than read into a temporary whose
+  // parts would leave visit marks at addresses that a later object of the same pass may
+  // take).
+  const bool loading = ar.isLoading();
+  const ccGridCalibResults before = loading ? *this : ccGridCalibResults();
+  try {
+    unsigned char version = kResultsVersion;
+    ar || version;
+    ccGridCalibResults::serialize_(ar, version);
+  } catch (...) {
+    if (loading) {
+      ccPersistent::operator=(before);
+      copyFields(before);
+    }
+    throw;
+  }
   setVisited(ar, this, sizeof(*this));
 }
 
@@ -111,6 +150,14 @@ void ccGridCalibResults::serialize_(ccArchive& ar, unsigned char version) {
   ar || avgResidual_;
   ar || markerPoint_;
   exchangePointList(ar, imagePoints_);
+  if (ar.isLoading()) {
+    if (!isFinite(clientFromImage_)) refuse(L"a non-finite client-from-image transform");
+    checkPoints(residuals_, L"residuals");
+    checkPoints(imagePoints_, L"image points");
+    if (residuals_.size() != imagePoints_.size()) refuse(L"residuals and image points of different counts");
+    if (!std::isfinite(maxResidual_) || !std::isfinite(avgResidual_)) refuse(L"a non-finite residual length");
+    if (!isFinite(markerPoint_)) refuse(L"a non-finite marker point");
+  }
   ar || static_cast<ccPersistent&>(edgeImage_);
   ar || static_cast<ccPersistent&>(segmentedImage_);
   ar || static_cast<ccPersistent&>(params_);
@@ -118,12 +165,23 @@ void ccGridCalibResults::serialize_(ccArchive& ar, unsigned char version) {
   ar || markerFound_;
   unsigned long polarity = static_cast<unsigned long>(polarity_);
   ar || polarity;
-  if (ar.isLoading()) polarity_ = static_cast<ccCalibDefs::Polarity>(polarity);
+  if (ar.isLoading()) {
+    if (polarity > ccCalibDefs::ePolarityAny) {
+      refuse(L"an unknown polarity (" + std::to_wstring(polarity) + L"; 0, 1 or 2 expected)");
+    }
+    polarity_ = static_cast<ccCalibDefs::Polarity>(polarity);
+  }
 
   if (version >= 2) {
     cc2XformBasePtrh handle = clientFromImageBase_;
     ar || handle;
     if (ar.isLoading()) {
+      // Every accessor that maps points needs the transform; the polynomial transforms
+      // refuse non-finite coefficients themselves.
+      if (!handle) refuse(L"no client-from-image transform");
+      if (handle->isLinear() && !isFinite(handle->linearAt(ccVector<2>()))) {
+        refuse(L"a non-finite client-from-image transform");
+      }
       clientFromImageBase_.reset();
       clientFromImageBase_ = handle;
     }

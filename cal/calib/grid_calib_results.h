@@ -53,11 +53,16 @@ class CCALIB_EXPORT ccGridCalibResults : public ccPersistent {
   const cc2XformBasePtrh& clientFromImageXformBase() const { return clientFromImageBase_; }
 
  protected:
+  // Version byte (current 2), then the fields. Loading throws ccArchive::BadData for
+  // non-finite transforms, points or residual lengths, residual and image point lists of
+  // different lengths, a polarity above 2, a missing transform (version 2) or invalid
+  // parameters; after any failure the object is as it was before the load.
   void dispatchSerialize(ccArchive& ar) override;
 
  private:
   friend class ccGridCalibRunAccess;  // the calibration run fills the fields
 
+  void copyFields(const ccGridCalibResults& other);
   virtual void serialize_(ccArchive& ar, unsigned char version);
   static ccPersistent* make();
   static const cc_Instantiator sExemplar;

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "cal/calib/calib_defs.h"
+#include "platform/foundation/attention.h"
 #include "platform/foundation/xform.h"
 
 namespace {
@@ -34,6 +35,7 @@ void cfCalibGridCorrespondence(double gridPitchX, double gridPitchY, bool isLeft
     clientPoints.clear();
     throw ccCalibDefs::TooFewDotsFound();
   }
+  ccAttention::check();
 
   double cx = 0.0, cy = 0.0;
   for (const ccVector<2>& d : dots) {
@@ -102,6 +104,7 @@ void cfCalibGridCorrespondence(double gridPitchX, double gridPitchY, bool isLeft
     throw ccCalibDefs::BadCorrespondence();
   }
 
+  ccAttention::check();
   const ccXform<2> gridFromImage = basis.inverse();
   clientPoints.resize(dots.size());
   for (std::size_t k = 0; k < dots.size(); ++k) {

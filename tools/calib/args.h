@@ -30,9 +30,10 @@ class ccCommandArgs {
   };
 
   // Parses the words after the command name. Options are "--name value", "--name=value" or,
-  // for flags, "--name"; "-h" and "--help" ask for help; "--" ends the options. A repeated
-  // option keeps its last value. Throws ccUsageError for an option not in `options` or a
-  // missing value.
+  // for flags, "--name"; "-h" and "--help" ask for help; "--" ends the options. Throws
+  // ccUsageError for an option not in `options`, an option given twice (one of the two
+  // would be silently lost), or a missing value (a following word that is itself an option
+  // is not taken as the value).
   ccCommandArgs(const std::vector<std::string>& words, const std::vector<Option>& options) {
     bool optionsEnded = false;
     for (std::size_t k = 0; k < words.size(); ++k) {
@@ -60,12 +61,14 @@ class ccCommandArgs {
       const Option* option = find(options, name);
       if (!option) throw ccUsageError("unknown option '--" + name + "'");
       if (option->takesValue && !inlineValue) {
-        if (k + 1 >= words.size()) throw ccUsageError("option '--" + name + "' needs a value");
+        if (k + 1 >= words.size() || words[k + 1].compare(0, 2, "--") == 0) {
+          throw ccUsageError("option '--" + name + "' needs a value");
+        }
         value = words[++k];
       } else if (!option->takesValue && inlineValue) {
         throw ccUsageError("option '--" + name + "' takes no value");
       }
-      values_[name] = value;
+      if (!values_.emplace(name, value).second) throw ccUsageError("option '--" + name + "' is given twice");
     }
   }
 
@@ -83,6 +86,13 @@ class ccCommandArgs {
   double number(const std::string& name, double fallback) const {
     if (!has(name)) return fallback;
     return parseNumber(name, text(name));
+  }
+
+  // A number greater than zero; throws ccUsageError otherwise.
+  double positiveNumber(const std::string& name, double fallback) const {
+    const double d = number(name, fallback);
+    if (!(d > 0.0)) throw ccUsageError("option '--" + name + "' needs a number greater than 0, not '" + text(name) + "'");
+    return d;
   }
 
   // A whole number; throws ccUsageError when the value is not one.

@@ -2,15 +2,19 @@
 // with an optional overlay picture of what was found. The robust run is the default; the
 // plain run stays available for comparison.
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "cal/calib/calibration_run.h"
 #include "cal/calib/robust_dot_grid.h"
+#include "platform/foundation/persistent.h"
 #include "tools/calib/args.h"
 #include "tools/calib/commands.h"
 #include "tools/calib/json.h"
@@ -23,7 +27,7 @@ const char kHelp[] =
     "usage: calib dots IMAGE --pitch PX[,PY] [--type linear|poly3|poly5]\n"
     "                  [--polarity any|normal|inverted] [--right-handed] [--ignore-grid-angle]\n"
     "                  [--algorithm robust|specified] [--rows R --cols C]\n"
-    "                  [--json] [--overlay OUT.png]\n"
+    "                  [--json] [--overlay OUT.png] [--max-decoded-bytes N] [--max-file-bytes N]\n"
     "\n"
     "Finds the dot grid (and the two-bar marker, if any) in IMAGE, gives every dot its label\n"
     "and plate position (label times the dot pitch: PX along plate X, PY along plate Y; PY\n"
@@ -46,9 +50,21 @@ const char kHelp[] =
     "both bars point away from, label x runs along bar 1 and label y along bar 2 (the plate's\n"
     "own cell indices, so they survive cropping). Without it, (0, 0) is the dot nearest the\n"
     "middle of the dots found, label x runs along the grid axis nearest image +x and label y\n"
-    "along the other, towards image +y.\n"
+    "along the other, towards image +y.\n";
+
+const char kHelpEnd[] =
     "\n"
-    "Exit status: 0 when the grid was calibrated, 1 when it was not, 2 for usage errors.\n";
+    "Exit status: 0 when the grid was calibrated, 1 when it was not, 2 for usage errors. With\n"
+    "--json every failure is one JSON object too: {\"found\": false, \"error\": CLASS,\n"
+    "\"message\": TEXT}.\n";
+
+std::string lowerExtension(const std::string& path) {
+  const std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return std::string();
+  std::string ext = path.substr(dot);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext;
+}
 
 // Digits printed for image positions (pixels) and plate positions and residuals.
 constexpr int kImageDecimals = 4;
@@ -118,9 +134,9 @@ ccPair<long> span(const std::vector<ccPair<long>>& labels) {
   return ccPair<long>(x1 - x0 + 1, y1 - y0 + 1);
 }
 
-void printJson(const Calibration& c, double ms) {
+void printJson(std::ostream& out, const Calibration& c, double ms) {
   const ccGridCalibResults& r = c.results;
-  ccJsonWriter json(std::cout);
+  ccJsonWriter json(out);
   json.beginObject();
   json.member("found", true);
   json.member("algorithm", std::string(c.robust ? "robust" : "specified"));
@@ -156,8 +172,7 @@ void printJson(const Calibration& c, double ms) {
     json.endObject();
   }
   json.endArray();
-  json.endObject();
-  std::cout << "\n";
+  json.endObject();  // ends the line too
 }
 
 void printSummary(const std::string& path, const Calibration& c, double ms) {
@@ -204,93 +219,120 @@ void writeOverlay(const std::string& out, const ccPelBuffer_const<unsigned char>
   canvas.write(out);
 }
 
+// The plate size, when given, must be what was found (either way round without a marker).
+void checkPlateSize(const Calibration& c, long rows, long cols) {
+  const ccPair<long> extent = span(c.labels);
+  const bool sizeMatches = extent == ccPair<long>(cols, rows) ||
+                           (!c.results.isMarkerFound() && extent == ccPair<long>(rows, cols));
+  if (sizeMatches) return;
+  throw ccFileFailure("PlateSizeMismatch", "the dots found span " + std::to_string(extent.x()) + " columns x " +
+                                               std::to_string(extent.y()) + " rows, not the plate's " +
+                                               std::to_string(cols) + " x " + std::to_string(rows));
+}
+
+// What the command line asked for, checked before any work.
+struct DotsRequest {
+  ccGridCalibParams params{1.0, 1.0};
+  bool robust = true;
+  long rows = 0, cols = 0;  // 0: plate size not given
+  bool json = false;
+  std::string overlay;
+  ccImageReadLimits limits;
+};
+
+// Reads the image, calibrates and prints; every failure becomes a ccFileFailure whose
+// message names the image (or the overlay file it could not write).
+int calibrate(const std::string& path, const DotsRequest& request) {
+  try {
+    const ccPelBuffer<unsigned char> image = cfReadImage(path, request.limits);
+    Calibration c;
+    c.robust = request.robust;
+    const auto start = std::chrono::steady_clock::now();
+    if (c.robust) {
+      ccRobustGridOptions options;
+      options.rows = request.rows;
+      options.cols = request.cols;
+      cfCalibrationRunRobust(image, request.params, options, c.results, c.labels);
+      c.origin = c.results.isMarkerFound() ? kMarkerOrigin : kCentreOrigin;
+    } else {
+      cfCalibrationRun(image, request.params, c.results);
+      c.labels = labelsFromPlate(c.results);
+      c.origin = "dot nearest the middle of the dots; x along image x, y along image y";
+    }
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    if (request.rows > 0) checkPlateSize(c, request.rows, request.cols);
+    if (request.json) {
+      // Built whole before it is printed, so that a failure never leaves half an object.
+      std::ostringstream text;
+      printJson(text, c, ms);
+      std::cout << text.str();
+    } else {
+      printSummary(path, c, ms);
+    }
+    if (!request.overlay.empty()) writeOverlay(request.overlay, image, c);
+    return 0;
+  } catch (const ccFileFailure& e) {
+    const std::string text = e.what();
+    throw ccFileFailure(e.errorClass(), text.find(path) != std::string::npos ? text : path + ": " + text);
+  } catch (const ccException& e) {
+    // Some failures carry no text; their class names what went wrong.
+    const std::string text = e.messageUtf8().empty() ? e.persistentTypeName() : e.messageUtf8();
+    throw ccFileFailure(e.persistentTypeName(), text.find(path) != std::string::npos ? text : path + ": " + text);
+  } catch (const std::exception& e) {
+    throw ccFileFailure(cfTypeName(typeid(e)), path + ": " + e.what());
+  }
+}
+
 }  // namespace
 
 int cfCalibDots(const std::vector<std::string>& words) {
-  const ccCommandArgs args(words, {{"pitch", true},
-                                   {"type", true},
-                                   {"polarity", true},
-                                   {"right-handed", false},
-                                   {"ignore-grid-angle", false},
-                                   {"algorithm", true},
-                                   {"rows", true},
-                                   {"cols", true},
-                                   {"json", false},
-                                   {"overlay", true}});
+  const ccCommandArgs args(words, cfWithReadLimitOptions({{"pitch", true},
+                                                          {"type", true},
+                                                          {"polarity", true},
+                                                          {"right-handed", false},
+                                                          {"ignore-grid-angle", false},
+                                                          {"algorithm", true},
+                                                          {"rows", true},
+                                                          {"cols", true},
+                                                          {"json", false},
+                                                          {"overlay", true}}));
   if (args.help()) {
     std::fputs(kHelp, stdout);
+    std::fputs(cfReadLimitHelp().c_str(), stdout);
+    std::fputs(kHelpEnd, stdout);
     return 0;
   }
+  // Every argument is checked before the image is read.
   if (args.positional().size() != 1) throw ccUsageError("give exactly one image");
   if (!args.has("pitch")) throw ccUsageError("--pitch is required");
   const std::string pitchText = args.text("pitch");
   const ccVector<2> pitch = pitchText.find(',') == std::string::npos
-                                ? ccVector<2>(args.number("pitch", 0.0), args.number("pitch", 0.0))
+                                ? ccVector<2>(args.positiveNumber("pitch", 0.0), args.positiveNumber("pitch", 0.0))
                                 : args.pair("pitch", ccVector<2>());
+  if (!(pitch.x() > 0.0) || !(pitch.y() > 0.0)) {
+    throw ccUsageError("--pitch needs numbers greater than 0, not '" + pitchText + "'");
+  }
+  const ccCalibDefs::CalibType type = parseType(args.text("type", "linear"));
+  const ccCalibDefs::Polarity polarity = parsePolarity(args.text("polarity", "any"));
   const std::string algorithm = args.text("algorithm", "robust");
   if (algorithm != "robust" && algorithm != "specified") {
     throw ccUsageError("--algorithm must be robust or specified, not '" + algorithm + "'");
   }
   if (args.has("rows") != args.has("cols")) throw ccUsageError("give --rows and --cols together");
-  const long rows = args.integer("rows", 0), cols = args.integer("cols", 0);
-  if (args.has("rows") && (rows < 1 || cols < 1)) throw ccUsageError("--rows and --cols must be at least 1");
-  const std::string& path = args.positional()[0];
-  const bool json = args.flag("json");
-
-  ccGridCalibParams params(pitch.x(), pitch.y(), !args.flag("right-handed"), parseType(args.text("type", "linear")),
-                           parsePolarity(args.text("polarity", "any")));
-  params.ignoreGridAngle(args.flag("ignore-grid-angle"));
-
-  const ccPelBuffer<unsigned char> image = cfReadImage(path);
-  Calibration c;
-  c.robust = algorithm == "robust";
-  const auto start = std::chrono::steady_clock::now();
-  try {
-    if (c.robust) {
-      ccRobustGridOptions options;
-      options.rows = rows;
-      options.cols = cols;
-      cfCalibrationRunRobust(image, params, options, c.results, c.labels);
-      c.origin = c.results.isMarkerFound() ? kMarkerOrigin : kCentreOrigin;
-    } else {
-      cfCalibrationRun(image, params, c.results);
-      c.labels = labelsFromPlate(c.results);
-      c.origin = "dot nearest the middle of the dots; x along image x, y along image y";
-    }
-  } catch (const ccException& e) {
-    if (!json) throw;
-    ccJsonWriter out(std::cout);
-    out.beginObject(true).member("found", false).member("algorithm", algorithm).member("error", e.persistentTypeName());
-    out.member("message", e.messageUtf8()).endObject();
-    std::cout << "\n";
-    return 1;
+  DotsRequest request;
+  request.rows = args.integer("rows", 0);
+  request.cols = args.integer("cols", 0);
+  if (args.has("rows") && (request.rows < 1 || request.cols < 1)) {
+    throw ccUsageError("--rows and --cols must be at least 1");
   }
-  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-
-  // The plate size, when given, must be what was found (either way round without a marker).
-  const ccPair<long> extent = span(c.labels);
-  const bool sizeMatches = extent == ccPair<long>(cols, rows) ||
-                           (!c.results.isMarkerFound() && extent == ccPair<long>(rows, cols));
-  if (args.has("rows") && !sizeMatches) {
-    const std::string message = "the dots found span " + std::to_string(extent.x()) + " columns x " +
-                                std::to_string(extent.y()) + " rows, not the plate's " + std::to_string(cols) +
-                                " x " + std::to_string(rows);
-    if (json) {
-      ccJsonWriter out(std::cout);
-      out.beginObject(true).member("found", false).member("algorithm", algorithm).member("error", "PlateSizeMismatch");
-      out.member("message", message).endObject();
-      std::cout << "\n";
-    } else {
-      std::fprintf(stderr, "calib dots: %s\n", message.c_str());
-    }
-    return 1;
+  request.overlay = args.text("overlay");
+  if (args.has("overlay") && lowerExtension(request.overlay) != ".png") {
+    throw ccUsageError("--overlay writes PNG: give a file name ending in .png, not '" + request.overlay + "'");
   }
-
-  if (json) {
-    printJson(c, ms);
-  } else {
-    printSummary(path, c, ms);
-  }
-  if (args.has("overlay")) writeOverlay(args.text("overlay"), image, c);
-  return 0;
+  request.limits = cfReadLimits(args);
+  request.robust = algorithm == "robust";
+  request.json = args.flag("json");
+  request.params = ccGridCalibParams(pitch.x(), pitch.y(), !args.flag("right-handed"), type, polarity);
+  request.params.ignoreGridAngle(args.flag("ignore-grid-angle"));
+  return calibrate(args.positional()[0], request);
 }

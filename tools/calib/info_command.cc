@@ -8,24 +8,26 @@
 #include "platform/foundation/pel_ops.h"
 #include "tools/calib/args.h"
 #include "tools/calib/commands.h"
+#include "tools/calib/read_limits.h"
 #include "tools/imageio/image_io.h"
 
 namespace {
 
 const char kHelp[] =
-    "usage: calib info IMAGE...\n"
+    "usage: calib info IMAGE... [--max-decoded-bytes N] [--max-file-bytes N]\n"
     "\n"
     "Prints each image's size and grey-level statistics: minimum, maximum, mean, median and\n"
     "a coarse histogram of 16 bins of 16 levels each (0-15, 16-31, ... 240-255), as the\n"
     "percentage of pixels in each bin and as a one-line sketch. Colour images are read as\n"
-    "grey (Rec. 601 luma). Reads PGM, PNG and JPEG, recognised by content.\n";
+    "grey (Rec. 601 luma). Reads PGM, PNG and JPEG, recognised by content.\n"
+    "\n";
 
 // Bins of the coarse histogram, and levels per bin.
 constexpr int kCoarseBins = 16;
 constexpr int kLevelsPerBin = 256 / kCoarseBins;
 
-void describe(const std::string& path) {
-  const ccPelBuffer<unsigned char> image = cfReadImage(path);
+void describe(const std::string& path, const ccImageReadLimits& limits) {
+  const ccPelBuffer<unsigned char> image = cfReadImage(path, limits);
   const std::vector<unsigned long> hist = cfPelHistogram(image);
   const double n = static_cast<double>(image.width()) * image.height();
   int lo = 255, hi = 0, median = -1;
@@ -59,12 +61,14 @@ void describe(const std::string& path) {
 }  // namespace
 
 int cfCalibInfo(const std::vector<std::string>& words) {
-  const ccCommandArgs args(words, {});
+  const ccCommandArgs args(words, cfWithReadLimitOptions({}));
   if (args.help()) {
     std::fputs(kHelp, stdout);
+    std::fputs(cfReadLimitHelp().c_str(), stdout);
     return 0;
   }
   if (args.positional().empty()) throw ccUsageError("no image given");
-  for (const std::string& path : args.positional()) describe(path);
+  const ccImageReadLimits limits = cfReadLimits(args);
+  for (const std::string& path : args.positional()) describe(path, limits);
   return 0;
 }

@@ -21,12 +21,18 @@
 #include <cstring>
 #include <memory>
 
+#include <sys/stat.h>
+
 ccImageFileError::~ccImageFileError() = default;
 
 namespace {
 
-// Largest image accepted, pixels: guards against absurd sizes in broken headers.
-constexpr unsigned long long kMaxPixels = 1ull << 28;
+// Largest width, height or maximum value a PGM header may give: keeps the size arithmetic
+// far from overflow whatever limits the caller sets.
+constexpr unsigned long long kMaxPgmNumber = (1ull << 31) - 1;
+// Bytes read from a file at a time, and the fewest that identify every format.
+constexpr std::size_t kReadChunk = 65536;
+constexpr std::size_t kSignatureBytes = 8;
 // JPEG quality used when writing (libjpeg scale, 1 to 100).
 constexpr int kJpegWriteQuality = 95;
 // Longest error text kept from a decoder, bytes.
@@ -40,12 +46,37 @@ constexpr std::size_t kErrorTextSize = 256;
   throw ccImageFileError(cfWiden("Cannot write image file '" + name + "': " + reason));
 }
 
-void checkSize(unsigned long long width, unsigned long long height, const std::string& name) {
+// Refuses an empty image, or one whose decoded samples would exceed the limit. Width and
+// height are below 2^31 in every format read, so the products cannot overflow.
+void checkSize(unsigned long long width, unsigned long long height, unsigned long long channels,
+               const ccImageReadLimits& limits, const std::string& name) {
   if (width == 0 || height == 0) throwRead(name, "the image has no pixels");
-  if (width * height > kMaxPixels || width > kMaxPixels || height > kMaxPixels) {
-    throwRead(name, "the image is too large (" + std::to_string(width) + " x " +
-                        std::to_string(height) + ")");
+  const unsigned long long bytes = width * height * channels;
+  if (bytes > limits.maxDecodedBytes) {
+    throwRead(name, "the image (" + std::to_string(width) + " x " + std::to_string(height) + " pixels, " +
+                        std::to_string(channels) + (channels == 1 ? " channel" : " channels") + ") needs " +
+                        std::to_string(bytes) + " bytes decoded, over the limit of " +
+                        std::to_string(limits.maxDecodedBytes) + " bytes");
   }
+}
+
+void checkFileSize(unsigned long long size, const ccImageReadLimits& limits, const std::string& name) {
+  if (size > limits.maxFileBytes) {
+    throwRead(name, "the file is larger than the limit of " + std::to_string(limits.maxFileBytes) + " bytes");
+  }
+}
+
+enum class FileKind { kPng, kJpeg, kGreyMap, kOtherNetpbm, kUnknown };
+
+// The format by the first bytes (at least kSignatureBytes of them, or the whole file).
+FileKind kindOf(const unsigned char* b, std::size_t n) {
+  static const unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  if (n >= 8 && std::equal(kPngSignature, kPngSignature + 8, b)) return FileKind::kPng;
+  if (n >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF) return FileKind::kJpeg;
+  if (n >= 2 && b[0] == 'P' && b[1] >= '1' && b[1] <= '7') {
+    return b[1] == '2' || b[1] == '5' ? FileKind::kGreyMap : FileKind::kOtherNetpbm;
+  }
+  return FileKind::kUnknown;
 }
 
 // Rec. 601 luma of an 8-bit RGB triple, rounded: (299 R + 587 G + 114 B) / 1000.
@@ -58,17 +89,26 @@ unsigned char luma601(const unsigned char* rgb) {
 
 class PgmParser {
  public:
-  PgmParser(const std::vector<unsigned char>& bytes, const std::string& name)
-      : b_(bytes), name_(name) {}
+  PgmParser(const std::vector<unsigned char>& bytes, const std::string& name, const ccImageReadLimits& limits)
+      : b_(bytes), name_(name), limits_(limits) {}
+
+  // Reads the header: width, height and maximum value. `complete` tells whether a byte
+  // follows the maximum value (on the first bytes of a file, the last number may be cut).
+  void header(unsigned long long& width, unsigned long long& height, unsigned long long& maxval, bool& complete) {
+    pos_ = 2;
+    width = headerNumber("width");
+    height = headerNumber("height");
+    maxval = headerNumber("maximum value");
+    if (maxval == 0 || maxval > 65535) throwRead(name_, "the PGM maximum value must be 1 to 65535");
+    complete = pos_ < b_.size();
+  }
 
   ccPelBuffer<unsigned char> parse() {
     const bool plain = b_[1] == '2';
-    pos_ = 2;
-    const unsigned long long width = headerNumber("width");
-    const unsigned long long height = headerNumber("height");
-    const unsigned long long maxval = headerNumber("maximum value");
-    if (maxval == 0 || maxval > 65535) throwRead(name_, "the PGM maximum value must be 1 to 65535");
-    checkSize(width, height, name_);
+    unsigned long long width = 0, height = 0, maxval = 0;
+    bool complete = false;
+    header(width, height, maxval, complete);
+    checkSize(width, height, 1, limits_, name_);
     const unsigned long long n = width * height;
     const unsigned long long bytesPerSample = maxval > 255 ? 2 : 1;
     // The file must be long enough before any pixels are allocated: a binary raster follows
@@ -120,7 +160,7 @@ class PgmParser {
     unsigned long long v = 0;
     while (pos_ < b_.size() && std::isdigit(b_[pos_])) {
       v = v * 10 + (b_[pos_++] - '0');
-      if (v > kMaxPixels) throwRead(name_, std::string("the PGM ") + what + " is too large");
+      if (v > kMaxPgmNumber) throwRead(name_, std::string("the PGM ") + what + " is too large");
     }
     return v;
   }
@@ -137,6 +177,7 @@ class PgmParser {
 
   const std::vector<unsigned char>& b_;
   const std::string& name_;
+  const ccImageReadLimits& limits_;
   std::size_t pos_ = 0;
 };
 
@@ -210,8 +251,8 @@ bool pngPixelStep(PngReadJob& job) {
   return true;
 }
 
-ccPelBuffer<unsigned char> decodePng(const std::vector<unsigned char>& bytes,
-                                     const std::string& name) {
+ccPelBuffer<unsigned char> decodePng(const std::vector<unsigned char>& bytes, const std::string& name,
+                                     const ccImageReadLimits& limits) {
   PngReadJob job;
   job.source.data = bytes.data();
   job.source.size = bytes.size();
@@ -219,8 +260,8 @@ ccPelBuffer<unsigned char> decodePng(const std::vector<unsigned char>& bytes,
   if (job.png) job.info = png_create_info_struct(job.png);
   if (!job.png || !job.info) throwRead(name, "out of memory");
   if (!pngHeaderStep(job)) throwRead(name, std::string("broken PNG data: ") + job.error.text);
-  checkSize(job.width, job.height, name);
   if (job.channels != 1 && job.channels != 3) throwRead(name, "unsupported PNG pixel layout");
+  checkSize(job.width, job.height, static_cast<unsigned long long>(job.channels), limits, name);
 
   const std::size_t rowBytes = static_cast<std::size_t>(job.width) * job.channels;
   std::vector<unsigned char> pixels(rowBytes * job.height);
@@ -364,12 +405,14 @@ bool jpegPixelStep(JpegReadJob& job) {
   return true;
 }
 
-ccPelBuffer<unsigned char> decodeJpeg(const std::vector<unsigned char>& bytes,
-                                      const std::string& name) {
+ccPelBuffer<unsigned char> decodeJpeg(const std::vector<unsigned char>& bytes, const std::string& name,
+                                      const ccImageReadLimits& limits) {
   JpegReadJob job;
   job.bytes = &bytes;
   if (!jpegHeaderStep(job)) throwRead(name, std::string("broken JPEG data: ") + job.error.text);
-  checkSize(job.cinfo.image_width, job.cinfo.image_height, name);
+  // Counted by the file's components: a progressive file keeps coefficients of all of them.
+  checkSize(job.cinfo.image_width, job.cinfo.image_height,
+            static_cast<unsigned long long>(std::max(job.cinfo.num_components, 1)), limits, name);
   const J_COLOR_SPACE space = job.cinfo.jpeg_color_space;
   if (space != JCS_GRAYSCALE && space != JCS_YCbCr && space != JCS_RGB) {
     throwRead(name, "unsupported JPEG colour space (CMYK or unknown)");
@@ -426,19 +469,84 @@ bool jpegWriteStep(JpegWriteJob& job) {
 // ---------------------------------------------------------------------------------------
 // Files.
 
+// Applies the decoded-size limit to the header found in the first bytes of a file, so that
+// a file that declares a huge image is refused before the rest of it is read. Says nothing
+// when the header is not complete in `prefix` or is broken (the full decode reports that).
+void checkHeaderInPrefix(const std::vector<unsigned char>& prefix, const std::string& name,
+                         const ccImageReadLimits& limits) {
+  unsigned long long width = 0, height = 0, channels = 0;
+  switch (kindOf(prefix.data(), prefix.size())) {
+    case FileKind::kPng: {
+      PngReadJob job;
+      job.source.data = prefix.data();
+      job.source.size = prefix.size();
+      job.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &job.error, pngError, pngWarning);
+      if (job.png) job.info = png_create_info_struct(job.png);
+      if (!job.png || !job.info || !pngHeaderStep(job)) return;
+      width = job.width;
+      height = job.height;
+      channels = static_cast<unsigned long long>(job.channels);
+      break;
+    }
+    case FileKind::kJpeg: {
+      JpegReadJob job;
+      job.bytes = &prefix;
+      if (!jpegHeaderStep(job)) return;
+      width = job.cinfo.image_width;
+      height = job.cinfo.image_height;
+      channels = static_cast<unsigned long long>(std::max(job.cinfo.num_components, 1));
+      break;
+    }
+    case FileKind::kGreyMap: {
+      unsigned long long maxval = 0;
+      bool complete = false;
+      try {
+        PgmParser(prefix, name, limits).header(width, height, maxval, complete);
+      } catch (const ccImageFileError&) {
+        return;
+      }
+      if (!complete) return;
+      channels = 1;
+      break;
+    }
+    default:
+      return;
+  }
+  checkSize(width, height, channels, limits, name);
+}
+
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-std::vector<unsigned char> readFile(const std::string& path) {
+// Reads a whole file, never more than one byte past the limit. A regular file is measured
+// first; anything else (a pipe, a device such as /dev/zero) is read in chunks, and input
+// that does not begin like an image is refused after its first bytes.
+std::vector<unsigned char> readFile(const std::string& path, const ccImageReadLimits& limits) {
   FilePtr f(std::fopen(path.c_str(), "rb"));
   if (!f) throwRead(path, std::strerror(errno));
+  struct stat info;
+  if (fstat(fileno(f.get()), &info) == 0 && S_ISREG(info.st_mode)) {
+    checkFileSize(static_cast<unsigned long long>(info.st_size), limits, path);
+  }
   std::vector<unsigned char> bytes;
-  unsigned char chunk[65536];
-  for (;;) {
-    std::size_t n = std::fread(chunk, 1, sizeof chunk, f.get());
-    bytes.insert(bytes.end(), chunk, chunk + n);
+  unsigned char chunk[kReadChunk];
+  const std::uint64_t most = limits.maxFileBytes + 1;  // one past the limit tells it was exceeded
+  for (bool first = true;; first = false) {
+    const std::size_t n = std::fread(chunk, 1, sizeof chunk, f.get());
+    const std::size_t keep = static_cast<std::size_t>(std::min<std::uint64_t>(n, most - bytes.size()));
+    if (bytes.size() + keep > bytes.capacity()) {
+      // Grow by doubling, but never past the limit.
+      bytes.reserve(static_cast<std::size_t>(
+          std::min<std::uint64_t>(std::max(2 * bytes.capacity(), bytes.size() + keep), most)));
+    }
+    bytes.insert(bytes.end(), chunk, chunk + keep);
+    if (first && bytes.size() >= kSignatureBytes) {
+      if (kindOf(bytes.data(), bytes.size()) == FileKind::kUnknown) throwRead(path, "not a PGM, PNG or JPEG file");
+      checkHeaderInPrefix(bytes, path, limits);
+    }
+    checkFileSize(bytes.size(), limits, path);
     if (n < sizeof chunk) break;
   }
   if (std::ferror(f.get())) throwRead(path, std::strerror(errno));
@@ -464,26 +572,28 @@ std::string lowerExtension(const std::string& path) {
 
 }  // namespace
 
-ccPelBuffer<unsigned char> cfDecodeImage(const std::vector<unsigned char>& bytes,
-                                         const std::string& name) {
-  static const unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+ccPelBuffer<unsigned char> cfDecodeImage(const std::vector<unsigned char>& bytes, const std::string& name,
+                                         const ccImageReadLimits& limits) {
   if (bytes.empty()) throwRead(name, "the file is empty");
-  if (bytes.size() >= 8 && std::equal(kPngSignature, kPngSignature + 8, bytes.begin()))
-    return decodePng(bytes, name);
-  if (bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF)
-    return decodeJpeg(bytes, name);
-  if (bytes.size() >= 2 && bytes[0] == 'P' && bytes[1] >= '1' && bytes[1] <= '7') {
-    if (bytes[1] != '2' && bytes[1] != '5') {
+  checkFileSize(bytes.size(), limits, name);
+  switch (kindOf(bytes.data(), bytes.size())) {
+    case FileKind::kPng:
+      return decodePng(bytes, name, limits);
+    case FileKind::kJpeg:
+      return decodeJpeg(bytes, name, limits);
+    case FileKind::kGreyMap:
+      return PgmParser(bytes, name, limits).parse();
+    case FileKind::kOtherNetpbm:
       throwRead(name, std::string("netpbm format P") + static_cast<char>(bytes[1]) +
                           " is not supported (only grey maps, P5 and P2)");
-    }
-    return PgmParser(bytes, name).parse();
+    case FileKind::kUnknown:
+      break;
   }
   throwRead(name, "not a PGM, PNG or JPEG file");
 }
 
-ccPelBuffer<unsigned char> cfReadImage(const std::string& path) {
-  return cfDecodeImage(readFile(path), path);
+ccPelBuffer<unsigned char> cfReadImage(const std::string& path, const ccImageReadLimits& limits) {
+  return cfDecodeImage(readFile(path, limits), path, limits);
 }
 
 std::vector<unsigned char> cfEncodeImage(const ccPelBuffer_const<unsigned char>& image,

@@ -4,6 +4,7 @@
 #ifndef TOOLS_IMAGEIO_IMAGE_IO_H
 #define TOOLS_IMAGEIO_IMAGE_IO_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,26 @@ enum ccImageFormat {
   eImageJpeg = 2,
 };
 
+// Limits on what the readers accept. Both are checked before anything of that size is
+// allocated (the image size comes from the header, which is read first), so that a broken
+// or hostile file (a 57-byte PNG that declares 16384 x 16384 colour pixels, /dev/zero, an
+// endless pipe) is refused at once instead of exhausting memory. The defaults take any
+// current camera frame.
+struct ccImageReadLimits {
+  // 512 MiB: a few times the largest camera frame stored without compression.
+  static constexpr std::uint64_t kDefaultMaxFileBytes = 512ull << 20;
+  // 192 MiB: a 64-megapixel colour image (or a 192-megapixel grey one).
+  static constexpr std::uint64_t kDefaultMaxDecodedBytes = 3ull * (64ull << 20);
+
+  // Largest file (or memory buffer) read, bytes. A regular file is measured before it is
+  // read; other files (pipes, devices) are read up to one byte past the limit.
+  std::uint64_t maxFileBytes = kDefaultMaxFileBytes;
+  // Largest decoded image, bytes: width x height x channels, where channels is the number
+  // of 8-bit samples per pixel the file holds before the conversion to grey (1 for grey,
+  // 3 for colour; alpha is not counted).
+  std::uint64_t maxDecodedBytes = kDefaultMaxDecodedBytes;
+};
+
 // Reads a PGM, PNG or JPEG file into an 8-bit grey image at offset (0, 0) with the identity
 // client transform. The format is recognised by the file's first bytes, not its name.
 // - PGM: P5 and P2, any maximum value; samples are rescaled to 0..255 (rounded) unless the
@@ -36,13 +57,16 @@ enum ccImageFormat {
 //   A JPEG that the decoder can only read with a warning (premature end, corrupt data) is
 //   refused.
 // Throws ccImageFileError for a missing or unreadable file, an unknown format, a broken or
-// truncated file, an image with no pixels, or one larger than 2^28 pixels.
-ccPelBuffer<unsigned char> cfReadImage(const std::string& path);
+// truncated file, an image with no pixels, or a file or image over the limits (the message
+// names the file and the limit).
+ccPelBuffer<unsigned char> cfReadImage(const std::string& path,
+                                       const ccImageReadLimits& limits = ccImageReadLimits());
 
 // The same as cfReadImage for file contents already in memory. `name` is used only in
 // error messages.
 ccPelBuffer<unsigned char> cfDecodeImage(const std::vector<unsigned char>& bytes,
-                                         const std::string& name);
+                                         const std::string& name,
+                                         const ccImageReadLimits& limits = ccImageReadLimits());
 
 // Encodes the window of `image` as an 8-bit grey file (PGM as P5, PNG, or JPEG at
 // quality 95). Throws ccImageFileError when the image has no pixels.

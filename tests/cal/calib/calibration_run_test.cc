@@ -10,6 +10,7 @@
 #include "platform/foundation/assert.h"
 #include "platform/foundation/diag.h"
 #include "tests/support/synthetic.h"
+#include "tools/imageio/image_io.h"
 
 namespace {
 
@@ -104,6 +105,12 @@ TEST(CalibrationRun, ParameterChecksInOrder) {
   p.calibType(static_cast<ccCalibDefs::CalibType>(2));
   EXPECT_EQ(messageOf<ccCalibDefs::BadParam>([&] { cfCalibrationRun(image, p, r); }),
             L"Invalid Calibration Type: must be eGridLinear, eGridPolynomialOrder3 or eGridPolynomialOrder5");
+  p.calibType(ccCalibDefs::eGridPolynomialOrder3);
+  for (int polarity : {3, -1}) {
+    p.polarity(static_cast<ccCalibDefs::Polarity>(polarity));
+    EXPECT_EQ(messageOf<ccCalibDefs::BadParam>([&] { cfCalibrationRun(image, p, r); }),
+              L"Invalid Polarity: must be ePolarityInverted, ePolarityNormal or ePolarityAny");
+  }
   EXPECT_THROW(cfCalibrationRun(ccPelBuffer<unsigned char>(), ccGridCalibParams(1, 1), r), ccPel::UnboundWindow);
 }
 
@@ -113,6 +120,11 @@ TEST(CalibrationRun, ImagesThatAreNotGridsFailWithTheirClass) {
   ccPelBuffer<unsigned char> blank(300, 200);
   EXPECT_THROW(cfCalibrationRun(blank, p, r), ccCalibDefs::TooFewDotsFound);
   EXPECT_EQ(r.threshold(), 150);  // no edges: fallback threshold
+  // Found by fuzzing: windows thinner than the blob pass's border made the blob filter
+  // throw ccBadArgument.
+  for (const ccPelBuffer<unsigned char>& thin : {ccPelBuffer<unsigned char>(45, 1), ccPelBuffer<unsigned char>(3, 60)}) {
+    EXPECT_THROW(cfCalibrationRun(thin, p, r), ccCalibDefs::TooFewDotsFound);
+  }
 
   DotScene two;
   two.rangeX = 0;
@@ -152,6 +164,16 @@ TEST(CalibrationRun, MarkerSnapsWithinAQuarterCell) {
     const ccVector<2> cell = scene.origin + ccVector<2>(0.5, 0.5) * scene.pitch;
     EXPECT_NEAR((r.markerPointInImage() - cell).length(), 0.0, 0.05);
   }
+}
+
+// Found by fuzzing: a distorted image whose marker candidate lies where the order-3 fit
+// cannot be inverted made the run throw ccMathError instead of dropping the marker.
+TEST(CalibrationRun, MarkerWhereThePolynomialCannotBeInvertedIsNotFound) {
+  const ccPelBuffer<unsigned char> image = cfReadImage(CCALIB_SOURCE_DIR "/tests/data/marker-beyond-the-fit.pgm");
+  ccGridCalibResults r;
+  cfCalibrationRun(image, ccGridCalibParams(1.0, 1.0, true, ccCalibDefs::eGridPolynomialOrder3), r);
+  EXPECT_FALSE(r.isMarkerFound());
+  EXPECT_GE(r.imagePoints().size(), 10u);
 }
 
 TEST(CalibrationRun, IgnoreGridAngleRemovesRotationOnly) {

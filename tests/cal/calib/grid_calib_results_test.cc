@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <limits>
+#include <memory>
 
 #include "cal/calib/calibration_run.h"
 #include "platform/foundation/archive.h"
@@ -107,45 +110,67 @@ TEST(GridCalibResults, ArchiveRoundTripKeepsEveryField) {
   }
 }
 
-// An older stream, written field by field: the common part, then for version 1 the two
-// polynomial map records, for version 0 nothing (the handle becomes the affine transform).
+// A stream written field by field: the common part, then for version 2 the transform
+// handle, for version 1 the two polynomial map records, for version 0 nothing (the handle
+// becomes the affine transform).
+struct ResultsStream {
+  unsigned char version = 2;
+  ccXform<2> affine{ccMatrix<2>(0.5, 0.1, -0.1, 0.5), ccVector<2>(1, 2)};
+  std::vector<ccVector<2>> residuals = std::vector<ccVector<2>>(1, ccVector<2>(0.01, -0.02));
+  std::vector<ccVector<2>> points = std::vector<ccVector<2>>(1, ccVector<2>(10.0, 20.0));
+  unsigned char pointListVersion = 0;
+  double maxResidual = 0.02236, avgResidual = 0.02236;
+  ccVector<2> marker{5, 6};
+  ccGridCalibParams params{2.0, 3.0};
+  std::uint32_t polarity = 0;
+  cc2XformBasePtrh handle = std::make_shared<cc2XformLinear>(affine);
+  cc2DPolynomialMap* forward = nullptr;
+  cc2DPolynomialMap* inverse = nullptr;
+
+  std::vector<unsigned char> bytes() {
+    std::vector<unsigned char> out;
+    ccArchive ar(out, ccArchive::eStoring);
+    ccArchive::Pass pass(ar);
+    unsigned char base = 0, threshold = 99;
+    bool markerFound = true;
+    unsigned long pol = polarity;
+    ccRLEBuffer edge, segmented;
+    auto pointList = [&](std::vector<ccVector<2>>& list) {
+      ar || pointListVersion;
+      std::uint32_t n = ar.exchangeCount(list.size(), 16);
+      for (std::uint32_t i = 0; i < n; ++i) ar || list[i];
+    };
+    ar || version;
+    ar || base;
+    ar || affine;
+    pointList(residuals);
+    ar || maxResidual;
+    ar || avgResidual;
+    ar || marker;
+    pointList(points);
+    ar || static_cast<ccPersistent&>(edge);
+    ar || static_cast<ccPersistent&>(segmented);
+    ar || static_cast<ccPersistent&>(params);
+    ar || threshold;
+    ar || markerFound;
+    ar || pol;
+    if (version >= 2) ar || handle;
+    if (forward) ar || static_cast<ccPersistent&>(*forward);
+    if (inverse) ar || static_cast<ccPersistent&>(*inverse);
+    return out;
+  }
+};
+
 std::vector<unsigned char> olderStream(unsigned char version, const ccXform<2>& affine,
                                        cc2DPolynomialMap* forward, cc2DPolynomialMap* inverse,
                                        unsigned char pointListVersion = 0) {
-  std::vector<unsigned char> bytes;
-  ccArchive ar(bytes, ccArchive::eStoring);
-  unsigned char base = 0;
-  ccXform<2> x = affine;
-  std::vector<ccVector<2>> residuals{{0.01, -0.02}}, points{{10.0, 20.0}};
-  auto pointList = [&](std::vector<ccVector<2>>& list) {
-    ar || pointListVersion;
-    std::uint32_t n = ar.exchangeCount(list.size(), 16);
-    for (std::uint32_t i = 0; i < n; ++i) ar || list[i];
-  };
-  double maxRes = 0.02236, avgRes = 0.02236;
-  ccVector<2> marker(5, 6);
-  ccRLEBuffer edge, segmented;
-  ccGridCalibParams params(2.0, 3.0);
-  unsigned char threshold = 99;
-  bool markerFound = true;
-  unsigned long polarity = 0;
-  ar || version;
-  ar || base;
-  ar || x;
-  pointList(residuals);
-  ar || maxRes;
-  ar || avgRes;
-  ar || marker;
-  pointList(points);
-  ar || static_cast<ccPersistent&>(edge);
-  ar || static_cast<ccPersistent&>(segmented);
-  ar || static_cast<ccPersistent&>(params);
-  ar || threshold;
-  ar || markerFound;
-  ar || polarity;
-  if (forward) ar || static_cast<ccPersistent&>(*forward);
-  if (inverse) ar || static_cast<ccPersistent&>(*inverse);
-  return bytes;
+  ResultsStream s;
+  s.version = version;
+  s.affine = affine;
+  s.forward = forward;
+  s.inverse = inverse;
+  s.pointListVersion = pointListVersion;
+  return s.bytes();
 }
 
 TEST(GridCalibResults, ReadsOlderVersions) {
@@ -172,6 +197,84 @@ TEST(GridCalibResults, ReadsOlderVersions) {
   ccGridCalibResults bad;
   EXPECT_THROW(load(olderStream(1, affine, &forward, &inverse, 1), bad), ccArchive::UnknownVersion);
   EXPECT_THROW(load(olderStream(3, affine, nullptr, nullptr), bad), ccArchive::UnknownVersion);
+}
+
+TEST(GridCalibResults, HostileStreamsAreRefusedAndLeaveTheObjectAsItWas) {
+  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  struct Case {
+    const char* name;
+    std::function<void(ResultsStream&)> spoil;
+    const wchar_t* field;  // word the refusal names
+  };
+  const Case cases[] = {
+      {"no transform", [](ResultsStream& s) { s.handle.reset(); }, L"no client-from-image transform"},
+      {"NaN linear handle",
+       [&](ResultsStream& s) { s.handle = std::make_shared<cc2XformLinear>(ccXform<2>(ccMatrix<2>(nan, 0, 0, 1), {})); },
+       L"transform"},
+      {"infinite affine", [&](ResultsStream& s) { s.affine.trans(ccVector<2>(inf, 0)); }, L"transform"},
+      {"NaN residual", [&](ResultsStream& s) { s.residuals[0] = ccVector<2>(0, nan); }, L"residuals"},
+      {"infinite image point", [&](ResultsStream& s) { s.points[0] = ccVector<2>(-inf, 0); }, L"image points"},
+      {"counts differ", [](ResultsStream& s) { s.points.push_back(ccVector<2>(1, 1)); }, L"counts"},
+      {"NaN maximum residual", [&](ResultsStream& s) { s.maxResidual = nan; }, L"residual length"},
+      {"NaN marker", [&](ResultsStream& s) { s.marker = ccVector<2>(nan, nan); }, L"marker"},
+      {"polarity 3", [](ResultsStream& s) { s.polarity = 3; }, L"polarity"},
+      {"polarity 0x80000000", [](ResultsStream& s) { s.polarity = 0x80000000u; }, L"polarity"},
+      {"params type 4", [](ResultsStream& s) { s.params.calibType(static_cast<ccCalibDefs::CalibType>(4)); },
+       L"calibration type"},
+  };
+  ccGridCalibResults target = calibrated(ccCalibDefs::eGridPolynomialOrder3);
+  const std::vector<unsigned char> before = store(target);
+  const unsigned long changes = target.changeCount();
+  const cc2XformBase* transform = target.clientFromImageXformBase().get();
+  auto expectUntouched = [&] {
+    EXPECT_EQ(store(target), before);
+    EXPECT_EQ(target.changeCount(), changes);
+    EXPECT_EQ(target.clientFromImageXformBase().get(), transform);
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResultsStream stream;
+    c.spoil(stream);
+    try {
+      load(stream.bytes(), target);
+      ADD_FAILURE() << "loaded";
+    } catch (const ccArchive::BadData& e) {
+      EXPECT_NE(e.message().find(c.field), std::wstring::npos) << e.messageUtf8();
+    }
+    expectUntouched();
+  }
+  const std::vector<unsigned char> good = ResultsStream().bytes();
+  for (std::size_t n = 0; n < good.size(); ++n) {
+    SCOPED_TRACE(n);
+    EXPECT_THROW(load(std::vector<unsigned char>(good.begin(), good.begin() + static_cast<long>(n)), target),
+                 ccException);
+    expectUntouched();
+  }
+  load(good, target);
+  EXPECT_EQ(target.threshold(), 99);
+}
+
+// Two objects read in one pass: the parts of the first must not hide those of the second.
+TEST(GridCalibResults, TwoObjectsInOnePassRoundTrip) {
+  ccGridCalibResults a = calibrated(ccCalibDefs::eGridLinear), b = calibrated(ccCalibDefs::eGridPolynomialOrder5);
+  std::vector<unsigned char> bytes;
+  {
+    ccArchive out(bytes, ccArchive::eStoring);
+    ccArchive::Pass pass(out);
+    out || static_cast<ccPersistent&>(a);
+    out || static_cast<ccPersistent&>(b);
+  }
+  ccGridCalibResults a2, b2;
+  {
+    ccArchive in(bytes, ccArchive::eLoading);
+    ccArchive::Pass pass(in);
+    in || static_cast<ccPersistent&>(a2);
+    in || static_cast<ccPersistent&>(b2);
+    EXPECT_EQ(in.remaining(), 0u);
+  }
+  EXPECT_EQ(store(a2), store(a));
+  EXPECT_EQ(store(b2), store(b));
+  EXPECT_EQ(b2.params().calibType(), ccCalibDefs::eGridPolynomialOrder5);
 }
 
 }  // namespace

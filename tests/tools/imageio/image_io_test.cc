@@ -4,12 +4,17 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <zlib.h>
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -244,6 +249,124 @@ TEST(ImageIo, FileErrorsNameTheFile) {
   EXPECT_THROW(cfWriteImage(tempPath("unbound.png"), ccPelBuffer<unsigned char>()),
                ccImageFileError);
   EXPECT_THROW(cfWriteRgbImage(tempPath("rgb.jpg"), ccRgbImage(2, 2)), ccImageFileError);
+}
+
+// A PNG of signature, IHDR (with a valid CRC), an empty IDAT and IEND: 57 bytes that
+// declare `width` x `height` pixels of the colour type.
+std::vector<unsigned char> pngHeaderOnly(std::uint32_t width, std::uint32_t height, unsigned char colourType) {
+  std::vector<unsigned char> out{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  auto be32 = [&](std::uint32_t v) {
+    for (int i = 3; i >= 0; --i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
+  };
+  auto chunk = [&](const char* type, const std::vector<unsigned char>& data) {
+    be32(static_cast<std::uint32_t>(data.size()));
+    const std::size_t start = out.size();
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), data.begin(), data.end());
+    be32(static_cast<std::uint32_t>(crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
+  };
+  std::vector<unsigned char> ihdr;
+  for (std::uint32_t v : {width, height})
+    for (int i = 3; i >= 0; --i) ihdr.push_back(static_cast<unsigned char>(v >> (8 * i)));
+  ihdr.insert(ihdr.end(), {8, colourType, 0, 0, 0});
+  chunk("IHDR", ihdr);
+  chunk("IDAT", {});
+  chunk("IEND", {});
+  return out;
+}
+
+// A grey JPEG whose frame header is changed to declare `width` x `height`.
+std::vector<unsigned char> jpegDeclaring(unsigned width, unsigned height) {
+  std::vector<unsigned char> bytes = cfEncodeImage(noiseImage(16, 16, 9), eImageJpeg);
+  for (std::size_t k = 0; k + 9 < bytes.size(); ++k) {
+    if (bytes[k] == 0xFF && bytes[k + 1] == 0xC0) {
+      bytes[k + 5] = static_cast<unsigned char>(height >> 8);
+      bytes[k + 6] = static_cast<unsigned char>(height);
+      bytes[k + 7] = static_cast<unsigned char>(width >> 8);
+      bytes[k + 8] = static_cast<unsigned char>(width);
+      return bytes;
+    }
+  }
+  ADD_FAILURE() << "no baseline frame header";
+  return bytes;
+}
+
+std::string refusal(const std::function<void()>& read) {
+  try {
+    read();
+  } catch (const ccImageFileError& e) {
+    return e.messageUtf8();
+  }
+  return "(read without error)";
+}
+
+TEST(ImageIo, HugeDeclaredSizesAreRefusedByTheLimitBeforeDecoding) {
+  const std::string limit = std::to_string(ccImageReadLimits::kDefaultMaxDecodedBytes);
+  const std::vector<unsigned char> png = pngHeaderOnly(16384, 16384, PNG_COLOR_TYPE_RGB);
+  ASSERT_EQ(png.size(), 57u);
+  std::string pgm = "P5\n60000 60000\n255\n";
+  pgm.append(64, '\0');
+  const struct {
+    const char* name;
+    std::vector<unsigned char> bytes;
+  } cases[] = {{"png", png}, {"jpeg", jpegDeclaring(65500, 65500)}, {"pgm", {pgm.begin(), pgm.end()}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string message = refusal([&] { cfDecodeImage(c.bytes, "hostile.img"); });
+    EXPECT_NE(message.find("hostile.img"), std::string::npos) << message;
+    EXPECT_NE(message.find("over the limit of " + limit + " bytes"), std::string::npos) << message;
+  }
+  // Endless input that is no image stops at its first bytes.
+  EXPECT_NE(refusal([] { cfReadImage("/dev/zero"); }).find("not a PGM, PNG or JPEG"), std::string::npos);
+}
+
+TEST(ImageIo, CallerLimitsCountChannelsAndFileBytes) {
+  ccRgbImage rgb(10, 8);
+  const std::vector<unsigned char> colour = cfEncodeRgbPng(rgb);
+  const std::vector<unsigned char> grey = cfEncodeImage(noiseImage(10, 8, 6), eImageJpeg);
+  ccImageReadLimits limits;
+  limits.maxDecodedBytes = 10 * 8 * 3;
+  EXPECT_NO_THROW(cfDecodeImage(colour, "colour", limits));
+  limits.maxDecodedBytes = 10 * 8 * 3 - 1;
+  EXPECT_NE(refusal([&] { cfDecodeImage(colour, "colour", limits); }).find("limit of 239 bytes"), std::string::npos);
+  limits.maxDecodedBytes = 10 * 8;
+  EXPECT_NO_THROW(cfDecodeImage(grey, "grey", limits));
+  limits.maxDecodedBytes = 10 * 8 - 1;
+  EXPECT_THROW(cfDecodeImage(grey, "grey", limits), ccImageFileError);
+
+  const std::string path = tempPath("limit.jpg");
+  writeBytes(path, std::string(grey.begin(), grey.end()));
+  limits = ccImageReadLimits();
+  limits.maxFileBytes = grey.size();
+  EXPECT_NO_THROW(cfReadImage(path, limits));
+  EXPECT_NO_THROW(cfDecodeImage(grey, "grey", limits));
+  limits.maxFileBytes = grey.size() - 1;
+  const std::string message = refusal([&] { cfReadImage(path, limits); });
+  EXPECT_NE(message.find(path), std::string::npos) << message;
+  EXPECT_NE(message.find("larger than the limit of " + std::to_string(grey.size() - 1)), std::string::npos) << message;
+  EXPECT_THROW(cfDecodeImage(grey, "grey", limits), ccImageFileError);
+}
+
+// A pipe cannot be measured before it is read: a header that declares too much is refused
+// from the first bytes, long before the file limit.
+TEST(ImageIo, PipeWithAHugeHeaderStopsAtItsFirstBytes) {
+  const std::string fifo = tempPath("pipe.png");
+  std::remove(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  signal(SIGPIPE, SIG_IGN);  // the writer sees the reader leave early
+  std::thread writer([&] {
+    std::ofstream out(fifo, std::ios::binary);
+    const std::vector<unsigned char> header = pngHeaderOnly(16384, 16384, PNG_COLOR_TYPE_RGB);
+    out.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
+    const std::string zeros(1 << 16, '\0');
+    for (int k = 0; k < 64 && out; ++k) out.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+  });
+  ccImageReadLimits limits;
+  limits.maxFileBytes = 1 << 20;
+  const std::string message = refusal([&] { cfReadImage(fifo, limits); });
+  writer.join();
+  std::remove(fifo.c_str());
+  EXPECT_NE(message.find("bytes decoded, over the limit"), std::string::npos) << message;
 }
 
 TEST(ImageIo, RgbPngReadsBackAsLuma) {
