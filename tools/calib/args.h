@@ -4,6 +4,7 @@
 #ifndef TOOLS_CALIB_ARGS_H
 #define TOOLS_CALIB_ARGS_H
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -21,6 +22,15 @@ class ccUsageError : public std::runtime_error {
  public:
   explicit ccUsageError(const std::string& message) : std::runtime_error(message) {}
 };
+
+// True when the file name `path` ends in `extension` (such as ".png"), whatever the case.
+inline bool cfHasExtension(const std::string& path, const std::string& extension) {
+  const std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return false;
+  std::string ext = path.substr(dot);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == extension;
+}
 
 class ccCommandArgs {
  public:

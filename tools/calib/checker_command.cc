@@ -3,17 +3,22 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <iostream>
+#include <sstream>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "cal/calibftr/vertex_feature_extract.h"
+#include "platform/foundation/persistent.h"
 #include "platform/foundation/point_fitter.h"
 #include "tools/calib/args.h"
 #include "tools/calib/commands.h"
 #include "tools/calib/diag_files.h"
 #include "tools/calib/json.h"
 #include "tools/calib/overlay.h"
+#include "tools/calib/read_limits.h"
 #include "tools/imageio/image_io.h"
 
 namespace {
@@ -70,6 +75,8 @@ struct Options {
   ccCalib2VertexFeatureParams params;
   Lighting lighting = Lighting::eAuto;
   bool json = false;
+  std::string overlay;
+  ccImageReadLimits limits;
 };
 
 Defs::CorrespondMethod parseMode(const std::string& s) {
@@ -99,10 +106,18 @@ Options parseOptions(const ccCommandArgs& args) {
   o.path = args.positional()[0];
   o.json = args.flag("json");
   o.lighting = parseLighting(args.text("lighting", "auto"));
+  o.overlay = args.text("overlay");
+  if (args.has("overlay") && !cfHasExtension(o.overlay, ".png")) {
+    throw ccUsageError("--overlay writes PNG: give a file name ending in .png, not '" + o.overlay + "'");
+  }
+  o.limits = cfReadLimits(args);
   const std::string pitchText = args.text("pitch");
   const ccVector<2> pitch = pitchText.find(',') == std::string::npos
-                                ? ccVector<2>(args.number("pitch", 0.0), args.number("pitch", 0.0))
+                                ? ccVector<2>(args.positiveNumber("pitch", 0.0), args.positiveNumber("pitch", 0.0))
                                 : args.pair("pitch", ccVector<2>());
+  if (!(pitch.x() > 0.0) || !(pitch.y() > 0.0)) {
+    throw ccUsageError("--pitch needs numbers greater than 0, not '" + pitchText + "'");
+  }
   const Defs::CorrespondMethod mode = parseMode(args.text("mode", "none"));
   if (args.has("origin") && mode != Defs::eUseOrigin) throw ccUsageError("--origin needs --mode origin");
   if (mode == Defs::eUseOrigin && !args.has("origin")) throw ccUsageError("--mode origin needs --origin X,Y");
@@ -172,9 +187,9 @@ ccPair<long> labelOf(const ccCrspPairWeighted& f, const ccVector<2>& pitch) {
   return ccPair<long>(iRound(f.second.x() / pitch.x()), iRound(f.second.y() / pitch.y()));
 }
 
-void printJson(const std::vector<ccCrspPairWeighted>& features, const ccCalib2VertexFeatureParams& p, double ms,
-               bool hasFiducial, const ccVector<2>& fiducial) {
-  ccJsonWriter json(std::cout);
+void printJson(std::ostream& out, const std::vector<ccCrspPairWeighted>& features,
+               const ccCalib2VertexFeatureParams& p, double ms, bool hasFiducial, const ccVector<2>& fiducial) {
+  ccJsonWriter json(out);
   json.beginObject();
   json.member("found", true);
   json.key("time_ms").value(ms, 3);
@@ -232,62 +247,65 @@ void writeOverlay(const std::string& out, const ccPelBuffer_const<unsigned char>
   canvas.write(out);
 }
 
+// Reads the image, extracts and prints; every failure becomes a ccFileFailure whose message
+// names the image (or the file it could not write).
+int extractAndReport(const Options& options, const std::string& diagDir) {
+  Options o = options;
+  const std::string& path = o.path;
+  try {
+    const ccPelBuffer<unsigned char> image = cfReadImage(path, o.limits);
+    ccDiagObject diag;
+    ccDiagObject* diagObj = diagDir.empty() ? nullptr : &diag;
+    const auto start = std::chrono::steady_clock::now();
+    const std::vector<ccCrspPairWeighted> features = extract(image, o.lighting, o.params, diagObj);
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    if (diagObj) cfWriteDiagFiles(diag, diagDir);
+    if (features.empty()) throw ccFileFailure("NoVertices", "no vertex passed the filters");
+
+    ccVector<2> fiducial;
+    const bool hasFiducial = o.params.labelMode() == Defs::eUseFiducial &&
+                             fiducialInImage(features, o.params.physicalGridPitch(), fiducial);
+    if (o.json) {
+      // Built whole before it is printed, so that a failure never leaves half an object.
+      std::ostringstream text;
+      printJson(text, features, o.params, ms, hasFiducial, fiducial);
+      std::cout << text.str();
+    } else {
+      printSummary(path, features, o.params, ms, hasFiducial, fiducial);
+    }
+    if (!o.overlay.empty()) writeOverlay(o.overlay, image, features, o.params.physicalGridPitch(), hasFiducial, fiducial);
+    return 0;
+  } catch (const ccFileFailure& e) {
+    const std::string text = e.what();
+    throw ccFileFailure(e.errorClass(), text.find(path) != std::string::npos ? text : path + ": " + text);
+  } catch (const ccException& e) {
+    // Some failures carry no text; their class names what went wrong.
+    const std::string text = e.messageUtf8().empty() ? e.persistentTypeName() : e.messageUtf8();
+    throw ccFileFailure(e.persistentTypeName(), text.find(path) != std::string::npos ? text : path + ": " + text);
+  } catch (const std::exception& e) {
+    throw ccFileFailure(cfTypeName(typeid(e)), path + ": " + e.what());
+  }
+}
+
 }  // namespace
 
 int cfCalibChecker(const std::vector<std::string>& words) {
-  const ccCommandArgs args(words, {{"pitch", true},
-                                   {"mode", true},
-                                   {"origin", true},
-                                   {"lighting", true},
-                                   {"precision", true},
-                                   {"single-checker", false},
-                                   {"algorithm", true},
-                                   {"json", false},
-                                   {"overlay", true},
-                                   {"diag", true}});
+  const ccCommandArgs args(words, cfWithReadLimitOptions({{"pitch", true},
+                                                          {"mode", true},
+                                                          {"origin", true},
+                                                          {"lighting", true},
+                                                          {"precision", true},
+                                                          {"single-checker", false},
+                                                          {"algorithm", true},
+                                                          {"json", false},
+                                                          {"overlay", true},
+                                                          {"diag", true}}));
   if (args.help()) {
     std::fputs(kHelp, stdout);
+    std::fputs(cfReadLimitHelp().c_str(), stdout);
     return 0;
   }
-  Options o = parseOptions(args);
-  const ccPelBuffer<unsigned char> image = cfReadImage(o.path);
-  ccDiagObject diag;
-  ccDiagObject* diagObj = args.has("diag") ? &diag : nullptr;
-
-  std::vector<ccCrspPairWeighted> features;
-  const auto start = std::chrono::steady_clock::now();
-  try {
-    features = extract(image, o.lighting, o.params, diagObj);
-  } catch (const ccException& e) {
-    if (!o.json) throw;
-    ccJsonWriter out(std::cout);
-    out.beginObject(true).member("found", false).member("error", e.persistentTypeName());
-    out.member("message", e.messageUtf8()).endObject();
-    return 1;
-  }
-  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-  if (diagObj) cfWriteDiagFiles(diag, args.text("diag"));
-
-  if (features.empty()) {
-    if (o.json) {
-      ccJsonWriter out(std::cout);
-      out.beginObject(true).member("found", false).member("error", std::string("NoVertices"));
-      out.member("message", std::string("No vertex passed the filters.")).endObject();
-    } else {
-      std::fprintf(stderr, "calib checker: %s: no vertex passed the filters\n", o.path.c_str());
-    }
-    return 1;
-  }
-
-  ccVector<2> fiducial;
-  const bool hasFiducial = o.params.labelMode() == Defs::eUseFiducial &&
-                           fiducialInImage(features, o.params.physicalGridPitch(), fiducial);
-  if (o.json) {
-    printJson(features, o.params, ms, hasFiducial, fiducial);
-  } else {
-    printSummary(o.path, features, o.params, ms, hasFiducial, fiducial);
-  }
-  if (args.has("overlay"))
-    writeOverlay(args.text("overlay"), image, features, o.params.physicalGridPitch(), hasFiducial, fiducial);
-  return 0;
+  // Every argument is checked before the image is read.
+  const Options o = parseOptions(args);
+  return extractAndReport(o, args.text("diag"));
 }

@@ -2,7 +2,6 @@
 // with an optional overlay picture of what was found. The robust run is the default; the
 // plain run stays available for comparison.
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -19,6 +18,7 @@
 #include "tools/calib/commands.h"
 #include "tools/calib/json.h"
 #include "tools/calib/overlay.h"
+#include "tools/calib/read_limits.h"
 #include "tools/imageio/image_io.h"
 
 namespace {
@@ -58,13 +58,6 @@ const char kHelpEnd[] =
     "--json every failure is one JSON object too: {\"found\": false, \"error\": CLASS,\n"
     "\"message\": TEXT}.\n";
 
-std::string lowerExtension(const std::string& path) {
-  const std::size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return std::string();
-  std::string ext = path.substr(dot);
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return ext;
-}
 
 // Digits printed for image positions (pixels) and plate positions and residuals.
 constexpr int kImageDecimals = 4;
@@ -326,7 +319,7 @@ int cfCalibDots(const std::vector<std::string>& words) {
     throw ccUsageError("--rows and --cols must be at least 1");
   }
   request.overlay = args.text("overlay");
-  if (args.has("overlay") && lowerExtension(request.overlay) != ".png") {
+  if (args.has("overlay") && !cfHasExtension(request.overlay, ".png")) {
     throw ccUsageError("--overlay writes PNG: give a file name ending in .png, not '" + request.overlay + "'");
   }
   request.limits = cfReadLimits(args);
