@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <limits>
+#include <ostream>
 
 #include "platform/foundation/angle.h"
 
@@ -92,5 +93,12 @@ struct ccPair {
   bool operator==(const ccPair& o) const { return first == o.first && second == o.second; }
   bool operator!=(const ccPair& o) const { return !(*this == o); }
 };
+
+// Written "(x, y)", for logs and test messages.
+inline std::ostream& operator<<(std::ostream& out, const ccVector<2>& v) { return out << '(' << v.x() << ", " << v.y() << ')'; }
+template <class T>
+std::ostream& operator<<(std::ostream& out, const ccPair<T>& p) {
+  return out << '(' << p.first << ", " << p.second << ')';
+}
 
 #endif  // PLATFORM_FOUNDATION_VECTOR_H

@@ -122,4 +122,11 @@ class ccXform<2> {
   ccVector<2> t_;
 };
 
+// Written "[a b tx; c d ty]" (matrix rows, translation last), for logs and test messages.
+inline std::ostream& operator<<(std::ostream& out, const ccXform<2>& x) {
+  const ccMatrix<2>& m = x.matrix();
+  return out << '[' << m.element(0, 0) << ' ' << m.element(0, 1) << ' ' << x.trans().x() << "; " << m.element(1, 0)
+             << ' ' << m.element(1, 1) << ' ' << x.trans().y() << ']';
+}
+
 #endif  // PLATFORM_FOUNDATION_XFORM_H

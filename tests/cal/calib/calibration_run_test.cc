@@ -9,6 +9,7 @@
 
 #include "platform/foundation/assert.h"
 #include "platform/foundation/diag.h"
+#include "tests/support/matchers.h"
 #include "tests/support/synthetic.h"
 #include "tools/imageio/image_io.h"
 
@@ -148,13 +149,15 @@ TEST(CalibrationRun, ImagesThatAreNotGridsFailWithTheirClass) {
 }
 
 TEST(CalibrationRun, MarkerSnapsWithinAQuarterCell) {
+  // Unequal pitches: a snap that divides one axis by the other's pitch misses the cell.
+  const ccGridCalibParams params(1.0, 2.5);
   for (double offset : {0.0, 0.2, 0.3}) {
     SCOPED_TRACE(offset);
     DotScene scene;
     scene.clearAroundMarker = true;
     scene.marker = scene.origin + ccVector<2>((0.5 + offset) * scene.pitch, 0.5 * scene.pitch);
     ccGridCalibResults r;
-    cfCalibrationRun(scene.render(), ccGridCalibParams(1.0, 1.0), r);
+    cfCalibrationRun(scene.render(), params, r);
     if (offset > 0.25) {
       EXPECT_FALSE(r.isMarkerFound());
       EXPECT_THROW(r.markerPointInImage(), ccCalibDefs::MarkerNotFound);
@@ -162,7 +165,11 @@ TEST(CalibrationRun, MarkerSnapsWithinAQuarterCell) {
     }
     ASSERT_TRUE(r.isMarkerFound());
     const ccVector<2> cell = scene.origin + ccVector<2>(0.5, 0.5) * scene.pitch;
-    EXPECT_NEAR((r.markerPointInImage() - cell).length(), 0.0, 0.05);
+    EXPECT_TRUE(cfPointsNear(r.markerPointInImage(), cell, 0.05));
+    // The snapped point is the image of an exact cell centre (in pitches, half-integers).
+    const ccVector<2> m = r.clientFromImageXformBase()->mapPoint(r.markerPointInImage());
+    const ccVector<2> cells(m.x() / params.gridPitchX() - 0.5, m.y() / params.gridPitchY() - 0.5);
+    EXPECT_TRUE(cfPointsNear(cells, ccVector<2>(std::round(cells.x()), std::round(cells.y())), 1e-9));
   }
 }
 
@@ -186,14 +193,28 @@ TEST(CalibrationRun, IgnoreGridAngleRemovesRotationOnly) {
   p.ignoreGridAngle(true);
   cfCalibrationRun(image, p, unrotated);
   EXPECT_NEAR(unrotated.clientFromImageXform().rotation().toDouble(), 0.0, 1e-12);
-  EXPECT_NEAR(plain.clientFromImageXform().rotation().toDouble(), -0.2, 1e-3);
+  const double theta = plain.clientFromImageXform().rotation().toDouble();
+  EXPECT_NEAR(theta, -0.2, 1e-3);
   EXPECT_DOUBLE_EQ(unrotated.maximumResidual(), plain.maximumResidual());
   EXPECT_DOUBLE_EQ(unrotated.averageResidual(), plain.averageResidual());
-  // The polynomial handle is rotated the same way as the affine fit.
-  const ccVector<2> q(150, 120);
-  const ccVector<2> a = unrotated.clientFromImageXformBase()->mapPoint(q);
-  const ccVector<2> b = plain.clientFromImageXformBase()->mapPoint(q);
-  EXPECT_NEAR(a.length(), b.length(), 1e-9);
+
+  // Everything in client units turns by -theta: the affine fit, the polynomial handle and
+  // every residual vector. Image points stay where they were.
+  const ccXform<2> turn(ccMatrix<2>(std::cos(theta), std::sin(theta), -std::sin(theta), std::cos(theta)), ccVector<2>());
+  EXPECT_TRUE(cfXformsNear(unrotated.clientFromImageXform(), turn * plain.clientFromImageXform(), 1e-9));
+  for (const ccVector<2>& q : {ccVector<2>(150, 120), ccVector<2>(40, 260), ccVector<2>(330, 30)}) {
+    EXPECT_TRUE(cfPointsNear(unrotated.clientFromImageXformBase()->mapPoint(q),
+                             turn.mapPoint(plain.clientFromImageXformBase()->mapPoint(q)), 1e-9));
+  }
+  const std::vector<ccVector<2>> r0 = plain.residuals(true), r1 = unrotated.residuals(true);
+  ASSERT_EQ(r1.size(), r0.size());
+  double largest = 0.0;
+  for (std::size_t i = 0; i < r0.size(); ++i) {
+    EXPECT_TRUE(cfPointsNear(r1[i], turn.mapVector(r0[i]), 1e-12));
+    largest = std::max(largest, r0[i].length());
+  }
+  EXPECT_GT(largest, 1e-4);  // the residuals are not all zero, so the turn is seen
+  EXPECT_EQ(unrotated.imagePoints(), plain.imagePoints());
   EXPECT_FALSE(unrotated.isLinear());
 }
 

@@ -8,8 +8,10 @@
 #include <memory>
 
 #include "cal/calib/calibration_run.h"
+#include "cal/calib/grid_calib_results_access.h"
 #include "platform/foundation/archive.h"
 #include "platform/foundation/xform_poly.h"
+#include "tests/support/matchers.h"
 #include "tests/support/synthetic.h"
 
 namespace {
@@ -79,35 +81,68 @@ TEST(GridCalibResults, ReanchoredTransformsAndImageUnitResiduals) {
   }
 }
 
-TEST(GridCalibResults, ArchiveRoundTripKeepsEveryField) {
+// A results object with no field at its default: a calibration, plus a marker, threshold
+// and polarity that the run would not all give this image.
+ccGridCalibResults everyFieldSet() {
   ccGridCalibResults r = calibrated(ccCalibDefs::eGridPolynomialOrder3);
+  ccGridCalibRunAccess::markerFound(r) = true;
+  ccGridCalibRunAccess::markerPoint(r) = ccVector<2>(171.5, 131.25);
+  ccGridCalibRunAccess::threshold(r) = 77;
+  ccGridCalibRunAccess::polarity(r) = ccCalibDefs::ePolarityInverted;
+  return r;
+}
+
+// Every field of `actual` equals that of `expected`, the transform handle by what it maps.
+void expectSameFields(const ccGridCalibResults& actual, const ccGridCalibResults& expected) {
+  EXPECT_EQ(actual.imagePoints(), expected.imagePoints());
+  EXPECT_EQ(actual.residuals(true), expected.residuals(true));
+  EXPECT_EQ(actual.maximumResidual(), expected.maximumResidual());
+  EXPECT_EQ(actual.averageResidual(), expected.averageResidual());
+  EXPECT_EQ(actual.clientFromImageXform(), expected.clientFromImageXform());
+  EXPECT_EQ(actual.threshold(), expected.threshold());
+  EXPECT_EQ(actual.polarity(), expected.polarity());
+  ASSERT_EQ(actual.isMarkerFound(), expected.isMarkerFound());
+  if (expected.isMarkerFound()) {
+    EXPECT_EQ(actual.markerPointInImage(), expected.markerPointInImage());
+  }
+  EXPECT_EQ(actual.params().calibType(), expected.params().calibType());
+  EXPECT_EQ(actual.params().isLeftHanded(), expected.params().isLeftHanded());
+  EXPECT_EQ(actual.params().gridPitchX(), expected.params().gridPitchX());
+  for (const auto& [a, e] : {std::make_pair(actual.segmentedImage(), expected.segmentedImage()),
+                             std::make_pair(actual.edgeImage(), expected.edgeImage())}) {
+    ASSERT_EQ(a.isBound(), e.isBound());
+    if (!e.isBound()) continue;
+    ASSERT_EQ(a.window(), e.window());
+    for (long y = 0; y < e.height(); y += 3)
+      for (long x = 0; x < e.width(); x += 2) ASSERT_EQ(a.at(x, y), e.at(x, y)) << x << ", " << y;
+  }
+  ASSERT_EQ(actual.clientFromImageXformBase() != nullptr, expected.clientFromImageXformBase() != nullptr);
+  if (!expected.clientFromImageXformBase()) return;
+  EXPECT_EQ(actual.clientFromImageXformBase()->isLinear(), expected.clientFromImageXformBase()->isLinear());
+  for (const ccVector<2>& p : expected.imagePoints()) {
+    EXPECT_TRUE(cfPointsNear(actual.clientFromImageXformBase()->mapPoint(p),
+                             expected.clientFromImageXformBase()->mapPoint(p), 1e-12));
+  }
+}
+
+TEST(GridCalibResults, ArchiveRoundTripKeepsEveryField) {
+  ccGridCalibResults r = everyFieldSet();
   ASSERT_EQ(r.imagePoints().size(), 63u);
+  ASSERT_FALSE(r.params().isLeftHanded());
   const std::vector<unsigned char> bytes = store(r);
   EXPECT_EQ(bytes[0], 2);  // current version
   ccGridCalibResults back;
   load(bytes, back);
-  EXPECT_EQ(back.imagePoints(), r.imagePoints());
-  EXPECT_EQ(back.residuals(true), r.residuals(true));
-  EXPECT_EQ(back.maximumResidual(), r.maximumResidual());
-  EXPECT_EQ(back.averageResidual(), r.averageResidual());
-  EXPECT_EQ(back.clientFromImageXform(), r.clientFromImageXform());
-  EXPECT_EQ(back.threshold(), r.threshold());
-  EXPECT_EQ(back.polarity(), r.polarity());
-  EXPECT_EQ(back.isMarkerFound(), r.isMarkerFound());
-  EXPECT_EQ(back.params().calibType(), ccCalibDefs::eGridPolynomialOrder3);
-  EXPECT_FALSE(back.params().isLeftHanded());
-  const auto e1 = r.segmentedImage(), e2 = back.segmentedImage();
-  ASSERT_TRUE(e2.isBound());
-  EXPECT_EQ(e2.window(), e1.window());
-  for (long y = 0; y < e1.height(); y += 7)
-    for (long x = 0; x < e1.width(); x += 5) ASSERT_EQ(e1.at(x, y), e2.at(x, y));
-  EXPECT_TRUE(back.edgeImage().isBound());
-  ASSERT_TRUE(back.clientFromImageXformBase());
-  EXPECT_FALSE(back.clientFromImageXformBase()->isLinear());
-  for (const ccVector<2>& p : r.imagePoints()) {
-    EXPECT_NEAR((back.clientFromImageXformBase()->mapPoint(p) - r.clientFromImageXformBase()->mapPoint(p)).length(),
-                0.0, 1e-12);
-  }
+  expectSameFields(back, r);
+}
+
+TEST(GridCalibResults, CopiesKeepEveryField) {
+  const ccGridCalibResults r = everyFieldSet();
+  const ccGridCalibResults copied(r);
+  expectSameFields(copied, r);
+  ccGridCalibResults assigned;
+  assigned = r;
+  expectSameFields(assigned, r);
 }
 
 // A stream written field by field: the common part, then for version 2 the transform
