@@ -9,6 +9,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "ccalib_version.h"
 #include "platform/foundation/assert.h"
 #include "platform/foundation/exception.h"
 #include "platform/foundation/persistent.h"
@@ -39,7 +40,7 @@ constexpr int kExitUsage = 2;
 void usage(std::FILE* out) {
   std::fprintf(out, "usage: calib <command> [arguments]\n\ncommands:\n");
   for (const Command& c : kCommands) std::fprintf(out, "  %-8s %s\n", c.name, c.summary);
-  std::fprintf(out, "\n'calib <command> --help' describes a command.\n");
+  std::fprintf(out, "\n'calib <command> --help' describes a command; 'calib --version' prints the version.\n");
 }
 
 // The library's internal checks report to whoever installed a handler; a user of the tool
@@ -93,6 +94,11 @@ int main(int argc, char** argv) {
   }
   std::string name = words.front();
   words.erase(words.begin());
+  if (name == "--version" || name == "-V") {
+    // The tool's own version and that of the library it loaded, which may differ.
+    std::printf("calib %s (libccalib %s)\n", CCALIB_VERSION_STRING, cfLibraryVersion());
+    return 0;
+  }
   if (name == "-h" || name == "--help" || name == "help") {
     if (words.empty()) {
       usage(stdout);
