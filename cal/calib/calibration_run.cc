@@ -59,11 +59,7 @@ void cfCalibrationRun(const ccPelBuffer_const<unsigned char>& image, const ccGri
   results = ccGridCalibResults();
   if (!image.isBound()) throw ccPel::UnboundWindow();
 
-  if (diag != nullptr && diag->shouldRecord(diagFlags, kCalibDiagInputImage)) {
-    ccDiagRecord& record = diag->addRecord();
-    record.recordAnnotation("Input Image");
-    record.image(image, false);
-  }
+  cfGridRecordInput(diag, diagFlags, image);
 
   ccPelBuffer_const<unsigned char> work = image;
   work.clientFromImageXform(ccXform<2>());

@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "cal/calib/calibration_run.h"
 #include "cal/calib/grid_calib_results_access.h"
 #include "platform/foundation/assert.h"
 #include "platform/foundation/attention.h"
@@ -94,6 +95,13 @@ void cfGridRemoveAngle(ccGridCalibResults& results) {
   for (ccVector<2>& r : A::residuals(results)) r = unrotate.mapPoint(r);
   A::clientFromImageBase(results) = unrotate * *A::clientFromImageBase(results);
   A::clientFromImage(results) = (unrotate * cc2XformLinear(A::clientFromImage(results))).xform();
+}
+
+void cfGridRecordInput(ccDiagObject* diag, unsigned long diagFlags, const ccPelBuffer_const<unsigned char>& image) {
+  if (diag == nullptr || !diag->shouldRecord(diagFlags, kCalibDiagInputImage)) return;
+  ccDiagRecord& record = diag->addRecord();
+  record.recordAnnotation("Input Image");
+  record.image(image, false);
 }
 
 void cfGridRecordDots(ccDiagObject& diag, const char* annotation, const ccPelBuffer_const<unsigned char>& image,

@@ -1,6 +1,7 @@
 // Stages shared by the dot-grid calibration runs (the plain run and the robust one): the
 // parameter checks, the transform fits, the residuals, the removal of the grid rotation and
-// the diagnostic record of the dots. Internal to the runs; not part of the library's API.
+// the diagnostic records of the input and the dots. Internal to the runs; not part of the
+// library's API.
 #ifndef CAL_CALIB_GRID_FIT_H
 #define CAL_CALIB_GRID_FIT_H
 
@@ -32,6 +33,10 @@ void cfGridResiduals(const std::vector<ccVector<2>>& imagePoints, const std::vec
 
 // Takes the affine transform's rotation out of both transforms and the residuals.
 void cfGridRemoveAngle(ccGridCalibResults& results);
+
+// Records the caller's image when `diagFlags` ask for it (kCalibDiagInputImage); `diag` may
+// be null.
+void cfGridRecordInput(ccDiagObject* diag, unsigned long diagFlags, const ccPelBuffer_const<unsigned char>& image);
 
 // One diagnostic record: the image, a blue circle at `marker` (when not null) and a red one at
 // every dot, each of half the smaller pitch in radius.

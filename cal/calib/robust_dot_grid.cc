@@ -876,11 +876,7 @@ void cfCalibrationRunRobust(const ccPelBuffer_const<unsigned char>& image, const
   results = ccGridCalibResults();
   labels.clear();
   if (!image.isBound()) throw ccPel::UnboundWindow();
-  if (diag != nullptr && diag->shouldRecord(diagFlags, kCalibDiagInputImage)) {
-    ccDiagRecord& record = diag->addRecord();
-    record.recordAnnotation("Input Image");
-    record.image(image, false);
-  }
+  cfGridRecordInput(diag, diagFlags, image);
   ccPelBuffer_const<unsigned char> work = image;
   work.clientFromImageXform(ccXform<2>());
   A::params(results) = params;
