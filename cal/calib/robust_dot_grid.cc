@@ -10,6 +10,7 @@
 #include "cal/calib/calibration_run.h"
 #include "cal/calib/dot_lattice.h"
 #include "cal/calib/grid_calib_results_access.h"
+#include "cal/calib/grid_fit.h"
 #include "cal/calib/plane_homography.h"
 #include "cal/calib/regional_threshold.h"
 #include "platform/foundation/assert.h"
@@ -112,11 +113,6 @@ constexpr int kMinHomographyDots = 6;
 // Largest perspective correction applied, as a share of the dot's radius.
 constexpr double kMaxPerspectiveShift = 0.1;
 
-// Transform fit validity (as the specified run's).
-constexpr double kMinAxisSine = 0.7071067811865476;
-constexpr double kMinScale = 1e-9;
-constexpr double kMaxScale = 1e9;
-constexpr int kAffineDegreesOfFreedom = 6;
 constexpr int kCheckInterval = 64;
 
 enum Ink { kDark = 0, kLight = 1 };
@@ -129,19 +125,7 @@ struct Candidates {
 // Arguments.
 
 void checkParams(const ccGridCalibParams& p, const ccRobustGridOptions& o) {
-  const double lo = p.minDotAreaToBoundingBoxAreaRatio(), hi = p.maxDotAreaToBoundingBoxAreaRatio();
-  if (!(lo > 0.0) || !(lo < 1.0) || !(hi > 0.0) || !(hi < 1.0) || hi < lo) {
-    throw ccCalibDefs::BadParam(L"DotAreaToBoundingBoxAreaRatios can not be <= 0 or >= 1 or min ratio > max ratio");
-  }
-  if (!(p.gridPitchX() > 0.0) || !(p.gridPitchY() > 0.0)) {
-    throw ccCalibDefs::BadParam(L"Invalid grid pitch: both grid pitch X and grid pitch Y must be >= 0");
-  }
-  const int type = static_cast<int>(p.calibType());
-  if (type != ccCalibDefs::eGridLinear && type != ccCalibDefs::eGridPolynomialOrder3 &&
-      type != ccCalibDefs::eGridPolynomialOrder5) {
-    throw ccCalibDefs::BadParam(
-        L"Invalid Calibration Type: must be eGridLinear, eGridPolynomialOrder3 or eGridPolynomialOrder5");
-  }
+  cfGridCheckParams(p);
   if (o.rows < 0 || o.cols < 0) throw ccCalibDefs::BadParam(L"Plate rows and columns must be >= 0");
   if (o.minDots < kMinDotsFloor) throw ccCalibDefs::BadParam(L"minDots must be >= 4");
 }
@@ -850,55 +834,15 @@ Grid findPlate(const ccPelBuffer_const<unsigned char>& image, const Candidates& 
 // ----------------------------------------------------------------------------------------
 // Step: transforms and residuals.
 
-void linearFit(const std::vector<ccVector<2>>& imagePoints, const std::vector<ccVector<2>>& clientPoints,
-               ccXform<2>& fitted) {
-  try {
-    fitted = ccLSPointToPointFitter(clientPoints, imagePoints).fit(kAffineDegreesOfFreedom);
-  } catch (const ccTimeout&) {
-    throw;
-  } catch (const ccException&) {
-    throw ccCalibDefs::InvalidMap();
-  }
-  const double sx = fitted.xScale(), sy = fitted.yScale();
-  const bool valid = !fitted.isSingular() && sx >= kMinScale && sx <= kMaxScale && sy >= kMinScale &&
-                     sy <= kMaxScale && std::fabs(fitted.matrix().determinant()) / (sx * sy) >= kMinAxisSine;
-  if (!valid) throw ccCalibDefs::InvalidMap();
-}
-
 void fitTransforms(const ccGridCalibParams& params, const std::vector<ccVector<2>>& imagePoints,
                    const std::vector<ccVector<2>>& clientPoints, ccGridCalibResults& results) {
-  if (params.calibType() != ccCalibDefs::eGridLinear) {
-    const int order = params.calibType() == ccCalibDefs::eGridPolynomialOrder3 ? 3 : 5;
-    try {
-      A::clientFromImageBase(results) = std::make_shared<cc2XformPoly>(clientPoints, imagePoints, order);
-    } catch (const ccTimeout&) {
-      throw;
-    } catch (...) {
-      throw ccCalibDefs::InvalidMap();
-    }
-  }
-  linearFit(imagePoints, clientPoints, A::clientFromImage(results));
+  cfGridFitPolynomial(params, imagePoints, clientPoints, results);
+  cfGridFitAffine(imagePoints, clientPoints, A::clientFromImage(results));
   if (params.calibType() == ccCalibDefs::eGridLinear) {
     A::clientFromImageBase(results) = std::make_shared<cc2XformLinear>(A::clientFromImage(results));
   }
-  const cc2XformBase& x = *A::clientFromImageBase(results);
-  std::vector<ccVector<2>>& res = A::residuals(results);
-  res.resize(imagePoints.size());
-  double maxLen = 0.0, sumLen = 0.0;
-  for (std::size_t i = 0; i < imagePoints.size(); ++i) {
-    res[i] = clientPoints[i] - x.mapPoint(imagePoints[i]);
-    maxLen = std::max(maxLen, res[i].length());
-    sumLen += res[i].length();
-  }
-  A::maxResidual(results) = maxLen;
-  A::avgResidual(results) = imagePoints.empty() ? 0.0 : sumLen / static_cast<double>(imagePoints.size());
-  if (params.ignoreGridAngle()) {
-    const double theta = A::clientFromImage(results).rotation().toDouble();
-    const cc2XformLinear unrotate(ccVector<2>(), 1.0, 1.0, ccRadian(0.0), ccRadian(-theta));
-    for (ccVector<2>& r : res) r = unrotate.mapPoint(r);
-    A::clientFromImageBase(results) = unrotate * *A::clientFromImageBase(results);
-    A::clientFromImage(results) = (unrotate * cc2XformLinear(A::clientFromImage(results))).xform();
-  }
+  cfGridResiduals(imagePoints, clientPoints, results);
+  if (params.ignoreGridAngle()) cfGridRemoveAngle(results);
 }
 
 // Dots in row-major label order, with their plate positions.
@@ -924,21 +868,6 @@ void storeDots(const ccGridCalibParams& params, const Grid& g, ccGridCalibResult
   if (g.marker.found) A::markerPoint(results) = g.marker.point;
 }
 
-void recordDots(ccDiagObject& diag, const ccPelBuffer_const<unsigned char>& image, const ccGridCalibParams& p,
-                const ccGridCalibResults& results) {
-  ccDiagRecord& record = diag.addRecord();
-  record.recordAnnotation("Detected and Labelled Dots");
-  record.image(image, false);
-  const double radius = 0.5 * std::min(p.gridPitchX(), p.gridPitchY());
-  auto drawCircle = [&](const ccVector<2>& centre, const ccColor& colour, const char* label) {
-    ccUITablet tablet;
-    tablet.draw(ccCircle(centre, radius), ccGraphicProps(colour, 1, 0, false), 0);
-    record.sketch(tablet.sketch(), 2, label);
-  };
-  if (results.isMarkerFound()) drawCircle(results.markerPointInImage(), ccColor::blue, "marker");
-  for (const ccVector<2>& pt : results.imagePoints()) drawCircle(pt, ccColor::red, "Dot");
-}
-
 }  // namespace
 
 void cfCalibrationRunRobust(const ccPelBuffer_const<unsigned char>& image, const ccGridCalibParams& params,
@@ -947,11 +876,7 @@ void cfCalibrationRunRobust(const ccPelBuffer_const<unsigned char>& image, const
   results = ccGridCalibResults();
   labels.clear();
   if (!image.isBound()) throw ccPel::UnboundWindow();
-  if (diag != nullptr && diag->shouldRecord(diagFlags, kCalibDiagInputImage)) {
-    ccDiagRecord& record = diag->addRecord();
-    record.recordAnnotation("Input Image");
-    record.image(image, false);
-  }
+  cfGridRecordInput(diag, diagFlags, image);
   ccPelBuffer_const<unsigned char> work = image;
   work.clientFromImageXform(ccXform<2>());
   A::params(results) = params;
@@ -974,7 +899,10 @@ void cfCalibrationRunRobust(const ccPelBuffer_const<unsigned char>& image, const
   std::vector<ccVector<2>> clientPoints;
   std::vector<ccPair<long>> found;
   storeDots(params, grid, results, found, clientPoints);
-  if (diag != nullptr && diag->shouldRecord(diagFlags, kCalibDiagDots)) recordDots(*diag, image, params, results);
+  if (diag != nullptr && diag->shouldRecord(diagFlags, kCalibDiagDots)) {
+    cfGridRecordDots(*diag, "Detected and Labelled Dots", image, params,
+                     results.isMarkerFound() ? &A::markerPoint(results) : nullptr, A::imagePoints(results));
+  }
   fitTransforms(params, A::imagePoints(results), clientPoints, results);
   labels = std::move(found);
 }

@@ -19,19 +19,6 @@ std::unique_ptr<ccGridCalibParams> makeDefault() {
   return std::unique_ptr<ccGridCalibParams>(dynamic_cast<ccGridCalibParams*>(make()));
 }
 
-TEST(GridCalibParams, FactoryDefaults) {
-  auto p = makeDefault();
-  ASSERT_TRUE(p);
-  EXPECT_EQ(p->gridPitchX(), 0.0);
-  EXPECT_EQ(p->gridPitchY(), 0.0);
-  EXPECT_TRUE(p->isLeftHanded());
-  EXPECT_EQ(p->calibType(), ccCalibDefs::eGridLinear);
-  EXPECT_EQ(p->polarity(), ccCalibDefs::ePolarityAny);
-  EXPECT_FALSE(p->ignoreGridAngle());
-  EXPECT_EQ(p->minDotAreaToBoundingBoxAreaRatio(), 0.5);
-  EXPECT_EQ(p->maxDotAreaToBoundingBoxAreaRatio(), 0.86);
-}
-
 TEST(GridCalibParams, PreconditionsReportButStore) {
   ccGridCalibParams p(1.0, 2.0);
   unsigned long before = ccAssertion::failureCount();

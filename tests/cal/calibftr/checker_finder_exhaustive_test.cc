@@ -12,7 +12,7 @@
 #include "platform/checkerfinder/checker_finder.h"
 #include "platform/checkerfinder/checker_finder_image.h"
 #include "platform/foundation/attention.h"
-#include "tools/plate/plate_render.h"
+#include "tests/support/checker_finder_run.h"
 
 namespace {
 
@@ -29,22 +29,9 @@ ccPelBuffer<unsigned char> board(bool fiducial = false) {
 
 // The finder run directly with a start point.
 std::vector<cclft_crspPair> direct(const ccPelBuffer_const<unsigned char>& image, double sx, double sy) {
-  cclft_calibrationCheckerFinderParams p;
-  cclft_calibrationCheckerFinderParams_construct(&p);
-  p.startPoint = cmath_vect{sx, sy};
-  cclft_calibrationCheckerFinderResultSet* rs = nullptr;
-  cclft_calibrationCheckerFinderResultSet_construct(&rs);
-  const cimg_image8Const view = cc_Image(image);
-  EXPECT_EQ(cclft_calibrationCheckerFinder_run(&view, &p, rs), CCLFT_STATUS_OK);
-  const cstd_vector_cclft_crspPair* pairs = nullptr;
-  size_t n = 0;
-  const cclft_crspPair* b = nullptr;
-  cclft_calibrationCheckerFinderResultSet_getPairs(rs, &pairs);
-  cstd_vector_cclft_crspPair_getSize(pairs, &n);
-  cstd_vector_cclft_crspPair_getBeginConst(pairs, &b);
-  std::vector<cclft_crspPair> out(b, b + n);
-  cclft_calibrationCheckerFinderResultSet_destruct(rs);
-  return out;
+  const ccFinderRun r = cfRunCheckerFinder(image, false, ccVector<2>(sx, sy));
+  EXPECT_EQ(r.status, CCLFT_STATUS_OK);
+  return r.pairs;
 }
 
 TEST(CheckerFinderExhaustive, ConvertsEveryFinderStatus) {

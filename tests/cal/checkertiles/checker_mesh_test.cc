@@ -184,15 +184,4 @@ TEST(CheckerMesh, HalfOverlapSplitsTheTwoPassesAndSmallAreaRatioNeverLinks) {
   EXPECT_TRUE(corners.empty());
 }
 
-TEST(CheckerMesh, NoTilesOrNoTouchesGiveNoCorners) {
-  std::vector<cc_Checker> tiles;
-  std::vector<cc_Corner> corners;
-  buildMesh(tiles, corners);
-  EXPECT_TRUE(corners.empty());
-  tiles.push_back(tileAt(ccVector<2>(100, 100), 10));
-  tiles.push_back(tileAt(ccVector<2>(300, 100), 10));
-  buildMesh(tiles, corners);
-  EXPECT_TRUE(corners.empty());
-}
-
 }  // namespace

@@ -18,7 +18,24 @@ struct Photo {
   int uniformBoth, uniformSingle, nonUniformBoth, nonUniformSingle;
 };
 
-int validCorners(const ccPelBuffer_const<unsigned char>& image, bool uniform, bool needBoth) {
+const Photo kPhotos[] = {
+    {"checker-visp/chessboard-01.png", 28, 52, 28, 52},
+    {"checker-visp/chessboard-02.png", 28, 52, 28, 52},
+    {"checker-visp/chessboard-03.png", 28, 52, 26, 50},
+    {"checker-opencv/chessboard-01.jpg", 28, 54, 15, 36},
+    {"checker-opencv/chessboard-02.jpg", 28, 54, 16, 42},
+    {"checker-opencv/chessboard-03.jpg", 24, 50, 15, 35},
+    {"checker-opencv/chessboard-04.jpg", 20, 45, 13, 33},
+    {"checker-opencv/chessboard-05.jpg", 18, 36, 12, 31},
+    {"checker-opencv/chessboard-06.jpg", 24, 50, 19, 41},
+    {"checker-opencv/chessboard-07.jpg", 24, 55, 23, 44},
+    {"checker-opencv/chessboard-08.jpg", 11, 26, 14, 33},
+    {"checker-opencv/chessboard-09.jpg", 28, 60, 9, 23},
+};
+
+// Valid corners of one run of the stages; `tiles` (when given) receives the tile count.
+int validCorners(const ccPelBuffer_const<unsigned char>& image, bool uniform, bool needBoth,
+                 std::size_t* tiles = nullptr) {
   ccCalib2VertexFeatureParams params;
   params.uniformLighting(uniform);
   params.needBothCheckers(needBoth);
@@ -26,6 +43,7 @@ int validCorners(const ccPelBuffer_const<unsigned char>& image, bool uniform, bo
   cfRunCheckerStages(image, params, run);
   int valid = 0;
   for (const cc_Corner& c : run.corners) valid += c.valid;
+  if (tiles) *tiles = run.tiles.size();
   return valid;
 }
 
@@ -38,21 +56,7 @@ TEST(CheckerRealData, CornersOnPhotographedBoards) {
   const std::string dir = CCALIB_REALDATA_DIR;
   if (!std::ifstream(dir + "/checker-visp/chessboard-01.png").good())
     GTEST_SKIP() << "no real photographs";
-  const Photo photos[] = {
-      {"checker-visp/chessboard-01.png", 28, 52, 28, 52},
-      {"checker-visp/chessboard-02.png", 28, 52, 28, 52},
-      {"checker-visp/chessboard-03.png", 28, 52, 26, 50},
-      {"checker-opencv/chessboard-01.jpg", 28, 54, 15, 36},
-      {"checker-opencv/chessboard-02.jpg", 28, 54, 16, 42},
-      {"checker-opencv/chessboard-03.jpg", 24, 50, 15, 35},
-      {"checker-opencv/chessboard-04.jpg", 20, 45, 13, 33},
-      {"checker-opencv/chessboard-05.jpg", 18, 36, 12, 31},
-      {"checker-opencv/chessboard-06.jpg", 24, 50, 19, 41},
-      {"checker-opencv/chessboard-07.jpg", 24, 55, 23, 44},
-      {"checker-opencv/chessboard-08.jpg", 11, 26, 14, 33},
-      {"checker-opencv/chessboard-09.jpg", 28, 60, 9, 23},
-  };
-  for (const Photo& p : photos) {
+  for (const Photo& p : kPhotos) {
     SCOPED_TRACE(p.file);
     const ccPelBuffer<unsigned char> image = cfReadImage(dir + "/" + p.file);
     EXPECT_GE(validCorners(image, true, true), p.uniformBoth);
@@ -73,34 +77,20 @@ TEST(CheckerRealData, DotPlatePhotographsGiveNoCorners) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // The figures of the notes: tiles and valid corners per photograph.
 //   ccalib_tests --gtest_also_run_disabled_tests --gtest_filter='CheckerRealData.DISABLED_Table'
 TEST(CheckerRealData, DISABLED_Table) {
   const std::string dir = CCALIB_REALDATA_DIR;
-  const char* files[] = {"checker-visp/chessboard-01.png",   "checker-visp/chessboard-02.png",
-                         "checker-visp/chessboard-03.png",   "checker-opencv/chessboard-01.jpg",
-                         "checker-opencv/chessboard-02.jpg", "checker-opencv/chessboard-03.jpg",
-                         "checker-opencv/chessboard-04.jpg", "checker-opencv/chessboard-05.jpg",
-                         "checker-opencv/chessboard-06.jpg", "checker-opencv/chessboard-07.jpg",
-                         "checker-opencv/chessboard-08.jpg", "checker-opencv/chessboard-09.jpg"};
-  for (const char* f : files) {
+  for (const Photo& p : kPhotos) {
+    const char* f = p.file;
     if (!std::ifstream(dir + "/" + f).good()) GTEST_SKIP() << "no real photographs";
     const ccPelBuffer<unsigned char> image = cfReadImage(dir + "/" + f);
     std::printf("| %s |", f);
     for (bool uniform : {true, false}) {
       for (bool needBoth : {true, false}) {
-        ccCalib2VertexFeatureParams params;
-        params.uniformLighting(uniform);
-        params.needBothCheckers(needBoth);
-        ccCheckerStagesRun run;
-        cfRunCheckerStages(image, params, run);
-        int valid = 0;
-        for (const cc_Corner& c : run.corners) valid += c.valid;
-        std::printf(" %zu / %d |", run.tiles.size(), valid);
+        std::size_t tiles = 0;
+        const int valid = validCorners(image, uniform, needBoth, &tiles);
+        std::printf(" %zu / %d |", tiles, valid);
       }
     }
     std::printf("\n");

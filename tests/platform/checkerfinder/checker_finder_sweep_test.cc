@@ -12,27 +12,18 @@
 #include <string>
 #include <vector>
 
-#include "platform/checkerfinder/checker_finder.h"
 #include "platform/foundation/exception.h"
-#include "tests/support/checker_scoring.h"
-#include "tools/plate/plate_render.h"
+#include "platform/checkerfinder/checker_finder_image.h"
+#include "tests/support/checker_finder_run.h"
 
 namespace {
 
-struct SweepCase {
+// The sweep's views: larger images and finer anti-aliasing than the unit tests' default.
+struct SweepCase : ccCheckerView {
   std::string name;
-  long width = 1280, height = 960;
-  long cols = 10, rows = 8;
-  bool fiducial = false;
-  double margin = 1.0;
-  double fill = 0.8;
-  double tiltX = 0, tiltY = 0, rotation = 5;
-  double fov = 40;
-  double k1 = 0;
-  double blur = 0.7, noise = 1.0;
-  double gradient = 0, vignetting = 0;
-  ccVector<2> shift;  // plate region shift, squares (partial boards)
-  int supersample = 8;
+  SweepCase() {
+    width = 1280, height = 960, cols = 10, rows = 8, rotation = 5, supersample = 8;
+  }
 };
 
 struct SweepResult {
@@ -43,35 +34,11 @@ struct SweepResult {
 };
 
 SweepResult runCase(const SweepCase& c) {
-  ccCheckerPlate plate = cfCheckerPlate(c.cols, c.rows, c.fiducial);
-  plate.margin = c.margin;
-  ccRect region = cfPatternRegion(plate);
-  region = ccRect(region.x() + c.shift.x(), region.y() + c.shift.y(), region.width(), region.height());
-  ccPlateCamera cam = cfPlateCameraView(region, c.width, c.height, c.tiltX, c.tiltY, c.rotation, c.fill, c.fov);
-  if (c.k1 != 0) {
-    // k1 in the usual normalised sense: radius divided by the focal length.
-    const double focal = std::hypot(c.width, c.height) * 0.5 / std::tan(c.fov * M_PI / 360.0);
-    cam.distortion(ccVector<2>(c.width * 0.5, c.height * 0.5), focal, c.k1, 0);
-  }
-  ccPlateRenderParams rp;
-  rp.width = c.width;
-  rp.height = c.height;
-  rp.blurSigma = c.blur;
-  rp.supersample = c.supersample;
-  rp.noiseSigma = c.noise;
-  rp.gradient = ccVector<2>(c.gradient, c.gradient * 0.5);
-  rp.vignetting = c.vignetting;
-  const ccPlateRendering r = cfRenderPlate(plate, cam, rp);
+  const ccRenderedView r = cfRenderCheckerView(c);
   SweepResult out;
-  for (const auto& v : r.truth.vertices) out.truth += v.inImage ? 1 : 0;
-
-  cimg_image8Const view{r.image.row(0), r.image.rowUpdate(), static_cast<int32_t>(c.width),
-                        static_cast<int32_t>(c.height), 0, 0};
-  cclft_calibrationCheckerFinderParams p;
-  cclft_calibrationCheckerFinderParams_construct(&p);
-  p.useFiducial = c.fiducial;
-  p.labelMode = c.fiducial ? CCLFT_LABEL_FIDUCIAL : CCLFT_LABEL_START_POINT;
-  p.startPoint = cmath_vect{c.width * 0.5, c.height * 0.5};
+  out.truth = r.inView;
+  const cimg_image8Const view = cc_Image(r.rendering.image);
+  const cclft_calibrationCheckerFinderParams p = cfFinderParams(c.fiducial, ccVector<2>(c.width * 0.5, c.height * 0.5));
   cclft_calibrationCheckerFinderResultSet* rs = nullptr;
   cclft_calibrationCheckerFinderResultSet_construct(&rs);
   std::vector<double> ms;
@@ -89,15 +56,7 @@ SweepResult runCase(const SweepCase& c) {
   std::sort(ms.begin(), ms.end());
   out.medianMs = ms[ms.size() / 2];
   out.worstMs = ms.back();
-  const cstd_vector_cclft_crspPair* pairs;
-  cclft_calibrationCheckerFinderResultSet_getPairs(rs, &pairs);
-  size_t n;
-  const cclft_crspPair* b;
-  cstd_vector_cclft_crspPair_getSize(pairs, &n);
-  cstd_vector_cclft_crspPair_getBeginConst(pairs, &b);
-  std::vector<ccReportedVertex> rep;
-  for (size_t k = 0; k < n; ++k) rep.push_back({ccVector<2>(b[k].imageX, b[k].imageY), b[k].labelX, b[k].labelY});
-  out.score = cfScoreCheckerVertices(cam, rep, c.fiducial);
+  out.score = cfScoreCheckerVertices(r.camera, cfReportedVertices(cfFinderPairs(rs)), c.fiducial);
   cclft_calibrationCheckerFinderResultSet_destruct(rs);
   return out;
 }

@@ -16,92 +16,13 @@
 #include "platform/checkerfinder/checker_finder_image.h"
 #include "platform/checkerfinder/junction_candidates.h"
 #include "platform/foundation/attention.h"
-#include "tests/support/checker_scoring.h"
+#include "tests/support/checker_finder_run.h"
 #include "tests/support/synthetic.h"
 #include "tools/imageio/image_io.h"
-#include "tools/plate/plate_render.h"
 
 extern "C" cclft_status cclftCheckFromC(const unsigned char* pixels, int width, int height);
 
 namespace {
-
-// One run of the finder; the status and the pairs.
-struct FinderRun {
-  cclft_status status = 0;
-  std::vector<cclft_crspPair> pairs;
-};
-
-FinderRun runFinder(const ccPelBuffer_const<unsigned char>& image, bool fiducial, ccVector<2> start) {
-  const cimg_image8Const view = cc_Image(image);
-  cclft_calibrationCheckerFinderParams p;
-  EXPECT_EQ(cclft_calibrationCheckerFinderParams_construct(&p), CCLFT_STATUS_OK);
-  p.useFiducial = fiducial;
-  p.labelMode = fiducial ? CCLFT_LABEL_FIDUCIAL : CCLFT_LABEL_START_POINT;
-  p.startPoint = cmath_vect{start.x(), start.y()};
-  cclft_calibrationCheckerFinderResultSet* rs = nullptr;
-  EXPECT_EQ(cclft_calibrationCheckerFinderResultSet_construct(&rs), CCLFT_STATUS_OK);
-  FinderRun r;
-  r.status = cclft_calibrationCheckerFinder_run(&view, &p, rs);
-  const cstd_vector_cclft_crspPair* pairs = nullptr;
-  size_t n = 0;
-  const cclft_crspPair* begin = nullptr;
-  cclft_calibrationCheckerFinderResultSet_getPairs(rs, &pairs);
-  cstd_vector_cclft_crspPair_getSize(pairs, &n);
-  cstd_vector_cclft_crspPair_getBeginConst(pairs, &begin);
-  r.pairs.assign(begin, begin + n);
-  cclft_calibrationCheckerFinderResultSet_destruct(rs);
-  return r;
-}
-
-std::vector<ccReportedVertex> reported(const FinderRun& r) {
-  std::vector<ccReportedVertex> v;
-  for (const cclft_crspPair& p : r.pairs) v.push_back({ccVector<2>(p.imageX, p.imageY), p.labelX, p.labelY});
-  return v;
-}
-
-// A rendered board and its camera.
-struct Board {
-  long width = 640, height = 480;
-  long cols = 9, rows = 7;
-  bool fiducial = false;
-  double margin = 1.0;
-  double fill = 0.8, tiltX = 0, tiltY = 0, rotation = 7, fov = 40, k1 = 0;
-  double blur = 0.7, noise = 1.0, gradient = 0, vignetting = 0;
-  ccVector<2> shift;
-  std::uint32_t seed = 1;
-  int supersample = 4;  // the renderer's anti-aliasing quantises edges to 1 / supersample
-};
-
-struct Rendered {
-  ccPlateCamera camera;
-  ccPlateRendering rendering;
-  int inView = 0;
-};
-
-Rendered render(const Board& b) {
-  ccCheckerPlate plate = cfCheckerPlate(b.cols, b.rows, b.fiducial);
-  plate.margin = b.margin;
-  ccRect r = cfPatternRegion(plate);
-  r = ccRect(r.x() + b.shift.x(), r.y() + b.shift.y(), r.width(), r.height());
-  Rendered out;
-  out.camera = cfPlateCameraView(r, b.width, b.height, b.tiltX, b.tiltY, b.rotation, b.fill, b.fov);
-  if (b.k1 != 0) {
-    const double focal = std::hypot(b.width, b.height) * 0.5 / std::tan(b.fov * M_PI / 360.0);
-    out.camera.distortion(ccVector<2>(b.width * 0.5, b.height * 0.5), focal, b.k1, 0);
-  }
-  ccPlateRenderParams p;
-  p.width = b.width;
-  p.height = b.height;
-  p.blurSigma = b.blur;
-  p.noiseSigma = b.noise;
-  p.gradient = ccVector<2>(b.gradient, 0.5 * b.gradient);
-  p.vignetting = b.vignetting;
-  p.seed = b.seed;
-  p.supersample = b.supersample;
-  out.rendering = cfRenderPlate(plate, out.camera, p);
-  for (const auto& v : out.rendering.truth.vertices) out.inView += v.inImage ? 1 : 0;
-  return out;
-}
 
 // ---------------------------------------------------------------------------------------
 // The C interface.
@@ -153,9 +74,9 @@ TEST(CheckerFinderC, RefusesBadArguments) {
 }
 
 TEST(CheckerFinderC, CancellationIsParkedForTheCppCaller) {
-  const Rendered b = render(Board{});
+  const ccRenderedView b = cfRenderCheckerView(ccCheckerView{});
   ccAttention::Scope expired(std::chrono::steady_clock::duration::zero());
-  const FinderRun r = runFinder(b.rendering.image, false, ccVector<2>(320, 240));
+  const ccFinderRun r = cfRunCheckerFinder(b.rendering.image, false, ccVector<2>(320, 240));
   EXPECT_EQ(r.status, CCLFT_STATUS_INTERRUPTED);
   EXPECT_TRUE(r.pairs.empty());
   std::exception_ptr e = cclftTakePendingException();
@@ -213,36 +134,36 @@ TEST(CheckerFinderResponse, ScoresJunctionsAboveEdgesCornersAndBlobs) {
 
 struct Condition {
   const char* name;
-  void (*edit)(Board&);
+  void (*edit)(ccCheckerView&);
   double minFoundFraction;  // of the vertices in view
   double maxRms;            // pixels
 };
 
 TEST(CheckerFinderRendered, FindsAndLabelsAcrossConditions) {
   const Condition conditions[] = {
-      {"dark margin", [](Board&) {}, 1.0, 0.03},
-      {"light margin", [](Board& b) { b.margin = 0; }, 1.0, 0.03},
-      {"small in view", [](Board& b) { b.width = 1280; b.height = 960; b.fill = 0.22; }, 1.0, 0.04},
-      {"cut by the border", [](Board& b) { b.fill = 1.5; b.shift = ccVector<2>(2, 1); }, 0.6, 0.03},
-      {"lighting gradient and vignetting", [](Board& b) { b.gradient = 0.002; b.vignetting = 0.6; }, 1.0, 0.04},
-      {"blur 3 px", [](Board& b) { b.blur = 3; b.cols = 6; b.rows = 5; }, 1.0, 0.04},
-      {"tilt 60 degrees", [](Board& b) { b.tiltY = 60; b.fov = 50; }, 1.0, 0.04},
-      {"tilt 45 and 30 degrees", [](Board& b) { b.tiltX = 45; b.tiltY = 30; b.rotation = 25; }, 1.0, 0.05},
-      {"barrel k1 -0.2", [](Board& b) { b.k1 = -0.2; b.fov = 70; b.fill = 0.95; }, 1.0, 0.04},
-      {"pincushion k1 +0.2", [](Board& b) { b.k1 = 0.2; b.fov = 70; b.fill = 0.75; }, 1.0, 0.04},
-      {"squares of 8 px", [](Board& b) { b.cols = 30; b.rows = 22; b.fill = 0.5; b.rotation = 3; }, 1.0, 0.04},
-      {"squares of 200 px", [](Board& b) { b.width = 1280; b.height = 960; b.cols = 5; b.rows = 4; b.fill = 0.95; }, 1.0, 0.03},
-      {"rotated 44 degrees", [](Board& b) { b.rotation = 44; }, 1.0, 0.04},
-      {"upside down", [](Board& b) { b.rotation = 183; }, 1.0, 0.03},
+      {"dark margin", [](ccCheckerView&) {}, 1.0, 0.03},
+      {"light margin", [](ccCheckerView& b) { b.margin = 0; }, 1.0, 0.03},
+      {"small in view", [](ccCheckerView& b) { b.width = 1280; b.height = 960; b.fill = 0.22; }, 1.0, 0.04},
+      {"cut by the border", [](ccCheckerView& b) { b.fill = 1.5; b.shift = ccVector<2>(2, 1); }, 0.6, 0.03},
+      {"lighting gradient and vignetting", [](ccCheckerView& b) { b.gradient = 0.002; b.vignetting = 0.6; }, 1.0, 0.04},
+      {"blur 3 px", [](ccCheckerView& b) { b.blur = 3; b.cols = 6; b.rows = 5; }, 1.0, 0.04},
+      {"tilt 60 degrees", [](ccCheckerView& b) { b.tiltY = 60; b.fov = 50; }, 1.0, 0.04},
+      {"tilt 45 and 30 degrees", [](ccCheckerView& b) { b.tiltX = 45; b.tiltY = 30; b.rotation = 25; }, 1.0, 0.05},
+      {"barrel k1 -0.2", [](ccCheckerView& b) { b.k1 = -0.2; b.fov = 70; b.fill = 0.95; }, 1.0, 0.04},
+      {"pincushion k1 +0.2", [](ccCheckerView& b) { b.k1 = 0.2; b.fov = 70; b.fill = 0.75; }, 1.0, 0.04},
+      {"squares of 8 px", [](ccCheckerView& b) { b.cols = 30; b.rows = 22; b.fill = 0.5; b.rotation = 3; }, 1.0, 0.04},
+      {"squares of 200 px", [](ccCheckerView& b) { b.width = 1280; b.height = 960; b.cols = 5; b.rows = 4; b.fill = 0.95; }, 1.0, 0.03},
+      {"rotated 44 degrees", [](ccCheckerView& b) { b.rotation = 44; }, 1.0, 0.04},
+      {"upside down", [](ccCheckerView& b) { b.rotation = 183; }, 1.0, 0.03},
   };
   for (const Condition& c : conditions) {
     SCOPED_TRACE(c.name);
-    Board board;
+    ccCheckerView board;
     c.edit(board);
-    const Rendered b = render(board);
-    const FinderRun r = runFinder(b.rendering.image, false, ccVector<2>(board.width * 0.5, board.height * 0.5));
+    const ccRenderedView b = cfRenderCheckerView(board);
+    const ccFinderRun r = cfRunCheckerFinder(b.rendering.image, false, ccVector<2>(board.width * 0.5, board.height * 0.5));
     ASSERT_EQ(r.status, CCLFT_STATUS_OK);
-    const ccCheckerScore s = cfScoreCheckerVertices(b.camera, reported(r), false);
+    const ccCheckerScore s = cfScoreCheckerVertices(b.camera, cfReportedVertices(r.pairs), false);
     EXPECT_EQ(s.wrongLabels, 0);
     EXPECT_EQ(s.offVertex, 0);
     EXPECT_GE(s.found, c.minFoundFraction * b.inView) << s.found << " of " << b.inView;
@@ -255,17 +176,17 @@ TEST(CheckerFinderRendered, SubPixelAccuracyAtBlurOneNoiseTwo) {
   double sum2 = 0;
   int n = 0;
   for (int k = 0; k < 4; ++k) {
-    Board board;
+    ccCheckerView board;
     board.blur = 1.0;
     board.noise = 2.0;
     board.rotation = 11 + 23 * k;
     board.tiltX = 10 * k;
     board.seed = 10 + k;
     board.supersample = 12;
-    const Rendered b = render(board);
-    const FinderRun r = runFinder(b.rendering.image, false, ccVector<2>(320, 240));
+    const ccRenderedView b = cfRenderCheckerView(board);
+    const ccFinderRun r = cfRunCheckerFinder(b.rendering.image, false, ccVector<2>(320, 240));
     ASSERT_EQ(r.status, CCLFT_STATUS_OK);
-    const ccCheckerScore s = cfScoreCheckerVertices(b.camera, reported(r), false);
+    const ccCheckerScore s = cfScoreCheckerVertices(b.camera, cfReportedVertices(r.pairs), false);
     ASSERT_EQ(s.wrongLabels, 0);
     sum2 += s.rms * s.rms * s.found;
     n += s.found;
@@ -274,12 +195,12 @@ TEST(CheckerFinderRendered, SubPixelAccuracyAtBlurOneNoiseTwo) {
 }
 
 TEST(CheckerFinderRendered, WeightsFollowThePositionUncertainty) {
-  Board clean;
+  ccCheckerView clean;
   clean.noise = 0;
-  Board noisy;
+  ccCheckerView noisy;
   noisy.noise = 4;
-  const FinderRun rc = runFinder(render(clean).rendering.image, false, ccVector<2>(320, 240));
-  const FinderRun rn = runFinder(render(noisy).rendering.image, false, ccVector<2>(320, 240));
+  const ccFinderRun rc = cfRunCheckerFinder(cfRenderCheckerView(clean).rendering.image, false, ccVector<2>(320, 240));
+  const ccFinderRun rn = cfRunCheckerFinder(cfRenderCheckerView(noisy).rendering.image, false, ccVector<2>(320, 240));
   ASSERT_EQ(rc.status, CCLFT_STATUS_OK);
   ASSERT_EQ(rn.status, CCLFT_STATUS_OK);
   double wc = 0, wn = 0;
@@ -296,11 +217,11 @@ TEST(CheckerFinderRendered, StartPointLabelsFollowTheImageAxes) {
   // Rotations that swap which grid axis is nearer image +x, and flip their senses.
   for (double rotation : {10.0, 80.0, 170.0, 260.0, -30.0}) {
     SCOPED_TRACE(rotation);
-    Board board;
+    ccCheckerView board;
     board.rotation = rotation;
-    const Rendered b = render(board);
+    const ccRenderedView b = cfRenderCheckerView(board);
     const ccVector<2> start(300, 260);
-    const FinderRun r = runFinder(b.rendering.image, false, start);
+    const ccFinderRun r = cfRunCheckerFinder(b.rendering.image, false, start);
     ASSERT_EQ(r.status, CCLFT_STATUS_OK);
     const cclft_crspPair *origin = nullptr, *right = nullptr, *down = nullptr;
     double nearest = INFINITY;
@@ -339,7 +260,7 @@ TEST(CheckerFinderRendered, FiducialGivesThePlateLabels) {
                         {"quarter turn, tilted and distorted", 95, 0.85, 40, -0.15, {}}};
   for (const View& v : views) {
     SCOPED_TRACE(v.name);
-    Board board;
+    ccCheckerView board;
     board.width = 800;
     board.height = 600;
     board.fiducial = true;
@@ -351,10 +272,10 @@ TEST(CheckerFinderRendered, FiducialGivesThePlateLabels) {
     board.k1 = v.k1;
     board.fov = 60;
     board.shift = v.shift;
-    const Rendered b = render(board);
-    const FinderRun r = runFinder(b.rendering.image, true, ccVector<2>());
+    const ccRenderedView b = cfRenderCheckerView(board);
+    const ccFinderRun r = cfRunCheckerFinder(b.rendering.image, true, ccVector<2>());
     ASSERT_EQ(r.status, CCLFT_STATUS_OK);
-    const ccCheckerScore s = cfScoreCheckerVertices(b.camera, reported(r), true);
+    const ccCheckerScore s = cfScoreCheckerVertices(b.camera, cfReportedVertices(r.pairs), true);
     EXPECT_EQ(s.wrongLabels, 0);
     EXPECT_EQ(s.offVertex, 0);
     EXPECT_GE(s.found, 0.9 * b.inView);
@@ -365,8 +286,8 @@ TEST(CheckerFinderRendered, FiducialGivesThePlateLabels) {
 }
 
 TEST(CheckerFinderRendered, MissingFiducialAndMissingBoardAreStatuses) {
-  const Rendered plain = render(Board{});
-  EXPECT_EQ(runFinder(plain.rendering.image, true, ccVector<2>()).status, CCLFT_STATUS_FIDUCIAL_NOT_FOUND);
+  const ccRenderedView plain = cfRenderCheckerView(ccCheckerView{});
+  EXPECT_EQ(cfRunCheckerFinder(plain.rendering.image, true, ccVector<2>()).status, CCLFT_STATUS_FIDUCIAL_NOT_FOUND);
 
   // Noise, and a clutter of random rectangles (corners and T-junctions, no checker).
   ccPelBuffer<unsigned char> noise(640, 480), clutter(640, 480);
@@ -383,17 +304,17 @@ TEST(CheckerFinderRendered, MissingFiducialAndMissingBoardAreStatuses) {
       for (int x = x0; x < std::min(640, x0 + w); ++x) clutter.at(x, y) = v;
     }
   }
-  EXPECT_EQ(runFinder(noise, false, ccVector<2>(320, 240)).status, CCLFT_STATUS_NO_BOARD);
-  const FinderRun c = runFinder(clutter, false, ccVector<2>(320, 240));
+  EXPECT_EQ(cfRunCheckerFinder(noise, false, ccVector<2>(320, 240)).status, CCLFT_STATUS_NO_BOARD);
+  const ccFinderRun c = cfRunCheckerFinder(clutter, false, ccVector<2>(320, 240));
   EXPECT_TRUE(c.status == CCLFT_STATUS_NO_BOARD || c.pairs.size() < 12u) << c.pairs.size();
 }
 
 TEST(CheckerFinderRendered, ImageOffsetMovesPositionsNotLabels) {
-  const Rendered b = render(Board{});
+  const ccRenderedView b = cfRenderCheckerView(ccCheckerView{});
   ccPelBuffer_const<unsigned char> shifted = b.rendering.image;
   shifted.offset(100, 50);
-  const FinderRun r0 = runFinder(b.rendering.image, false, ccVector<2>(320, 240));
-  const FinderRun r1 = runFinder(shifted, false, ccVector<2>(420, 290));
+  const ccFinderRun r0 = cfRunCheckerFinder(b.rendering.image, false, ccVector<2>(320, 240));
+  const ccFinderRun r1 = cfRunCheckerFinder(shifted, false, ccVector<2>(420, 290));
   ASSERT_EQ(r0.pairs.size(), r1.pairs.size());
   for (std::size_t k = 0; k < r0.pairs.size(); ++k) {
     EXPECT_DOUBLE_EQ(r1.pairs[k].imageX, r0.pairs[k].imageX + 100);
@@ -419,7 +340,7 @@ TEST(CheckerFinderRealPhotos, VerticesLabelledAsOneGrid) {
   for (const std::string& f : files) {
     SCOPED_TRACE(f);
     const ccPelBuffer<unsigned char> image = cfReadImage(f);
-    const FinderRun r = runFinder(image, false, ccVector<2>(image.width() * 0.5, image.height() * 0.5));
+    const ccFinderRun r = cfRunCheckerFinder(image, false, ccVector<2>(image.width() * 0.5, image.height() * 0.5));
     ASSERT_EQ(r.status, CCLFT_STATUS_OK);
     ASSERT_GE(r.pairs.size(), 53u);
     ASSERT_LE(r.pairs.size(), 54u);
