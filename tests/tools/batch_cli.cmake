@@ -7,6 +7,17 @@ foreach(case jsonl jobs csv folder)
                    -DCASE=${case} -P ${CMAKE_CURRENT_LIST_DIR}/batch_cli_check.cmake)
 endforeach()
 
+# The JSON output against its schema, by a small checker of the schema's keywords.
+find_package(Python3 COMPONENTS Interpreter QUIET)
+if(Python3_Interpreter_FOUND)
+  add_test(NAME CalibCli.OutputMatchesSchema
+           COMMAND ${CMAKE_COMMAND} -DCALIB=$<TARGET_FILE:calib> -DDATA=${PROJECT_SOURCE_DIR}/data
+                   -DREADME=${PROJECT_SOURCE_DIR}/README.md -DWORK=${CMAKE_CURRENT_BINARY_DIR}/batch-schema
+                   -DPYTHON=${Python3_EXECUTABLE} -DSCHEMA=${PROJECT_SOURCE_DIR}/docs/calib-output.schema.json
+                   -DSCHEMA_CHECK=${CMAKE_CURRENT_LIST_DIR}/check_json_schema.py -DCASE=schema
+                   -P ${CMAKE_CURRENT_LIST_DIR}/batch_cli_check.cmake)
+endif()
+
 # Usage errors stop a batch before any image is read.
 set(batch_pair "${PROJECT_SOURCE_DIR}/data/sample-dots.png|${PROJECT_SOURCE_DIR}/README.md")
 calib_fails(BatchJobsZero 2 "--jobs must be 1 to 256" OFF "dots|${batch_pair}|--pitch|1|--jobs|0")
