@@ -1,6 +1,6 @@
 # Batch runs of calib dots and calib checker (several images, patterns, folders). Included
 # from tests/CMakeLists.txt inside its if(TARGET calib) block, after calib_fails().
-foreach(case jsonl jobs csv folder)
+foreach(case jsonl jobs csv folder plate)
   add_test(NAME CalibCli.Batch.${case}
            COMMAND ${CMAKE_COMMAND} -DCALIB=$<TARGET_FILE:calib> -DDATA=${PROJECT_SOURCE_DIR}/data
                    -DREADME=${PROJECT_SOURCE_DIR}/README.md -DWORK=${CMAKE_CURRENT_BINARY_DIR}/batch-${case}

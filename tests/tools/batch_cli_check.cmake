@@ -140,6 +140,19 @@ elseif(CASE STREQUAL "schema")
   execute_process(COMMAND ${PYTHON} ${SCHEMA_CHECK} ${SCHEMA} ${outputs} RESULT_VARIABLE status OUTPUT_VARIABLE out
                   ERROR_VARIABLE err)
   expect("the output does not match the schema" status EQUAL 0 AND out MATCHES "^9 documents match")
+elseif(CASE STREQUAL "plate")
+  # A printed sheet records its resolution (254 dpi: 10000 pixels per metre) in its pHYs
+  # chunk, and the dots on it are found at 0.1 mm per pixel despite the scale bar below.
+  run_calib(plate dots --rows 4 --cols 5 --marker --pitch-mm 5 --dpi 254 --out ${WORK}/sheet.png)
+  expect("exit status ${status}" status EQUAL 0)
+  file(READ ${WORK}/sheet.png png HEX)
+  string(FIND "${png}" "70485973" at)  # "pHYs"
+  expect("no pHYs chunk" NOT at EQUAL -1)
+  math(EXPR at "${at} + 8")
+  string(SUBSTRING "${png}" ${at} 18 phys)
+  expect("pHYs holds ${phys}, not 10000 pixels per metre" phys STREQUAL "000027100000271001")
+  run_calib(dots ${WORK}/sheet.png --pitch 5 --rows 4 --cols 5)
+  expect("the sheet's dots are not found at 0.1 mm per pixel" status EQUAL 0 AND out MATCHES "scale 0\\.1 x 0\\.1 per pixel")
 else()
   message(FATAL_ERROR "unknown CASE '${CASE}'")
 endif()
