@@ -264,6 +264,7 @@ int cfRunBatch(const std::string& command, const std::vector<std::string>& image
 
   const bool progress = ::isatty(STDERR_FILENO) != 0;
   if (options.format == ccBatchOptions::eCsv) std::fputs(kCsvHeader, out);
+  if (progress) std::fprintf(stderr, "[0/%zu]", n);
   std::size_t failed = 0;
   // Records go out in input order: wait for each in turn while later ones may finish first.
   for (std::size_t i = 0; i < n; ++i) {
