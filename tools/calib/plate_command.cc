@@ -31,11 +31,11 @@ const char kHelp[] =
     "                      .png (or .pgm): raster image, ink 0 and paper 255\n"
     "  --dpi D             raster resolution in dots per inch (default 300)\n"
     "  --px-per-pitch N    raster resolution as pixels per pitch (instead of --dpi)\n"
-    "  --no-scale-bar      leave out the scale bar of raster sheets\n"
+    "  --no-scale-bar      leave out the scale bar\n"
     "\n"
     "A raster sheet records its resolution (PNG pHYs chunk, JPEG density), so that printing it\n"
-    "at 100 % (no 'fit to page') gives the plate its true size, and carries a scale bar below\n"
-    "the plate (100, 50, 20 or 10 mm between the outer edges of its end ticks, ticks every\n"
+    "at 100 % (no 'fit to page') gives the plate its true size. Every sheet carries a scale bar\n"
+    "below the plate (100, 50, 20 or 10 mm between the outer edges of its end ticks, ticks every\n"
     "millimetre): measure it on the print to check the scale.\n";
 
 constexpr double kDefaultPitchMm = 10.0;
@@ -52,14 +52,17 @@ bool endsWith(const std::string& s, const std::string& tail) {
 template <class Plate>
 void write(const Plate& plate, const ccCommandArgs& args, const std::string& out, double pitchMm) {
   if (endsWith(out, ".svg")) {
-    const std::string svg = cfPlateSvg(plate, pitchMm);
+    const std::string svg =
+        args.flag("no-scale-bar") ? cfPlateSvg(plate, pitchMm) : cfSvgWithScaleBar(cfPlateSvg(plate, pitchMm));
     std::FILE* f = std::fopen(out.c_str(), "wb");
     bool ok = f && std::fwrite(svg.data(), 1, svg.size(), f) == svg.size();
     if (f) ok = std::fclose(f) == 0 && ok;
     if (!ok) throw ccImageFileError(cfWiden("Cannot write '" + out + "': " + std::strerror(errno)));
     const ccRect paper = cfPaperRegion(plate);
-    std::printf("wrote %s: sheet %.1f x %.1f mm, pitch %g mm\n", out.c_str(),
-                paper.width() * pitchMm, paper.height() * pitchMm, pitchMm);
+    std::printf("wrote %s: plate sheet %.1f x %.1f mm, pitch %g mm", out.c_str(), paper.width() * pitchMm,
+                paper.height() * pitchMm, pitchMm);
+    if (!args.flag("no-scale-bar")) std::printf(", scale bar %g mm below", cfScaleBarLength(paper.width() * pitchMm));
+    std::printf("\n");
     return;
   }
   if (args.has("dpi") && args.has("px-per-pitch"))

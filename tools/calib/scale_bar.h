@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "platform/foundation/exception.h"
@@ -101,6 +102,58 @@ inline ccPelBuffer<unsigned char> cfWithScaleBar(const ccPelBuffer_const<unsigne
     }
   }
   return out;
+}
+
+// An SVG sheet (as cfPlateSvg writes it: width and height in millimetres, a viewBox in
+// millimetres from (0, 0)) with the same scale bar below it, its label in the viewer's sans
+// serif font. Throws ccBadArgument when the document does not have that form.
+inline std::string cfSvgWithScaleBar(const std::string& svg) {
+  using L = ccScaleBarLayout;
+  const std::size_t open = svg.find("<svg ");
+  const std::size_t box = svg.find("viewBox=\"0 0 ", open);
+  const std::size_t end = svg.rfind("</svg>");
+  if (open == std::string::npos || box == std::string::npos || end == std::string::npos) {
+    throw ccBadArgument(L"Not a plate sheet in millimetres");
+  }
+  const std::size_t boxEnd = svg.find('"', box + 9);
+  double widthMm = 0.0, heightMm = 0.0;
+  if (std::sscanf(svg.substr(box + 13, boxEnd - box - 13).c_str(), "%lf %lf", &widthMm, &heightMm) != 2 ||
+      !(widthMm > 0.0) || !(heightMm > 0.0)) {
+    throw ccBadArgument(L"Not a plate sheet in millimetres");
+  }
+  const double length = cfScaleBarLength(widthMm);
+  const double width = std::max(widthMm, length + 2.0 * L::kSide), height = heightMm + L::kHeight;
+  auto num = [](double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.4f", v);
+    std::string t(buf);
+    t.erase(t.find_last_not_of('0') + 1);
+    if (t.back() == '.') t.pop_back();
+    return t;
+  };
+  const std::string header = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(width) + "mm\" height=\"" +
+                             num(height) + "mm\" viewBox=\"0 0 " + num(width) + " " + num(height) + "\">";
+  std::string bar = "<rect x=\"0\" y=\"" + num(heightMm) + "\" width=\"" + num(width) + "\" height=\"" +
+                    num(L::kHeight) + "\" fill=\"#fff\"/>\n";
+  if (width > widthMm) {
+    bar += "<rect x=\"" + num(widthMm) + "\" y=\"0\" width=\"" + num(width - widthMm) + "\" height=\"" +
+           num(heightMm) + "\" fill=\"#fff\"/>\n";
+  }
+  const double barTop = heightMm + L::kTop + L::kTick10Mm;
+  bar += "<!-- scale bar: " + num(length) + " mm between the outer edges of its end ticks -->\n";
+  bar += "<rect x=\"" + num(L::kSide) + "\" y=\"" + num(barTop) + "\" width=\"" + num(length) + "\" height=\"" +
+         num(L::kBar) + "\" fill=\"#000\"/>\n";
+  for (int mm = 0; mm <= static_cast<int>(length); ++mm) {
+    const double tick = mm % 10 == 0 ? L::kTick10Mm : mm % 5 == 0 ? L::kTick5Mm : L::kTickMm;
+    const double x = std::clamp(L::kSide + mm - 0.5 * L::kLine, L::kSide, L::kSide + length - L::kLine);
+    bar += "<rect x=\"" + num(x) + "\" y=\"" + num(barTop - tick) + "\" width=\"" + num(L::kLine) +
+           "\" height=\"" + num(tick) + "\" fill=\"#000\"/>\n";
+  }
+  bar += "<text x=\"" + num(L::kSide + 0.5 * length) + "\" y=\"" +
+         num(barTop + L::kBar + L::kTextGap + L::kTextHeight) + "\" font-family=\"sans-serif\" font-size=\"" +
+         num(L::kTextHeight * 1.4) + "\" text-anchor=\"middle\">" + num(length) + " mm</text>\n";
+  const std::size_t openEnd = svg.find('>', open);
+  return svg.substr(0, open) + header + svg.substr(openEnd + 1, end - openEnd - 1) + bar + svg.substr(end);
 }
 
 #endif  // TOOLS_CALIB_SCALE_BAR_H

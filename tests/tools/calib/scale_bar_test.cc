@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "tools/plate/plate_print.h"
+
 namespace {
 
 // Ink along row y between columns x0 and x1, in pixels (a fully black pixel counts 1).
@@ -65,6 +69,27 @@ TEST(ScaleBar, WidensANarrowSheet) {
   EXPECT_EQ(out.row(10)[50], 255);
   const long barMiddle = 30 + static_cast<long>((ccScaleBarLayout::kTop + ccScaleBarLayout::kTick10Mm + 0.5) * pxPerMm);
   EXPECT_NEAR(inkAlong(out, barMiddle, 0, out.width()), 100.0, 0.05);
+}
+
+// The SVG sheet grows by the strip and keeps every shape of the plate; the bar is its length
+// in millimetres with a tick per millimetre.
+TEST(ScaleBar, SvgSheet) {
+  const std::string plate = cfPlateSvg(cfDotPlate(12, 9, true), 5.0);  // 70 x 55 mm
+  const std::string svg = cfSvgWithScaleBar(plate);
+  auto count = [](const std::string& text, const std::string& what) {
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  const std::string height = std::to_string(static_cast<int>(55 + ccScaleBarLayout::kHeight));
+  EXPECT_NE(svg.find("width=\"70mm\" height=\"" + height + "mm\" viewBox=\"0 0 70 " + height + "\""),
+            std::string::npos);
+  EXPECT_EQ(count(svg, "<circle"), count(plate, "<circle"));
+  EXPECT_EQ(count(svg, "<svg"), 1);
+  EXPECT_NE(svg.find("<rect x=\"5\" y=\"62.5\" width=\"50\" height=\"1\" fill=\"#000\"/>"), std::string::npos);
+  EXPECT_EQ(count(svg, "width=\"0.2\""), 51);
+  EXPECT_NE(svg.find(">50 mm</text>"), std::string::npos);
+  EXPECT_THROW(cfSvgWithScaleBar("<svg width=\"1\"></svg>"), ccBadArgument);
 }
 
 }  // namespace
