@@ -14,6 +14,7 @@
 #include "platform/foundation/persistent.h"
 #include "platform/foundation/point_fitter.h"
 #include "tools/calib/args.h"
+#include "tools/calib/batch.h"
 #include "tools/calib/commands.h"
 #include "tools/calib/diag_files.h"
 #include "tools/calib/json.h"
@@ -26,9 +27,10 @@ namespace {
 using Defs = ccCalib2VertexFeatureDefs;
 
 const char kHelp[] =
-    "usage: calib checker IMAGE --pitch PX[,PY] [--mode none|origin|fiducial] [--origin X,Y]\n"
+    "usage: calib checker IMAGE... --pitch PX[,PY] [--mode none|origin|fiducial] [--origin X,Y]\n"
     "                     [--lighting uniform|nonuniform|auto] [--precision T] [--single-checker]\n"
     "                     [--algorithm standard|exhaustive] [--json] [--overlay OUT.png] [--diag DIR]\n"
+    "                     [--format text|jsonl|csv] [--jobs N] [-o FILE]\n"
     "\n"
     "Finds the vertices of a checkerboard in IMAGE (the points where four squares meet) and\n"
     "gives each a grid label (i, j) and the plate position (i * PX, j * PY); PY defaults to PX.\n"
@@ -56,7 +58,10 @@ const char kHelp[] =
     "  --overlay     write the image with the vertices, their labels and the fiducial\n"
     "  --diag        write the extraction's diagnostics records into DIR (PNG and text files)\n"
     "\n"
-    "Positions are pixels: the centre of pixel (x, y) is the point (x, y).\n"
+    "Positions are pixels: the centre of pixel (x, y) is the point (x, y).\n";
+
+const char kHelpEnd[] =
+    "\n"
     "Exit status: 0 when vertices were found, 1 when none were, 2 for usage errors.\n";
 
 // Digits printed for image positions (pixels) and plate positions.
@@ -71,7 +76,6 @@ constexpr std::size_t kMinFitPoints = 3;
 enum class Lighting { eUniform, eNonUniform, eAuto };
 
 struct Options {
-  std::string path;
   ccCalib2VertexFeatureParams params;
   Lighting lighting = Lighting::eAuto;
   bool json = false;
@@ -100,10 +104,8 @@ Defs::Algorithm parseAlgorithm(const std::string& s) {
 }
 
 Options parseOptions(const ccCommandArgs& args) {
-  if (args.positional().size() != 1) throw ccUsageError("give exactly one image");
   if (!args.has("pitch")) throw ccUsageError("--pitch is required");
   Options o;
-  o.path = args.positional()[0];
   o.json = args.flag("json");
   o.lighting = parseLighting(args.text("lighting", "auto"));
   o.overlay = args.text("overlay");
@@ -187,10 +189,14 @@ ccPair<long> labelOf(const ccCrspPairWeighted& f, const ccVector<2>& pitch) {
   return ccPair<long>(iRound(f.second.x() / pitch.x()), iRound(f.second.y() / pitch.y()));
 }
 
+// The features as one JSON object; `indent` 0 puts it on one line, which then begins with
+// the image's file name when `file` is given (a batch record).
 void printJson(std::ostream& out, const std::vector<ccCrspPairWeighted>& features,
-               const ccCalib2VertexFeatureParams& p, double ms, bool hasFiducial, const ccVector<2>& fiducial) {
-  ccJsonWriter json(out);
+               const ccCalib2VertexFeatureParams& p, double ms, bool hasFiducial, const ccVector<2>& fiducial,
+               int indent = 2, const std::string* file = nullptr) {
+  ccJsonWriter json(out, indent);
   json.beginObject();
+  if (file) json.member("file", *file);
   json.member("found", true);
   json.key("time_ms").value(ms, 3);
   json.member("algorithm", std::string(algorithmName(p)));
@@ -210,22 +216,31 @@ void printJson(std::ostream& out, const std::vector<ccCrspPairWeighted>& feature
   }
   json.endArray();
   json.endObject();
+  if (indent <= 0) out << '\n';
 }
 
-void printSummary(const std::string& path, const std::vector<ccCrspPairWeighted>& features,
-                  const ccCalib2VertexFeatureParams& p, double ms, bool hasFiducial, const ccVector<2>& fiducial) {
-  std::printf("%s: %zu vertices found in %.2f ms (%s algorithm, %s lighting)\n", path.c_str(), features.size(), ms,
-              algorithmName(p), lightingName(p.uniformLighting()));
-  if (!features.empty()) {
-    ccPair<long> lo = labelOf(features.front(), p.physicalGridPitch()), hi = lo;
-    for (const ccCrspPairWeighted& f : features) {
-      const ccPair<long> l = labelOf(f, p.physicalGridPitch());
-      lo = ccPair<long>(std::min(lo.x(), l.x()), std::min(lo.y(), l.y()));
-      hi = ccPair<long>(std::max(hi.x(), l.x()), std::max(hi.y(), l.y()));
-    }
-    std::printf("  labels x %ld .. %ld, y %ld .. %ld\n", lo.x(), hi.x(), lo.y(), hi.y());
+// The smallest and largest labels of the features (which must not be empty).
+void labelRange(const std::vector<ccCrspPairWeighted>& features, const ccVector<2>& pitch, ccPair<long>& lo,
+                ccPair<long>& hi) {
+  lo = hi = labelOf(features.front(), pitch);
+  for (const ccCrspPairWeighted& f : features) {
+    const ccPair<long> l = labelOf(f, pitch);
+    lo = ccPair<long>(std::min(lo.x(), l.x()), std::min(lo.y(), l.y()));
+    hi = ccPair<long>(std::max(hi.x(), l.x()), std::max(hi.y(), l.y()));
   }
-  if (hasFiducial) std::printf("  fiducial at (%.3f, %.3f)\n", fiducial.x(), fiducial.y());
+}
+
+std::string summary(const std::string& path, const std::vector<ccCrspPairWeighted>& features,
+                    const ccCalib2VertexFeatureParams& p, double ms, bool hasFiducial, const ccVector<2>& fiducial) {
+  std::string s = cfFormat("%s: %zu vertices found in %.2f ms (%s algorithm, %s lighting)\n", path.c_str(),
+                           features.size(), ms, algorithmName(p), lightingName(p.uniformLighting()));
+  if (!features.empty()) {
+    ccPair<long> lo, hi;
+    labelRange(features, p.physicalGridPitch(), lo, hi);
+    s += cfFormat("  labels x %ld .. %ld, y %ld .. %ld\n", lo.x(), hi.x(), lo.y(), hi.y());
+  }
+  if (hasFiducial) s += cfFormat("  fiducial at (%.3f, %.3f)\n", fiducial.x(), fiducial.y());
+  return s;
 }
 
 void writeOverlay(const std::string& out, const ccPelBuffer_const<unsigned char>& image,
@@ -247,65 +262,110 @@ void writeOverlay(const std::string& out, const ccPelBuffer_const<unsigned char>
   canvas.write(out);
 }
 
+// What one extraction found. `params` ends with the lighting of the run reported.
+struct Found {
+  ccCalib2VertexFeatureParams params;
+  std::vector<ccCrspPairWeighted> features;
+  double ms = 0.0;  // time in the library
+  bool hasFiducial = false;
+  ccVector<2> fiducial;
+};
+
+// Extracts the features of one image and places the fiducial. Throws what the library
+// throws, and ccFileFailure when no vertex is found.
+Found find(const ccPelBuffer_const<unsigned char>& image, const Options& o, ccDiagObject* diag,
+           const std::string& diagDir) {
+  Found f;
+  f.params = o.params;
+  const auto start = std::chrono::steady_clock::now();
+  f.features = extract(image, o.lighting, f.params, diag);
+  f.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  if (diag) cfWriteDiagFiles(*diag, diagDir);
+  if (f.features.empty()) throw ccFileFailure("NoVertices", "no vertex passed the filters");
+  f.hasFiducial = f.params.labelMode() == Defs::eUseFiducial &&
+                  fiducialInImage(f.features, f.params.physicalGridPitch(), f.fiducial);
+  return f;
+}
+
 // Reads the image, extracts and prints; every failure becomes a ccFileFailure whose message
 // names the image (or the file it could not write).
-int extractAndReport(const Options& options, const std::string& diagDir) {
-  Options o = options;
-  const std::string& path = o.path;
+int extractAndReport(const std::string& path, const Options& o, const std::string& diagDir) {
   try {
     const ccPelBuffer<unsigned char> image = cfReadImage(path, o.limits);
     ccDiagObject diag;
-    ccDiagObject* diagObj = diagDir.empty() ? nullptr : &diag;
-    const auto start = std::chrono::steady_clock::now();
-    const std::vector<ccCrspPairWeighted> features = extract(image, o.lighting, o.params, diagObj);
-    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    if (diagObj) cfWriteDiagFiles(diag, diagDir);
-    if (features.empty()) throw ccFileFailure("NoVertices", "no vertex passed the filters");
-
-    ccVector<2> fiducial;
-    const bool hasFiducial = o.params.labelMode() == Defs::eUseFiducial &&
-                             fiducialInImage(features, o.params.physicalGridPitch(), fiducial);
+    const Found f = find(image, o, diagDir.empty() ? nullptr : &diag, diagDir);
     if (o.json) {
       // Built whole before it is printed, so that a failure never leaves half an object.
       std::ostringstream text;
-      printJson(text, features, o.params, ms, hasFiducial, fiducial);
+      printJson(text, f.features, f.params, f.ms, f.hasFiducial, f.fiducial);
       std::cout << text.str();
     } else {
-      printSummary(path, features, o.params, ms, hasFiducial, fiducial);
+      std::fputs(summary(path, f.features, f.params, f.ms, f.hasFiducial, f.fiducial).c_str(), stdout);
     }
-    if (!o.overlay.empty()) writeOverlay(o.overlay, image, features, o.params.physicalGridPitch(), hasFiducial, fiducial);
+    if (!o.overlay.empty()) {
+      writeOverlay(o.overlay, image, f.features, f.params.physicalGridPitch(), f.hasFiducial, f.fiducial);
+    }
     return 0;
-  } catch (const ccFileFailure& e) {
-    const std::string text = e.what();
-    throw ccFileFailure(e.errorClass(), text.find(path) != std::string::npos ? text : path + ": " + text);
-  } catch (const ccException& e) {
-    // Some failures carry no text; their class names what went wrong.
-    const std::string text = e.messageUtf8().empty() ? e.persistentTypeName() : e.messageUtf8();
-    throw ccFileFailure(e.persistentTypeName(), text.find(path) != std::string::npos ? text : path + ": " + text);
-  } catch (const std::exception& e) {
-    throw ccFileFailure(cfTypeName(typeid(e)), path + ": " + e.what());
+  } catch (...) {
+    std::string errorClass, message;
+    cfDescribeCurrentFailure(path, errorClass, message);
+    throw ccFileFailure(errorClass, message);
   }
+}
+
+// One image of a batch: its record, or its failure.
+ccBatchResult batchRecord(const std::string& path, const Options& o) {
+  ccBatchResult out;
+  try {
+    const ccPelBuffer<unsigned char> image = cfReadImage(path, o.limits);
+    const Found f = find(image, o, nullptr, std::string());
+    out.ms = f.ms;
+    std::ostringstream json;
+    printJson(json, f.features, f.params, f.ms, f.hasFiducial, f.fiducial, 0, &path);
+    out.json = json.str();
+    out.summary = summary(path, f.features, f.params, f.ms, f.hasFiducial, f.fiducial);
+    ccPair<long> lo, hi;
+    labelRange(f.features, f.params.physicalGridPitch(), lo, hi);
+    out.cols = hi.x() - lo.x() + 1;
+    out.rows = hi.y() - lo.y() + 1;
+    out.count = static_cast<long>(f.features.size());
+    out.ok = true;
+  } catch (...) {
+    out.ok = false;
+    cfDescribeCurrentFailure(path, out.errorClass, out.message);
+  }
+  return out;
 }
 
 }  // namespace
 
 int cfCalibChecker(const std::vector<std::string>& words) {
-  const ccCommandArgs args(words, cfWithReadLimitOptions({{"pitch", true},
-                                                          {"mode", true},
-                                                          {"origin", true},
-                                                          {"lighting", true},
-                                                          {"precision", true},
-                                                          {"single-checker", false},
-                                                          {"algorithm", true},
-                                                          {"json", false},
-                                                          {"overlay", true},
-                                                          {"diag", true}}));
+  const ccCommandArgs args(cfExpandShortOptions(words), cfWithBatchOptions(cfWithReadLimitOptions({{"pitch", true},
+                                                                                                 {"mode", true},
+                                                                                                 {"origin", true},
+                                                                                                 {"lighting", true},
+                                                                                                 {"precision", true},
+                                                                                                 {"single-checker", false},
+                                                                                                 {"algorithm", true},
+                                                                                                 {"json", false},
+                                                                                                 {"overlay", true},
+                                                                                                 {"diag", true}})));
   if (args.help()) {
     std::fputs(kHelp, stdout);
     std::fputs(cfReadLimitHelp().c_str(), stdout);
+    std::fputs("\n", stdout);
+    std::fputs(cfBatchHelp().c_str(), stdout);
+    std::fputs(kHelpEnd, stdout);
     return 0;
   }
-  // Every argument is checked before the image is read.
+  // Every argument is checked before an image is read.
+  bool expanded = false;
+  const std::vector<std::string> images = cfImageList(args.positional(), expanded);
+  ccBatchOptions batch;
+  const bool batchMode = cfBatchOptions(args, images.size(), expanded, batch);
+  if (batchMode && args.has("overlay")) throw ccUsageError("--overlay takes a single image");
+  if (batchMode && args.has("diag")) throw ccUsageError("--diag takes a single image");
   const Options o = parseOptions(args);
-  return extractAndReport(o, args.text("diag"));
+  if (!batchMode) return extractAndReport(images.front(), o, args.text("diag"));
+  return cfRunBatch("checker", images, batch, [&](const std::string& path) { return batchRecord(path, o); });
 }

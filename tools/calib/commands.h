@@ -27,9 +27,9 @@ class ccFileFailure : public std::runtime_error {
 int cfCalibInfo(const std::vector<std::string>& args);
 // calib plate dots|checker ...: a printable plate as SVG (millimetres) or PNG.
 int cfCalibPlate(const std::vector<std::string>& args);
-// calib dots IMAGE --pitch P ...: dot-grid calibration of one image.
+// calib dots IMAGE... --pitch P ...: dot-grid calibration of one image or a batch.
 int cfCalibDots(const std::vector<std::string>& args);
-// calib checker IMAGE --pitch P ...: labelled checkerboard vertices of one image.
+// calib checker IMAGE... --pitch P ...: labelled checkerboard vertices of one image or a batch.
 int cfCalibChecker(const std::vector<std::string>& args);
 // calib render dots|checker ...: a synthetic plate photograph and its ground truth.
 int cfCalibRender(const std::vector<std::string>& args);

@@ -3,6 +3,7 @@
 // plain run stays available for comparison.
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -15,6 +16,7 @@
 #include "cal/calib/robust_dot_grid.h"
 #include "platform/foundation/persistent.h"
 #include "tools/calib/args.h"
+#include "tools/calib/batch.h"
 #include "tools/calib/commands.h"
 #include "tools/calib/json.h"
 #include "tools/calib/overlay.h"
@@ -24,10 +26,11 @@
 namespace {
 
 const char kHelp[] =
-    "usage: calib dots IMAGE --pitch PX[,PY] [--type linear|poly3|poly5]\n"
+    "usage: calib dots IMAGE... --pitch PX[,PY] [--type linear|poly3|poly5]\n"
     "                  [--polarity any|normal|inverted] [--right-handed] [--ignore-grid-angle]\n"
     "                  [--algorithm robust|specified] [--rows R --cols C]\n"
     "                  [--json] [--overlay OUT.png] [--max-decoded-bytes N] [--max-file-bytes N]\n"
+    "                  [--format text|jsonl|csv] [--jobs N] [-o FILE]\n"
     "\n"
     "Finds the dot grid (and the two-bar marker, if any) in IMAGE, gives every dot its label\n"
     "and plate position (label times the dot pitch: PX along plate X, PY along plate Y; PY\n"
@@ -127,10 +130,13 @@ ccPair<long> span(const std::vector<ccPair<long>>& labels) {
   return ccPair<long>(x1 - x0 + 1, y1 - y0 + 1);
 }
 
-void printJson(std::ostream& out, const Calibration& c, double ms) {
+// The results as one JSON object; `indent` 0 puts it on one line, which then begins with
+// the image's file name when `file` is given (a batch record).
+void printJson(std::ostream& out, const Calibration& c, double ms, int indent = 2, const std::string* file = nullptr) {
   const ccGridCalibResults& r = c.results;
-  ccJsonWriter json(out);
+  ccJsonWriter json(out, indent);
   json.beginObject();
+  if (file) json.member("file", *file);
   json.member("found", true);
   json.member("algorithm", std::string(c.robust ? "robust" : "specified"));
   json.key("time_ms").value(ms, 3);
@@ -165,29 +171,40 @@ void printJson(std::ostream& out, const Calibration& c, double ms) {
     json.endObject();
   }
   json.endArray();
-  json.endObject();  // ends the line too
+  json.endObject();  // ends the line too when indented
+  if (indent <= 0) out << '\n';
 }
 
-void printSummary(const std::string& path, const Calibration& c, double ms) {
+// Root mean square of the residual lengths, plate units.
+double rmsResidual(const ccGridCalibResults& r) {
+  const std::vector<ccVector<2>> residual = r.residuals(true);
+  if (residual.empty()) return 0.0;
+  double sum = 0.0;
+  for (const ccVector<2>& e : residual) sum += e.lengthSq();
+  return std::sqrt(sum / static_cast<double>(residual.size()));
+}
+
+std::string summary(const std::string& path, const Calibration& c, double ms) {
   const ccGridCalibResults& r = c.results;
   const ccXform<2>& x = r.clientFromImageXform();
   const ccPair<long> extent = span(c.labels);
-  std::printf("%s: %zu dots found in %.2f ms (%s run)\n", path.c_str(), r.imagePoints().size(), ms,
+  std::string s = cfFormat("%s: %zu dots found in %.2f ms (%s run)\n", path.c_str(), r.imagePoints().size(), ms,
               c.robust ? "robust" : "specified");
-  std::printf("  labels span %ld columns x %ld rows; (0, 0) at the %s\n", extent.x(), extent.y(), c.origin.c_str());
-  std::printf("  threshold %d, polarity %s\n", static_cast<int>(r.threshold()), polarityName(r.polarity()));
-  std::printf("  plate from image (affine): [%.8g %.8g %.8g; %.8g %.8g %.8g]\n", x.matrix().element(0, 0),
+  s += cfFormat("  labels span %ld columns x %ld rows; (0, 0) at the %s\n", extent.x(), extent.y(), c.origin.c_str());
+  s += cfFormat("  threshold %d, polarity %s\n", static_cast<int>(r.threshold()), polarityName(r.polarity()));
+  s += cfFormat("  plate from image (affine): [%.8g %.8g %.8g; %.8g %.8g %.8g]\n", x.matrix().element(0, 0),
               x.matrix().element(0, 1), x.trans().x(), x.matrix().element(1, 0), x.matrix().element(1, 1),
               x.trans().y());
-  std::printf("    scale %.8g x %.8g per pixel, rotation %.4f deg\n", x.xScale(), x.yScale(),
+  s += cfFormat("    scale %.8g x %.8g per pixel, rotation %.4f deg\n", x.xScale(), x.yScale(),
               x.rotation().toDouble() * 180.0 / ccPi);
-  std::printf("  residuals (%s): max %.6g, mean %.6g plate units\n", r.isLinear() ? "linear" : "polynomial",
+  s += cfFormat("  residuals (%s): max %.6g, mean %.6g plate units\n", r.isLinear() ? "linear" : "polynomial",
               r.maximumResidual(), r.averageResidual());
   if (r.isMarkerFound()) {
-    std::printf("  marker at (%.3f, %.3f)\n", r.markerPointInImage().x(), r.markerPointInImage().y());
+    s += cfFormat("  marker at (%.3f, %.3f)\n", r.markerPointInImage().x(), r.markerPointInImage().y());
   } else {
-    std::printf("  no marker\n");
+    s += cfFormat("  no marker\n");
   }
+  return s;
 }
 
 void writeOverlay(const std::string& out, const ccPelBuffer_const<unsigned char>& image, const Calibration& c) {
@@ -233,53 +250,80 @@ struct DotsRequest {
   ccImageReadLimits limits;
 };
 
+// Calibrates one image; `ms` is the time in the library. Throws what the library or the
+// plate-size check throws.
+Calibration run(const ccPelBuffer_const<unsigned char>& image, const DotsRequest& request, double& ms) {
+  Calibration c;
+  c.robust = request.robust;
+  const auto start = std::chrono::steady_clock::now();
+  if (c.robust) {
+    ccRobustGridOptions options;
+    options.rows = request.rows;
+    options.cols = request.cols;
+    cfCalibrationRunRobust(image, request.params, options, c.results, c.labels);
+    c.origin = c.results.isMarkerFound() ? kMarkerOrigin : kCentreOrigin;
+  } else {
+    cfCalibrationRun(image, request.params, c.results);
+    c.labels = labelsFromPlate(c.results);
+    c.origin = "dot nearest the middle of the dots; x along image x, y along image y";
+  }
+  ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  if (request.rows > 0) checkPlateSize(c, request.rows, request.cols);
+  return c;
+}
+
 // Reads the image, calibrates and prints; every failure becomes a ccFileFailure whose
 // message names the image (or the overlay file it could not write).
 int calibrate(const std::string& path, const DotsRequest& request) {
   try {
     const ccPelBuffer<unsigned char> image = cfReadImage(path, request.limits);
-    Calibration c;
-    c.robust = request.robust;
-    const auto start = std::chrono::steady_clock::now();
-    if (c.robust) {
-      ccRobustGridOptions options;
-      options.rows = request.rows;
-      options.cols = request.cols;
-      cfCalibrationRunRobust(image, request.params, options, c.results, c.labels);
-      c.origin = c.results.isMarkerFound() ? kMarkerOrigin : kCentreOrigin;
-    } else {
-      cfCalibrationRun(image, request.params, c.results);
-      c.labels = labelsFromPlate(c.results);
-      c.origin = "dot nearest the middle of the dots; x along image x, y along image y";
-    }
-    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    if (request.rows > 0) checkPlateSize(c, request.rows, request.cols);
+    double ms = 0.0;
+    const Calibration c = run(image, request, ms);
     if (request.json) {
       // Built whole before it is printed, so that a failure never leaves half an object.
       std::ostringstream text;
       printJson(text, c, ms);
       std::cout << text.str();
     } else {
-      printSummary(path, c, ms);
+      std::fputs(summary(path, c, ms).c_str(), stdout);
     }
     if (!request.overlay.empty()) writeOverlay(request.overlay, image, c);
     return 0;
-  } catch (const ccFileFailure& e) {
-    const std::string text = e.what();
-    throw ccFileFailure(e.errorClass(), text.find(path) != std::string::npos ? text : path + ": " + text);
-  } catch (const ccException& e) {
-    // Some failures carry no text; their class names what went wrong.
-    const std::string text = e.messageUtf8().empty() ? e.persistentTypeName() : e.messageUtf8();
-    throw ccFileFailure(e.persistentTypeName(), text.find(path) != std::string::npos ? text : path + ": " + text);
-  } catch (const std::exception& e) {
-    throw ccFileFailure(cfTypeName(typeid(e)), path + ": " + e.what());
+  } catch (...) {
+    std::string errorClass, message;
+    cfDescribeCurrentFailure(path, errorClass, message);
+    throw ccFileFailure(errorClass, message);
   }
+}
+
+// One image of a batch: its record, or its failure.
+ccBatchResult batchRecord(const std::string& path, const DotsRequest& request) {
+  ccBatchResult out;
+  try {
+    const ccPelBuffer<unsigned char> image = cfReadImage(path, request.limits);
+    const Calibration c = run(image, request, out.ms);
+    std::ostringstream json;
+    printJson(json, c, out.ms, 0, &path);
+    out.json = json.str();
+    out.summary = summary(path, c, out.ms);
+    const ccPair<long> extent = span(c.labels);
+    out.cols = extent.x();
+    out.rows = extent.y();
+    out.count = static_cast<long>(c.results.imagePoints().size());
+    out.rms = rmsResidual(c.results);
+    out.maxResidual = c.results.maximumResidual();
+    out.ok = true;
+  } catch (...) {
+    out.ok = false;
+    cfDescribeCurrentFailure(path, out.errorClass, out.message);
+  }
+  return out;
 }
 
 }  // namespace
 
 int cfCalibDots(const std::vector<std::string>& words) {
-  const ccCommandArgs args(words, cfWithReadLimitOptions({{"pitch", true},
+  const ccCommandArgs args(cfExpandShortOptions(words), cfWithBatchOptions(cfWithReadLimitOptions({{"pitch", true},
                                                           {"type", true},
                                                           {"polarity", true},
                                                           {"right-handed", false},
@@ -288,15 +332,21 @@ int cfCalibDots(const std::vector<std::string>& words) {
                                                           {"rows", true},
                                                           {"cols", true},
                                                           {"json", false},
-                                                          {"overlay", true}}));
+                                                          {"overlay", true}})));
   if (args.help()) {
     std::fputs(kHelp, stdout);
     std::fputs(cfReadLimitHelp().c_str(), stdout);
+    std::fputs("\n", stdout);
+    std::fputs(cfBatchHelp().c_str(), stdout);
     std::fputs(kHelpEnd, stdout);
     return 0;
   }
-  // Every argument is checked before the image is read.
-  if (args.positional().size() != 1) throw ccUsageError("give exactly one image");
+  // Every argument is checked before an image is read.
+  bool expanded = false;
+  const std::vector<std::string> images = cfImageList(args.positional(), expanded);
+  ccBatchOptions batch;
+  const bool batchMode = cfBatchOptions(args, images.size(), expanded, batch);
+  if (batchMode && args.has("overlay")) throw ccUsageError("--overlay takes a single image");
   if (!args.has("pitch")) throw ccUsageError("--pitch is required");
   const std::string pitchText = args.text("pitch");
   const ccVector<2> pitch = pitchText.find(',') == std::string::npos
@@ -327,5 +377,6 @@ int cfCalibDots(const std::vector<std::string>& words) {
   request.json = args.flag("json");
   request.params = ccGridCalibParams(pitch.x(), pitch.y(), !args.flag("right-handed"), type, polarity);
   request.params.ignoreGridAngle(args.flag("ignore-grid-angle"));
-  return calibrate(args.positional()[0], request);
+  if (!batchMode) return calibrate(images.front(), request);
+  return cfRunBatch("dots", images, batch, [&](const std::string& path) { return batchRecord(path, request); });
 }

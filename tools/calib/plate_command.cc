@@ -9,6 +9,7 @@
 
 #include "tools/calib/args.h"
 #include "tools/calib/commands.h"
+#include "tools/calib/scale_bar.h"
 #include "tools/imageio/image_io.h"
 #include "tools/plate/plate_print.h"
 
@@ -17,6 +18,7 @@ namespace {
 const char kHelp[] =
     "usage: calib plate dots|checker --rows R --cols C [--marker] [--fiducial]\n"
     "                   [--pitch-mm P] --out FILE.svg|FILE.png [--dpi D | --px-per-pitch N]\n"
+    "                   [--no-scale-bar]\n"
     "\n"
     "Writes a printable calibration plate.\n"
     "  dots       R x C dots of diameter half the pitch; --marker adds the two-bar marker in\n"
@@ -28,7 +30,13 @@ const char kHelp[] =
     "  --out FILE          .svg: vector drawing sized in millimetres (print at 100 %);\n"
     "                      .png (or .pgm): raster image, ink 0 and paper 255\n"
     "  --dpi D             raster resolution in dots per inch (default 300)\n"
-    "  --px-per-pitch N    raster resolution as pixels per pitch (instead of --dpi)\n";
+    "  --px-per-pitch N    raster resolution as pixels per pitch (instead of --dpi)\n"
+    "  --no-scale-bar      leave out the scale bar\n"
+    "\n"
+    "A raster sheet records its resolution (PNG pHYs chunk, JPEG density), so that printing it\n"
+    "at 100 % (no 'fit to page') gives the plate its true size. Every sheet carries a scale bar\n"
+    "below the plate (100, 50, 20 or 10 mm between the outer edges of its end ticks, ticks every\n"
+    "millimetre): measure it on the print to check the scale.\n";
 
 constexpr double kDefaultPitchMm = 10.0;
 constexpr double kDefaultDpi = 300.0;
@@ -44,14 +52,17 @@ bool endsWith(const std::string& s, const std::string& tail) {
 template <class Plate>
 void write(const Plate& plate, const ccCommandArgs& args, const std::string& out, double pitchMm) {
   if (endsWith(out, ".svg")) {
-    const std::string svg = cfPlateSvg(plate, pitchMm);
+    const std::string svg =
+        args.flag("no-scale-bar") ? cfPlateSvg(plate, pitchMm) : cfSvgWithScaleBar(cfPlateSvg(plate, pitchMm));
     std::FILE* f = std::fopen(out.c_str(), "wb");
     bool ok = f && std::fwrite(svg.data(), 1, svg.size(), f) == svg.size();
     if (f) ok = std::fclose(f) == 0 && ok;
     if (!ok) throw ccImageFileError(cfWiden("Cannot write '" + out + "': " + std::strerror(errno)));
     const ccRect paper = cfPaperRegion(plate);
-    std::printf("wrote %s: sheet %.1f x %.1f mm, pitch %g mm\n", out.c_str(),
-                paper.width() * pitchMm, paper.height() * pitchMm, pitchMm);
+    std::printf("wrote %s: plate sheet %.1f x %.1f mm, pitch %g mm", out.c_str(), paper.width() * pitchMm,
+                paper.height() * pitchMm, pitchMm);
+    if (!args.flag("no-scale-bar")) std::printf(", scale bar %g mm below", cfScaleBarLength(paper.width() * pitchMm));
+    std::printf("\n");
     return;
   }
   if (args.has("dpi") && args.has("px-per-pitch"))
@@ -60,10 +71,21 @@ void write(const Plate& plate, const ccCommandArgs& args, const std::string& out
                                 ? args.number("px-per-pitch", 0.0)
                                 : args.number("dpi", kDefaultDpi) * pitchMm / kMmPerInch;
   if (!(pxPerPitch > 0.0)) throw ccUsageError("the raster resolution must be positive");
-  const ccPelBuffer<unsigned char> image = cfPlateRaster(plate, pxPerPitch);
-  cfWriteImage(out, image);
-  std::printf("wrote %s: %ld x %ld pixels, %.3f pixels per pitch\n", out.c_str(), image.width(),
-              image.height(), pxPerPitch);
+  const double pxPerMm = pxPerPitch / pitchMm;
+  const bool scaleBar = !args.flag("no-scale-bar");
+  if (scaleBar && pxPerMm < 2.0) {
+    throw ccUsageError("a scale bar needs at least 2 pixels per millimetre (51 dpi); raise --dpi or give --no-scale-bar");
+  }
+  ccPelBuffer<unsigned char> image = cfPlateRaster(plate, pxPerPitch);
+  if (scaleBar) image = cfWithScaleBar(image, pxPerMm);
+  ccImageWriteOptions options;
+  options.pixelsPerMetre = pxPerMm * 1000.0;
+  cfWriteImage(out, image, options);
+  std::printf("wrote %s: %ld x %ld pixels, %.3f pixels per pitch, %.2f dpi (%.1f x %.1f mm)", out.c_str(),
+              image.width(), image.height(), pxPerPitch, pxPerMm * kMmPerInch, image.width() / pxPerMm,
+              image.height() / pxPerMm);
+  if (scaleBar) std::printf(", scale bar %g mm", cfScaleBarLength(cfPaperRegion(plate).width() * pitchMm));
+  std::printf("\n");
 }
 
 }  // namespace
@@ -76,7 +98,8 @@ int cfCalibPlate(const std::vector<std::string>& words) {
                                    {"pitch-mm", true},
                                    {"out", true},
                                    {"dpi", true},
-                                   {"px-per-pitch", true}});
+                                   {"px-per-pitch", true},
+                                   {"no-scale-bar", false}});
   if (args.help()) {
     std::fputs(kHelp, stdout);
     return 0;

@@ -13,6 +13,7 @@
 #include <png.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cctype>
 #include <cerrno>
 #include <csetjmp>
@@ -304,6 +305,7 @@ struct PngWriteJob {
   png_uint_32 width = 0;
   png_uint_32 height = 0;
   int colourType = PNG_COLOR_TYPE_GRAY;
+  png_uint_32 pixelsPerMetre = 0;  // 0: no pHYs chunk
   png_bytepp rows = nullptr;
 
   ~PngWriteJob() {
@@ -316,20 +318,26 @@ bool pngWriteStep(PngWriteJob& job) {
   png_set_write_fn(job.png, job.out, pngWrite, pngFlush);
   png_set_IHDR(job.png, job.info, job.width, job.height, 8, job.colourType, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (job.pixelsPerMetre > 0) {
+    png_set_pHYs(job.png, job.info, job.pixelsPerMetre, job.pixelsPerMetre, PNG_RESOLUTION_METER);
+  }
   png_write_info(job.png, job.info);
   png_write_image(job.png, job.rows);
   png_write_end(job.png, nullptr);
   return true;
 }
 
-// Encodes rows of 8-bit samples (1 or 3 per pixel) as PNG.
-std::vector<unsigned char> encodePng(std::vector<png_bytep>& rows, long width, int colourType) {
+// Encodes rows of 8-bit samples (1 or 3 per pixel) as PNG, with a pHYs chunk when
+// pixelsPerMetre is not 0.
+std::vector<unsigned char> encodePng(std::vector<png_bytep>& rows, long width, int colourType,
+                                     png_uint_32 pixelsPerMetre = 0) {
   std::vector<unsigned char> out;
   PngWriteJob job;
   job.out = &out;
   job.width = static_cast<png_uint_32>(width);
   job.height = static_cast<png_uint_32>(rows.size());
   job.colourType = colourType;
+  job.pixelsPerMetre = pixelsPerMetre;
   job.rows = rows.data();
   job.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &job.error, pngError, pngWarning);
   if (job.png) job.info = png_create_info_struct(job.png);
@@ -434,6 +442,7 @@ struct JpegWriteJob {
   unsigned char* buffer = nullptr;  // malloc'd by libjpeg
   unsigned long size = 0;
   const ccPelBuffer_const<unsigned char>* image = nullptr;
+  UINT16 pixelsPerCentimetre = 0;  // 0: the library's default density (none)
 
   JpegWriteJob() {
     cinfo.err = jpeg_std_error(&error.manager);
@@ -457,6 +466,11 @@ bool jpegWriteStep(JpegWriteJob& job) {
   job.cinfo.in_color_space = JCS_GRAYSCALE;
   jpeg_set_defaults(&job.cinfo);
   jpeg_set_quality(&job.cinfo, kJpegWriteQuality, TRUE);
+  if (job.pixelsPerCentimetre > 0) {
+    job.cinfo.density_unit = 2;  // dots per centimetre
+    job.cinfo.X_density = job.pixelsPerCentimetre;
+    job.cinfo.Y_density = job.pixelsPerCentimetre;
+  }
   jpeg_start_compress(&job.cinfo, TRUE);
   while (job.cinfo.next_scanline < job.cinfo.image_height) {
     JSAMPROW row = const_cast<JSAMPROW>(job.image->row(static_cast<long>(job.cinfo.next_scanline)));
@@ -597,9 +611,13 @@ ccPelBuffer<unsigned char> cfReadImage(const std::string& path, const ccImageRea
 }
 
 std::vector<unsigned char> cfEncodeImage(const ccPelBuffer_const<unsigned char>& image,
-                                         ccImageFormat format) {
+                                         ccImageFormat format, const ccImageWriteOptions& options) {
   if (!image.isBound() || image.width() <= 0 || image.height() <= 0) {
     throwWrite("(memory)", "the image has no pixels");
+  }
+  const double ppm = options.pixelsPerMetre;
+  if (!(ppm >= 0.0) || !(ppm <= 2147483647.0)) {
+    throw ccBadArgument(L"The image resolution must be 0 to 2^31 - 1 pixels per metre");
   }
   const long w = image.width(), h = image.height();
   if (format == eImagePgm) {
@@ -612,16 +630,18 @@ std::vector<unsigned char> cfEncodeImage(const ccPelBuffer_const<unsigned char>&
   if (format == eImagePng) {
     std::vector<png_bytep> rows(h);
     for (long j = 0; j < h; ++j) rows[j] = const_cast<png_bytep>(image.row(j));
-    return encodePng(rows, w, PNG_COLOR_TYPE_GRAY);
+    return encodePng(rows, w, PNG_COLOR_TYPE_GRAY, static_cast<png_uint_32>(std::lround(ppm)));
   }
   JpegWriteJob job;
   job.image = &image;
+  job.pixelsPerCentimetre = static_cast<UINT16>(std::min(65535.0, std::round(ppm / 100.0)));
   if (!jpegWriteStep(job))
     throwWrite("(memory)", std::string("JPEG encoding failed: ") + job.error.text);
   return std::vector<unsigned char>(job.buffer, job.buffer + job.size);
 }
 
-void cfWriteImage(const std::string& path, const ccPelBuffer_const<unsigned char>& image) {
+void cfWriteImage(const std::string& path, const ccPelBuffer_const<unsigned char>& image,
+                  const ccImageWriteOptions& options) {
   const std::string ext = lowerExtension(path);
   ccImageFormat format;
   if (ext == ".pgm") {
@@ -635,7 +655,7 @@ void cfWriteImage(const std::string& path, const ccPelBuffer_const<unsigned char
   }
   if (!image.isBound() || image.width() <= 0 || image.height() <= 0)
     throwWrite(path, "the image has no pixels");
-  writeFile(path, cfEncodeImage(image, format));
+  writeFile(path, cfEncodeImage(image, format, options));
 }
 
 ccRgbImage::ccRgbImage(long width, long height) : width_(width), height_(height) {

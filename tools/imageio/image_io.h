@@ -68,15 +68,27 @@ ccPelBuffer<unsigned char> cfDecodeImage(const std::vector<unsigned char>& bytes
                                          const std::string& name,
                                          const ccImageReadLimits& limits = ccImageReadLimits());
 
+// What the writers record besides the pixels.
+struct ccImageWriteOptions {
+  // The image's resolution, pixels per metre along both axes, so that a viewer or printer
+  // reproduces its physical size: a PNG pHYs chunk (rounded to whole pixels per metre), the
+  // JPEG JFIF density (rounded to whole pixels per centimetre). 0 records none; PGM has no
+  // place for it.
+  double pixelsPerMetre = 0.0;
+};
+
 // Encodes the window of `image` as an 8-bit grey file (PGM as P5, PNG, or JPEG at
-// quality 95). Throws ccImageFileError when the image has no pixels.
+// quality 95). Throws ccImageFileError when the image has no pixels, ccBadArgument for a
+// resolution that is negative, not finite or over 2^31 - 1 pixels per metre.
 std::vector<unsigned char> cfEncodeImage(const ccPelBuffer_const<unsigned char>& image,
-                                         ccImageFormat format);
+                                         ccImageFormat format,
+                                         const ccImageWriteOptions& options = ccImageWriteOptions());
 
 // Writes the window of `image` in the format named by the file's extension, ignoring case:
 // .pgm, .png, .jpg or .jpeg. Throws ccImageFileError for another extension, an image with
 // no pixels, or a failed write.
-void cfWriteImage(const std::string& path, const ccPelBuffer_const<unsigned char>& image);
+void cfWriteImage(const std::string& path, const ccPelBuffer_const<unsigned char>& image,
+                  const ccImageWriteOptions& options = ccImageWriteOptions());
 
 // An 8-bit RGB image: rows top to bottom, three bytes per pixel (red, green, blue), no row
 // padding. Pixel (x, y) has its centre at (x, y), as in the grey images.

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -404,3 +405,50 @@ TEST(ImageIo, RealPhotographs) {
 }
 
 }  // namespace
+
+namespace {
+
+// Big-endian unsigned integer of `n` bytes at `at`.
+unsigned long bigEndian(const std::vector<unsigned char>& bytes, std::size_t at, int n) {
+  unsigned long v = 0;
+  for (int k = 0; k < n; ++k) v = (v << 8) | bytes.at(at + k);
+  return v;
+}
+
+// Offset of `tag` in `bytes`, or npos.
+std::size_t find(const std::vector<unsigned char>& bytes, const std::string& tag) {
+  const auto it = std::search(bytes.begin(), bytes.end(), tag.begin(), tag.end());
+  return it == bytes.end() ? std::string::npos : static_cast<std::size_t>(it - bytes.begin());
+}
+
+}  // namespace
+
+// A resolution asked for is recorded where printers look for it (PNG pHYs in pixels per
+// metre, JFIF density in pixels per centimetre), rounded; none is recorded otherwise, and
+// the pixels are unchanged either way.
+TEST(ImageIo, WritersRecordTheResolution) {
+  const ccPelBuffer<unsigned char> image = noiseImage(31, 17, 5);
+  ccImageWriteOptions at300dpi;
+  at300dpi.pixelsPerMetre = 300.0 / 0.0254;  // 11811.02
+  const std::vector<unsigned char> png = cfEncodeImage(image, eImagePng, at300dpi);
+  const std::size_t phys = find(png, "pHYs");
+  ASSERT_NE(phys, std::string::npos);
+  EXPECT_EQ(bigEndian(png, phys - 4, 4), 9u);       // chunk length
+  EXPECT_EQ(bigEndian(png, phys + 4, 4), 11811u);   // x
+  EXPECT_EQ(bigEndian(png, phys + 8, 4), 11811u);   // y
+  EXPECT_EQ(png.at(phys + 12), 1);                  // unit: metre
+  EXPECT_LT(phys, find(png, "IDAT"));  // before the pixels, where readers expect it
+  EXPECT_EQ(maxDiff(cfDecodeImage(png, "x.png"), image), 0);
+  EXPECT_EQ(find(cfEncodeImage(image, eImagePng), "pHYs"), std::string::npos);
+
+  const std::vector<unsigned char> jpeg = cfEncodeImage(image, eImageJpeg, at300dpi);
+  const std::size_t jfif = find(jpeg, std::string("JFIF\0", 5));
+  ASSERT_NE(jfif, std::string::npos);
+  EXPECT_EQ(jpeg.at(jfif + 7), 2);                 // unit: centimetre
+  EXPECT_EQ(bigEndian(jpeg, jfif + 8, 2), 118u);   // x
+  EXPECT_EQ(bigEndian(jpeg, jfif + 10, 2), 118u);  // y
+
+  ccImageWriteOptions bad;
+  bad.pixelsPerMetre = -1.0;
+  EXPECT_THROW(cfEncodeImage(image, eImagePng, bad), ccBadArgument);
+}
