@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Blob analysis speed on dot-grid images of the two common sensor sizes, soft (as the dot
 // finder runs it) and hard threshold, single thread.
 #include <benchmark/benchmark.h>
@@ -77,8 +78,9 @@ void runBlobs(benchmark::State& state, const ccBlobParams& params) {
     benchmark::DoNotOptimize(dots);
   }
   state.counters["dots"] = static_cast<double>(dots);
-  state.counters["Mpix/s"] = benchmark::Counter(static_cast<double>(img.width() * img.height()) * 1e-6,
-                                                benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["Mpix/s"] =
+      benchmark::Counter(static_cast<double>(img.width() * img.height()) * 1e-6,
+                         benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void BM_BlobSoft(benchmark::State& state) {
@@ -131,11 +133,14 @@ BENCHMARK(BM_BlobSoft)->Arg(1280)->Arg(2592)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlobSoftFreshResults)->Arg(2592)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlobHard)->Arg(1280)->Arg(2592)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_BlobScene, plate, bench::Scene::ePlate, 0.0)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_BlobScene, noisy_surround, bench::Scene::eNoisySurround, 0.0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_BlobScene, noisy_surround, bench::Scene::eNoisySurround, 0.0)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_BlobScene, noise, bench::Scene::eNoise, 0.0)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_BlobScene, plate_prefiltered, bench::Scene::ePlate, 25.2)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_BlobScene, plate_prefiltered, bench::Scene::ePlate, 25.2)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_BlobScene, noisy_surround_prefiltered, bench::Scene::eNoisySurround, 25.2)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_BlobScene, noise_prefiltered, bench::Scene::eNoise, 25.2)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_BlobScene, noise_prefiltered, bench::Scene::eNoise, 25.2)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Speed of the dot-grid calibration run on rendered plates (about 400 dots at 1280 x 960,
 // about 1300 at 2592 x 1944), single thread; and at 2592 x 1944 the plate beside images whose
 // cost is driven by noise (a plate in a threshold-level surround, pure noise).
@@ -11,9 +12,10 @@ namespace {
 
 ccPlateRendering renderPlate(long width, long height, double pitchPx, bool marker) {
   const double fill = 0.95;
-  ccDotPlate plate = cfDotPlate(static_cast<long>(width * fill / pitchPx), static_cast<long>(height * fill / pitchPx),
-                                marker);
-  ccPlateCamera camera = cfPlateCameraAffine(cfPatternRegion(plate), width, height, 10.0, 0.0, 4.0, fill);
+  ccDotPlate plate = cfDotPlate(static_cast<long>(width * fill / pitchPx),
+                                static_cast<long>(height * fill / pitchPx), marker);
+  ccPlateCamera camera =
+      cfPlateCameraAffine(cfPatternRegion(plate), width, height, 10.0, 0.0, 4.0, fill);
   ccPlateRenderParams p;
   p.width = width;
   p.height = height;
@@ -55,12 +57,16 @@ void BM_CalibrationRunScene(benchmark::State& state, bench::Scene scene) {
 
 BENCHMARK_CAPTURE(BM_CalibrationRun, linear_1280x960, 1280, 960, 55.0, ccCalibDefs::eGridLinear)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_CalibrationRun, poly5_1280x960, 1280, 960, 55.0, ccCalibDefs::eGridPolynomialOrder5)
+BENCHMARK_CAPTURE(BM_CalibrationRun, poly5_1280x960, 1280, 960, 55.0,
+                  ccCalibDefs::eGridPolynomialOrder5)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_CalibrationRun, linear_2592x1944, 2592, 1944, 60.0, ccCalibDefs::eGridLinear)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_CalibrationRunScene, plate, bench::Scene::ePlate)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_CalibrationRunScene, noisy_surround, bench::Scene::eNoisySurround)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_CalibrationRunScene, noise, bench::Scene::eNoise)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_CalibrationRunScene, plate, bench::Scene::ePlate)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_CalibrationRunScene, noisy_surround, bench::Scene::eNoisySurround)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_CalibrationRunScene, noise, bench::Scene::eNoise)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

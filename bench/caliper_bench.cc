@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Speed of one caliper run as the checkerboard stages use it (1 unit wide, one sample across,
 // about one sample per pixel, Lanczos reads), across a blurred, noisy straight edge.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Checker finder timing: rendered boards at 1280 x 960 and 2592 x 1944, with a board and
 // with none (noise and clutter), through the C interface as the exhaustive algorithm
 // calls it.
@@ -19,9 +20,11 @@ enum Scene { eBoard = 0, eNoise = 1, eClutter = 2, eSmallSquares = 3 };
 ccPelBuffer<unsigned char> scene(long width, long height, Scene s) {
   if (s == eBoard || s == eSmallSquares) {
     // Squares of about 75 px, or of 8 px (2,500 vertices).
-    const ccCheckerPlate plate = s == eBoard ? cfCheckerPlate(10, 8, false) : cfCheckerPlate(60, 45, false);
+    const ccCheckerPlate plate =
+        s == eBoard ? cfCheckerPlate(10, 8, false) : cfCheckerPlate(60, 45, false);
     const double fill = s == eBoard ? 0.8 : 45.0 * 8.0 / height;
-    const ccPlateCamera cam = cfPlateCameraView(cfPatternRegion(plate), width, height, 20, 10, 7, fill);
+    const ccPlateCamera cam =
+        cfPlateCameraView(cfPatternRegion(plate), width, height, 20, 10, 7, fill);
     ccPlateRenderParams p;
     p.width = width;
     p.height = height;
@@ -35,7 +38,8 @@ ccPelBuffer<unsigned char> scene(long width, long height, Scene s) {
   if (s == eNoise) {
     std::normal_distribution<double> g(128, 20);
     for (long y = 0; y < height; ++y)
-      for (long x = 0; x < width; ++x) im.at(x, y) = static_cast<unsigned char>(std::clamp(g(rng), 0.0, 255.0));
+      for (long x = 0; x < width; ++x)
+        im.at(x, y) = static_cast<unsigned char>(std::clamp(g(rng), 0.0, 255.0));
     return im;
   }
   std::uniform_int_distribution<long> px(0, width - 1), py(0, height - 1), size(5, 120);
@@ -112,12 +116,14 @@ void BM_CheckerFinderRealPhoto(benchmark::State& state, const std::string& file)
 const int kRealPhotos = [] {
   for (int k = 1; k <= 9; ++k) {
     const std::string f = "checker-opencv/chessboard-0" + std::to_string(k) + ".jpg";
-    benchmark::RegisterBenchmark(("BM_CheckerFinderRealPhoto/" + f).c_str(), BM_CheckerFinderRealPhoto, f)
+    benchmark::RegisterBenchmark(("BM_CheckerFinderRealPhoto/" + f).c_str(),
+                                 BM_CheckerFinderRealPhoto, f)
         ->Unit(benchmark::kMillisecond);
   }
   for (int k = 1; k <= 3; ++k) {
     const std::string f = "checker-visp/chessboard-0" + std::to_string(k) + ".png";
-    benchmark::RegisterBenchmark(("BM_CheckerFinderRealPhoto/" + f).c_str(), BM_CheckerFinderRealPhoto, f)
+    benchmark::RegisterBenchmark(("BM_CheckerFinderRealPhoto/" + f).c_str(),
+                                 BM_CheckerFinderRealPhoto, f)
         ->Unit(benchmark::kMillisecond);
   }
   return 0;

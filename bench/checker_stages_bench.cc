@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Speed of the checkerboard corner detection stages (tile detection, mesh, calipers, corner
 // fit) and of the four together, on rendered boards in both lighting modes.
 #include <benchmark/benchmark.h>

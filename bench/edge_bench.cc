@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Speed of gradient edge detection, peak thinning and Gaussian sampling on plate-sized
 // images (a rotated checkerboard with blur and noise, fixed seed).
 #include <benchmark/benchmark.h>

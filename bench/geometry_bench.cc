@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Costs of the geometry primitives on their hot paths: the per-corner SVD, the polynomial
 // calibration fit and its inverse, tile-outline distances and clipping, and mask filling.
 #include <benchmark/benchmark.h>
@@ -75,7 +76,8 @@ void BM_XformPolyMap(benchmark::State& state) {
 BENCHMARK(BM_XformPolyMap)->Arg(0)->Arg(1);
 
 void BM_NearestPoints(benchmark::State& state) {
-  ccPolyline a(circle(ccVector<2>(0, 0), 20.0, 40), true), b(circle(ccVector<2>(43, 5), 20.0, 40), true);
+  ccPolyline a(circle(ccVector<2>(0, 0), 20.0, 40), true),
+      b(circle(ccVector<2>(43, 5), 20.0, 40), true);
   for (auto _ : state) benchmark::DoNotOptimize(a.nearestPoints(b).distance);
 }
 BENCHMARK(BM_NearestPoints);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fixed-seed images where the cost of dot finding is driven by noise rather than by the
 // plate: a plate whose surround sits at the segmentation threshold, and pure noise, beside
 // the plain plate of the same size for comparison.
@@ -30,10 +31,12 @@ constexpr double kSurroundMarginPitch = 0.75;  // plate paper beyond the outer d
 // Light dots with the marker on a dark plate, affine view turned by 4 degrees, blur 1 px and
 // noise 2 grey levels; the dot field spans `fill` of the image. With `noisyBeyondPaper`
 // every pixel beyond the plate paper becomes threshold-level noise.
-inline ccPelBuffer<unsigned char> dotPlate(long width, long height, double fill, bool noisyBeyondPaper) {
+inline ccPelBuffer<unsigned char> dotPlate(long width, long height, double fill,
+                                           bool noisyBeyondPaper) {
   const ccDotPlate plate = cfDotPlate(static_cast<long>(width * fill / kPlatePitchPx),
                                       static_cast<long>(height * fill / kPlatePitchPx), true);
-  const ccPlateCamera camera = cfPlateCameraAffine(cfPatternRegion(plate), width, height, 10.0, 0.0, 4.0, fill);
+  const ccPlateCamera camera =
+      cfPlateCameraAffine(cfPatternRegion(plate), width, height, 10.0, 0.0, 4.0, fill);
   ccPlateRenderParams p;
   p.width = width;
   p.height = height;
@@ -50,7 +53,8 @@ inline ccPelBuffer<unsigned char> dotPlate(long width, long height, double fill,
   std::normal_distribution<double> noise(kSurroundMean, kSurroundSigma);
   for (long y = 0; y < height; ++y) {
     for (long x = 0; x < width; ++x) {
-      const ccVector<2> q = camera.plateFromImage(ccVector<2>(static_cast<double>(x), static_cast<double>(y)));
+      const ccVector<2> q =
+          camera.plateFromImage(ccVector<2>(static_cast<double>(x), static_cast<double>(y)));
       if (q.x() >= u0 && q.x() <= u1 && q.y() >= v0 && q.y() <= v1) continue;
       img.at(x, y) = static_cast<unsigned char>(std::clamp(std::lround(noise(rng)), 0L, 255L));
     }
@@ -72,9 +76,12 @@ inline ccPelBuffer<unsigned char> uniformNoise(long width, long height) {
 
 inline ccPelBuffer<unsigned char> sceneImage(Scene scene, long width, long height) {
   switch (scene) {
-    case Scene::ePlate: return dotPlate(width, height, kPlateFill, false);
-    case Scene::eNoisySurround: return dotPlate(width, height, kSurroundFill, true);
-    default: return uniformNoise(width, height);
+    case Scene::ePlate:
+      return dotPlate(width, height, kPlateFill, false);
+    case Scene::eNoisySurround:
+      return dotPlate(width, height, kSurroundFill, true);
+    default:
+      return uniformNoise(width, height);
   }
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Speed of the median filter at the window sizes used for background estimation.
 #include <benchmark/benchmark.h>
 

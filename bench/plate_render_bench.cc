@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Speed of the plate renderer and of image decoding on a full-size sensor image.
 #include <benchmark/benchmark.h>
 

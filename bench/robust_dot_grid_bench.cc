@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Speed of the robust dot-grid run against the specified run on the same rendered plates,
 // and on images that hold no plate (noise, smoothed noise, a checkerboard), where it must
 // give up quickly; single thread.
@@ -18,9 +19,10 @@ namespace {
 // The plate of the calibration run benchmark: tilted 10 degrees, turned 4, blur 1, noise 2.
 ccPelBuffer<unsigned char> plate(long width, long height, double pitchPx) {
   const double fill = 0.95;
-  const ccDotPlate p = cfDotPlate(static_cast<long>(width * fill / pitchPx), static_cast<long>(height * fill / pitchPx),
-                                  true);
-  const ccPlateCamera camera = cfPlateCameraAffine(cfPatternRegion(p), width, height, 10.0, 0.0, 4.0, fill);
+  const ccDotPlate p = cfDotPlate(static_cast<long>(width * fill / pitchPx),
+                                  static_cast<long>(height * fill / pitchPx), true);
+  const ccPlateCamera camera =
+      cfPlateCameraAffine(cfPatternRegion(p), width, height, 10.0, 0.0, 4.0, fill);
   ccPlateRenderParams r;
   r.width = width;
   r.height = height;
@@ -51,7 +53,8 @@ ccPelBuffer<unsigned char> noise(long width, long height, int passes) {
   ccPelBuffer<unsigned char> image(width, height);
   for (long y = 0; y < height; ++y)
     for (long x = 0; x < width; ++x) {
-      const double g = 128.0 + 40.0 * v[static_cast<std::size_t>(y * width + x)] / std::sqrt(spread);
+      const double g =
+          128.0 + 40.0 * v[static_cast<std::size_t>(y * width + x)] / std::sqrt(spread);
       image.at(x, y) = static_cast<unsigned char>(std::clamp(g, 0.0, 255.0));
     }
   return image;
@@ -64,7 +67,9 @@ ccPelBuffer<unsigned char> checkerboard(long width, long height) {
   r.height = height;
   r.blurSigma = 1.0;
   r.noiseSigma = 2.0;
-  return cfRenderPlate(board, cfPlateCameraView(cfPatternRegion(board), width, height, 20, 0, 5, 0.8), r).image;
+  return cfRenderPlate(board,
+                       cfPlateCameraView(cfPatternRegion(board), width, height, 20, 0, 5, 0.8), r)
+      .image;
 }
 
 void BM_Robust(benchmark::State& state, const ccPelBuffer<unsigned char>& (*image)()) {

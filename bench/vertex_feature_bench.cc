@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Speed of the whole checkerboard vertex extraction (standard algorithm) on rendered boards
 // with the fiducial, at 1280 x 960 and 2592 x 1944, per label mode and lighting mode; and on
 // the real checkerboard photographs when they are present.
@@ -22,9 +23,11 @@ constexpr double kSquarePx = 50.0;
 // gain ramp of 2:1 across the image and 30 % vignetting.
 ccPlateRendering renderBoard(long width, long height, bool uneven) {
   const double fill = 0.92;
-  const ccCheckerPlate plate = cfCheckerPlate(static_cast<long>(width * fill / kSquarePx) - 2,
-                                              static_cast<long>(height * fill / kSquarePx) - 2, true);
-  const ccPlateCamera camera = cfPlateCameraView(cfPaperRegion(plate), width, height, 10.0, -6.0, 4.0, fill);
+  const ccCheckerPlate plate =
+      cfCheckerPlate(static_cast<long>(width * fill / kSquarePx) - 2,
+                     static_cast<long>(height * fill / kSquarePx) - 2, true);
+  const ccPlateCamera camera =
+      cfPlateCameraView(cfPaperRegion(plate), width, height, 10.0, -6.0, 4.0, fill);
   ccPlateRenderParams p;
   p.width = width;
   p.height = height;
@@ -37,12 +40,14 @@ ccPlateRendering renderBoard(long width, long height, bool uneven) {
   return cfRenderPlate(plate, camera, p);
 }
 
-void BM_VertexFeatures(benchmark::State& state, long width, long height, Defs::CorrespondMethod mode, bool uneven) {
+void BM_VertexFeatures(benchmark::State& state, long width, long height,
+                       Defs::CorrespondMethod mode, bool uneven) {
   const ccPlateRendering r = renderBoard(width, height, uneven);
   ccCalib2VertexFeatureParams params;
   params.labelMode(mode);
   params.uniformLighting(!uneven);
-  params.origin(ccVector<2>(0.5 * static_cast<double>(width) + 30.0, 0.5 * static_cast<double>(height) - 20.0));
+  params.origin(ccVector<2>(0.5 * static_cast<double>(width) + 30.0,
+                            0.5 * static_cast<double>(height) - 20.0));
   std::vector<ccCrspPairWeighted> features;
   for (auto _ : state) {
     cfCalib2VertexFeatureExtract(r.image, params, features);
@@ -92,14 +97,17 @@ void BM_VertexFeaturesPhoto(benchmark::State& state, const std::string& path, bo
 const int kRegisteredPhotos = [] {
   const std::string root = CCALIB_REALDATA_DIR;
   std::vector<std::string> files;
-  for (int k = 1; k <= 9; ++k) files.push_back(root + "/checker-opencv/chessboard-0" + std::to_string(k) + ".jpg");
-  for (int k = 1; k <= 3; ++k) files.push_back(root + "/checker-visp/chessboard-0" + std::to_string(k) + ".png");
+  for (int k = 1; k <= 9; ++k)
+    files.push_back(root + "/checker-opencv/chessboard-0" + std::to_string(k) + ".jpg");
+  for (int k = 1; k <= 3; ++k)
+    files.push_back(root + "/checker-visp/chessboard-0" + std::to_string(k) + ".png");
   for (const std::string& f : files) {
     const std::string name = std::filesystem::path(f).parent_path().filename().string() + "/" +
                              std::filesystem::path(f).filename().string();
     for (bool both : {true, false}) {
-      benchmark::RegisterBenchmark(("BM_VertexFeaturesPhoto/" + name + (both ? "/both" : "/single")).c_str(),
-                                   BM_VertexFeaturesPhoto, f, both)
+      benchmark::RegisterBenchmark(
+          ("BM_VertexFeaturesPhoto/" + name + (both ? "/both" : "/single")).c_str(),
+          BM_VertexFeaturesPhoto, f, both)
           ->Unit(benchmark::kMillisecond);
     }
   }

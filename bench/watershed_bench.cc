@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Speed of the region segmentation of a checkerboard edge map: watershed and the 3 x 3
 // erosion that thickens the edges.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # One object library per layer of the library. Each layer compiles against an include root
 # of its own, built from symbolic links, that shows its own folders and the folders of the
 # layers below it and nothing else: a header from a higher layer is simply not there, so an

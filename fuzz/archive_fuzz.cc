@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Archive loaders on arbitrary bytes. The first byte picks the way in: the grid parameters
 // or results in place, or any registered class (the error classes included) through a raw
 // or a shared polymorphic pointer. Invariants: a failed load throws a ccException and
@@ -93,7 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<unsigned char> input(data + 1, data + size);
   switch (data[0] % 4) {
     case 0: {
-      ccGridCalibParams params(2.0, 3.0, false, ccCalibDefs::eGridPolynomialOrder3, ccCalibDefs::ePolarityNormal);
+      ccGridCalibParams params(2.0, 3.0, false, ccCalibDefs::eGridPolynomialOrder3,
+                               ccCalibDefs::ePolarityNormal);
       loadInPlace(params, input);
       break;
     }

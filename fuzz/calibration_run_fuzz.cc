@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The dot-grid calibration run on small images built from the input. Layout: width and
 // height (1 to 96 pixels each), a flags byte (handedness, ignore-angle, calibration type
 // and polarity, out-of-range values included), the pitch and the two fill-ratio bounds,
@@ -21,7 +22,9 @@ constexpr int kTypes[4] = {ccCalibDefs::eGridLinear, ccCalibDefs::eGridPolynomia
 constexpr int kPolarities[4] = {ccCalibDefs::ePolarityInverted, ccCalibDefs::ePolarityNormal,
                                 ccCalibDefs::ePolarityAny, 3};
 
-bool finite(const ccVector<2>& p) { return std::isfinite(p.x()) && std::isfinite(p.y()); }
+bool finite(const ccVector<2>& p) {
+  return std::isfinite(p.x()) && std::isfinite(p.y());
+}
 
 }  // namespace
 
@@ -63,9 +66,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const ccCalibDefs::Errors&) {
     return 0;
   }
-  const std::vector<ccVector<2>> points = results.imagePoints(), residuals = results.residuals(true);
+  const std::vector<ccVector<2>> points = results.imagePoints(),
+                                 residuals = results.residuals(true);
   FUZZ_CHECK(points.size() >= 3 && points.size() == residuals.size());
-  for (std::size_t k = 0; k < points.size(); ++k) FUZZ_CHECK(finite(points[k]) && finite(residuals[k]));
+  for (std::size_t k = 0; k < points.size(); ++k)
+    FUZZ_CHECK(finite(points[k]) && finite(residuals[k]));
   FUZZ_CHECK(std::isfinite(results.maximumResidual()) && std::isfinite(results.averageResidual()));
   FUZZ_CHECK(results.clientFromImageXformBase() != nullptr);
   std::vector<unsigned char> bytes = cfFuzzStore(results);

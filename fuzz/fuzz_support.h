@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the fuzz targets share: a failed invariant aborts (libFuzzer then keeps the input),
 // and so does any internal check of the library, except the preconditions of the
 // parameter setters, which a target breaks on purpose to reach the run's own refusals.
@@ -12,12 +13,12 @@
 #include "platform/foundation/archive.h"
 #include "platform/foundation/assert.h"
 
-#define FUZZ_CHECK(cond)                                                          \
-  do {                                                                            \
-    if (!(cond)) {                                                                \
+#define FUZZ_CHECK(cond)                                                                      \
+  do {                                                                                        \
+    if (!(cond)) {                                                                            \
       std::fprintf(stderr, "fuzz invariant failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-      std::abort();                                                               \
-    }                                                                             \
+      std::abort();                                                                           \
+    }                                                                                         \
   } while (0)
 
 inline void cfFuzzAssertionHandler(const char* condition, const char* file, int line) {
@@ -28,7 +29,9 @@ inline void cfFuzzAssertionHandler(const char* condition, const char* file, int 
   std::abort();
 }
 
-inline void cfFuzzInstallAssertionHandler() { ccAssertion::setHandler(&cfFuzzAssertionHandler); }
+inline void cfFuzzInstallAssertionHandler() {
+  ccAssertion::setHandler(&cfFuzzAssertionHandler);
+}
 
 // The bytes of one object exchanged in place.
 inline std::vector<unsigned char> cfFuzzStore(ccPersistent& object) {

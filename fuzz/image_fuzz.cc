@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Image readers on arbitrary bytes: PNG, JPEG and PGM, from memory or (one input in four)
 // from a file, which also goes through the bounded file read and the header check on the
 // first bytes. Invariants: a refusal is a ccImageFileError; an image read has pixels and
@@ -41,10 +42,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   limits.maxDecodedBytes = kFuzzMaxDecodedBytes;
   try {
     const ccPelBuffer<unsigned char> image =
-        data[0] % 4 == 0 ? readThroughFile(data + 1, size - 1, limits)
-                         : cfDecodeImage(std::vector<unsigned char>(data + 1, data + size), "fuzz", limits);
+        data[0] % 4 == 0
+            ? readThroughFile(data + 1, size - 1, limits)
+            : cfDecodeImage(std::vector<unsigned char>(data + 1, data + size), "fuzz", limits);
     FUZZ_CHECK(image.isBound() && image.width() > 0 && image.height() > 0);
-    FUZZ_CHECK(static_cast<std::uint64_t>(image.width()) * static_cast<std::uint64_t>(image.height()) <=
+    FUZZ_CHECK(static_cast<std::uint64_t>(image.width()) *
+                   static_cast<std::uint64_t>(image.height()) <=
                kFuzzMaxDecodedBytes);
   } catch (const ccImageFileError&) {
   }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes the seed corpora of the fuzz targets into DIR/archive, DIR/image and
 // DIR/calibration_run: valid inputs of every kind each target reads, from which the fuzzer
 // mutates. Usage: make_fuzz_corpus DIR
@@ -40,10 +41,11 @@ std::vector<unsigned char> byPointer(ccPersistent* object) {
 }
 
 // A small rendered dot plate.
-ccPelBuffer<unsigned char> plate(long width, long height, long cols, long rows, bool marker, double tilt,
-                                 bool invert) {
+ccPelBuffer<unsigned char> plate(long width, long height, long cols, long rows, bool marker,
+                                 double tilt, bool invert) {
   const ccDotPlate dots = cfDotPlate(cols, rows, marker);
-  const ccPlateCamera camera = cfPlateCameraView(cfPatternRegion(dots), width, height, tilt, -tilt / 2, 4.0, 0.9);
+  const ccPlateCamera camera =
+      cfPlateCameraView(cfPatternRegion(dots), width, height, tilt, -tilt / 2, 4.0, 0.9);
   ccPlateRenderParams p;
   p.width = width;
   p.height = height;
@@ -60,16 +62,18 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string root = argv[1];
-  const std::string archive = root + "/archive", image = root + "/image", run = root + "/calibration_run";
+  const std::string archive = root + "/archive", image = root + "/image",
+                    run = root + "/calibration_run";
   for (const std::string& d : {root, archive, image, run}) mkdir(d.c_str(), 0755);
 
   // Archives: the mode byte picks params in place (0), results in place (1), a raw
   // pointer (2) or a shared one (3).
-  ccGridCalibParams params(0.5, 0.25, false, ccCalibDefs::eGridPolynomialOrder5, ccCalibDefs::ePolarityInverted);
+  ccGridCalibParams params(0.5, 0.25, false, ccCalibDefs::eGridPolynomialOrder5,
+                           ccCalibDefs::ePolarityInverted);
   write(archive, "params", 0, inPlace(params));
   const ccPelBuffer<unsigned char> marked = plate(96, 80, 6, 5, true, 8.0, false);
-  for (ccCalibDefs::CalibType type :
-       {ccCalibDefs::eGridLinear, ccCalibDefs::eGridPolynomialOrder3, ccCalibDefs::eGridPolynomialOrder5}) {
+  for (ccCalibDefs::CalibType type : {ccCalibDefs::eGridLinear, ccCalibDefs::eGridPolynomialOrder3,
+                                      ccCalibDefs::eGridPolynomialOrder5}) {
     ccGridCalibResults results;
     try {
       cfCalibrationRun(marked, ccGridCalibParams(1.0, 1.0, true, type), results);
@@ -91,7 +95,8 @@ int main(int argc, char** argv) {
   objects.emplace_back(new ccCalib2VertexFeatureDefs::FailedCorrespondence);
   objects.emplace_back(new ccCalib2VertexFeatureDefs::FiducialNotFound);
   objects.emplace_back(new ccGridCalibParams(params));
-  objects.emplace_back(new cc2XformLinear(ccXform<2>(ccMatrix<2>(0.5, 0.1, -0.1, 0.5), ccVector<2>(1, 2))));
+  objects.emplace_back(
+      new cc2XformLinear(ccXform<2>(ccMatrix<2>(0.5, 0.1, -0.1, 0.5), ccVector<2>(1, 2))));
   for (std::size_t k = 0; k < objects.size(); ++k) {
     write(archive, "pointer" + std::to_string(k), 2, byPointer(objects[k].get()));
     write(archive, "shared" + std::to_string(k), 3, byPointer(objects[k].get()));
@@ -121,7 +126,8 @@ int main(int argc, char** argv) {
   const RunSeed seeds[] = {
       {"marker-linear", marked, 0x01 | (2 << 4)},
       {"marker-poly3", marked, 0x01 | (1 << 2) | (2 << 4)},
-      {"tilted-poly5-ignore-angle", plate(96, 96, 6, 6, false, 20.0, false), 0x02 | (2 << 2) | (2 << 4)},
+      {"tilted-poly5-ignore-angle", plate(96, 96, 6, 6, false, 20.0, false),
+       0x02 | (2 << 2) | (2 << 4)},
       {"light-dots-right-handed", plate(64, 48, 4, 3, false, 5.0, true), 1 << 4},
   };
   for (const RunSeed& s : seeds) {
@@ -132,10 +138,16 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "seed %s not calibrated: %s\n", s.name, e.persistentTypeName().c_str());
     }
     std::vector<unsigned char> bytes{static_cast<unsigned char>(s.pixels.width() - 1),
-                                     static_cast<unsigned char>(s.pixels.height() - 1), s.flags, 16, 128, 219};
-    for (long y = 0; y < s.pixels.height(); ++y) bytes.insert(bytes.end(), s.pixels.row(y), s.pixels.row(y) + s.pixels.width());
+                                     static_cast<unsigned char>(s.pixels.height() - 1),
+                                     s.flags,
+                                     16,
+                                     128,
+                                     219};
+    for (long y = 0; y < s.pixels.height(); ++y)
+      bytes.insert(bytes.end(), s.pixels.row(y), s.pixels.row(y) + s.pixels.width());
     std::ofstream out(run + "/" + s.name, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
   }
   return 0;
 }

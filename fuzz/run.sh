@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the fuzz preset, writes the seed corpora and runs each fuzz target in turn (one at
 # a time: the fuzzers are single-threaded and the machine may be shared).
 # Usage: fuzz/run.sh [RUNS [MAX_SECONDS [TARGET...]]]   (defaults: 1000000 runs, 3600 s, all)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared pieces of the Python module: image conversion, the call guard that releases the
 // interpreter and arms the library's deadline, and the registration functions of the
 // module's parts.
@@ -46,9 +47,10 @@ void runReleased(const std::optional<double>& timeout, const CancelToken* cancel
   }
   // Past about 30 years the deadline is taken as none: the nanosecond clock cannot hold it.
   const double seconds = *timeout;
-  const auto limit = seconds > 1e9 ? std::chrono::steady_clock::duration::max()
-                                   : std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                         std::chrono::duration<double>(seconds));
+  const auto limit = seconds > 1e9
+                         ? std::chrono::steady_clock::duration::max()
+                         : std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                               std::chrono::duration<double>(seconds));
   ccAttention::Scope scope(limit, token);
   work();
 }

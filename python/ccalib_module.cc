@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Python module `ccalib`: dot-grid calibration and checkerboard vertex features on
 // numpy images, the library's errors as a Python exception hierarchy, deadlines and
 // cancellation.
@@ -26,10 +27,12 @@ ccPelBuffer<unsigned char> imageFromArray(const py::handle& obj) {
   }
   const py::array array = py::reinterpret_borrow<py::array>(obj);
   if (!array.dtype().is(py::dtype::of<std::uint8_t>())) {
-    throw py::type_error("the image must have dtype uint8, not " + std::string(py::str(array.dtype())));
+    throw py::type_error("the image must have dtype uint8, not " +
+                         std::string(py::str(array.dtype())));
   }
   if (array.ndim() != 2) {
-    throw py::value_error("the image must be 2-D (rows, columns), not " + std::to_string(array.ndim()) + "-D");
+    throw py::value_error("the image must be 2-D (rows, columns), not " +
+                          std::to_string(array.ndim()) + "-D");
   }
   const long height = static_cast<long>(array.shape(0)), width = static_cast<long>(array.shape(1));
   if (width == 0 || height == 0) throw py::value_error("the image has no pixels");
@@ -44,7 +47,8 @@ ccPelBuffer<unsigned char> imageFromArray(const py::handle& obj) {
 }
 
 std::optional<double> checkTimeout(const std::optional<double>& seconds) {
-  if (seconds && std::isnan(*seconds)) throw py::value_error("timeout must be a number of seconds, not NaN");
+  if (seconds && std::isnan(*seconds))
+    throw py::value_error("timeout must be a number of seconds, not NaN");
   return seconds;
 }
 
@@ -94,7 +98,8 @@ struct ErrorClasses {
 };
 
 ErrorClasses& errorClasses() {
-  static ErrorClasses* classes = new ErrorClasses();  // never freed: outlives the interpreter's teardown
+  static ErrorClasses* classes =
+      new ErrorClasses();  // never freed: outlives the interpreter's teardown
   return *classes;
 }
 
@@ -119,19 +124,24 @@ void raise(const py::object& cls, const ccException& e) {
 void registerExceptions(py::module_& m) {
   ErrorClasses& c = errorClasses();
   const py::object exception = py::reinterpret_borrow<py::object>(PyExc_Exception);
-  c.error = makeErrorClass(m, "Error",
-                           "Base of every error of the library. `kind` names the library's own error class.",
-                           py::make_tuple(exception));
-  c.parameter = makeErrorClass(m, "ParameterError", "A parameter or option the library refuses.",
-                               py::make_tuple(c.error, py::reinterpret_borrow<py::object>(PyExc_ValueError)));
-  c.notFound = makeErrorClass(m, "NotFoundError",
-                              "The run found no usable grid, board or fiducial, or could not fit its transform.",
-                              py::make_tuple(c.error));
-  c.timeout = makeErrorClass(m, "TimeoutError", "The deadline passed or the call was cancelled.",
-                             py::make_tuple(c.error, py::reinterpret_borrow<py::object>(PyExc_TimeoutError)));
-  c.badData = makeErrorClass(m, "BadDataError", "Invalid data: a broken archive or image.", py::make_tuple(c.error));
-  c.imageFile = makeErrorClass(m, "ImageFileError", "An image file that cannot be read: missing, broken, too large.",
-                               py::make_tuple(c.badData, py::reinterpret_borrow<py::object>(PyExc_OSError)));
+  c.error = makeErrorClass(
+      m, "Error", "Base of every error of the library. `kind` names the library's own error class.",
+      py::make_tuple(exception));
+  c.parameter =
+      makeErrorClass(m, "ParameterError", "A parameter or option the library refuses.",
+                     py::make_tuple(c.error, py::reinterpret_borrow<py::object>(PyExc_ValueError)));
+  c.notFound = makeErrorClass(
+      m, "NotFoundError",
+      "The run found no usable grid, board or fiducial, or could not fit its transform.",
+      py::make_tuple(c.error));
+  c.timeout = makeErrorClass(
+      m, "TimeoutError", "The deadline passed or the call was cancelled.",
+      py::make_tuple(c.error, py::reinterpret_borrow<py::object>(PyExc_TimeoutError)));
+  c.badData = makeErrorClass(m, "BadDataError", "Invalid data: a broken archive or image.",
+                             py::make_tuple(c.error));
+  c.imageFile = makeErrorClass(
+      m, "ImageFileError", "An image file that cannot be read: missing, broken, too large.",
+      py::make_tuple(c.badData, py::reinterpret_borrow<py::object>(PyExc_OSError)));
 
   py::register_exception_translator([](std::exception_ptr p) {
     if (!p) return;
@@ -181,7 +191,8 @@ py::array_t<std::uint8_t> readImage(const std::string& path) {
     py::gil_scoped_release release;
     image = cfReadImage(path);
   }
-  py::array_t<std::uint8_t> out({static_cast<py::ssize_t>(image.height()), static_cast<py::ssize_t>(image.width())});
+  py::array_t<std::uint8_t> out(
+      {static_cast<py::ssize_t>(image.height()), static_cast<py::ssize_t>(image.width())});
   auto a = out.mutable_unchecked<2>();
   for (long y = 0; y < image.height(); ++y) {
     const unsigned char* row = image.row(y);
@@ -199,17 +210,21 @@ PYBIND11_MODULE(ccalib, m) {
       "calibration_run) and checkerboard vertex features (vertex_feature_extract).";
   registerExceptions(m);
 
-  py::class_<CancelToken>(m, "CancelToken",
-                          "Cancels the calls it is given to (cancel=token) from any thread. A raised token "
-                          "stays raised.")
+  py::class_<CancelToken>(
+      m, "CancelToken",
+      "Cancels the calls it is given to (cancel=token) from any thread. A raised token "
+      "stays raised.")
       .def(py::init<>())
-      .def("cancel", [](CancelToken& t) { t.flag->store(true); }, "Makes every call using this token raise TimeoutError.")
+      .def(
+          "cancel", [](CancelToken& t) { t.flag->store(true); },
+          "Makes every call using this token raise TimeoutError.")
       .def_property_readonly("cancelled", [](const CancelToken& t) { return t.flag->load(); });
 
 #ifdef CCALIB_PY_IMAGEIO
-  m.def("read_image", &readImage, py::arg("path"),
-        "Reads a PGM, PNG or JPEG file as a 2-D uint8 grey image (colour is converted with Rec. 601 "
-        "luma). Raises ImageFileError when the file cannot be read.");
+  m.def(
+      "read_image", &readImage, py::arg("path"),
+      "Reads a PGM, PNG or JPEG file as a 2-D uint8 grey image (colour is converted with Rec. 601 "
+      "luma). Raises ImageFileError when the file cannot be read.");
 #endif
 
   registerDotGrid(m);

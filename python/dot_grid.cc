@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Dot-grid calibration from Python: the robust run and the plain one, with their results as
 // one object holding numpy arrays and the fitted transform.
 #include <pybind11/numpy.h>
@@ -20,22 +21,28 @@ ccCalibDefs::CalibType parseType(const std::string& s) {
   if (s == "affine" || s == "linear") return ccCalibDefs::eGridLinear;
   if (s == "poly3") return ccCalibDefs::eGridPolynomialOrder3;
   if (s == "poly5") return ccCalibDefs::eGridPolynomialOrder5;
-  throw ccCalibDefs::BadParam(cfWiden("calib_type must be 'affine', 'poly3' or 'poly5', not '" + s + "'"));
+  throw ccCalibDefs::BadParam(
+      cfWiden("calib_type must be 'affine', 'poly3' or 'poly5', not '" + s + "'"));
 }
 
 const char* typeName(ccCalibDefs::CalibType t) {
-  return t == ccCalibDefs::eGridPolynomialOrder3 ? "poly3" : t == ccCalibDefs::eGridPolynomialOrder5 ? "poly5" : "affine";
+  return t == ccCalibDefs::eGridPolynomialOrder3   ? "poly3"
+         : t == ccCalibDefs::eGridPolynomialOrder5 ? "poly5"
+                                                   : "affine";
 }
 
 ccCalibDefs::Polarity parsePolarity(const std::string& s) {
   if (s == "any") return ccCalibDefs::ePolarityAny;
   if (s == "normal") return ccCalibDefs::ePolarityNormal;
   if (s == "inverted") return ccCalibDefs::ePolarityInverted;
-  throw ccCalibDefs::BadParam(cfWiden("polarity must be 'any', 'normal' or 'inverted', not '" + s + "'"));
+  throw ccCalibDefs::BadParam(
+      cfWiden("polarity must be 'any', 'normal' or 'inverted', not '" + s + "'"));
 }
 
 const char* polarityName(ccCalibDefs::Polarity p) {
-  return p == ccCalibDefs::ePolarityInverted ? "inverted" : p == ccCalibDefs::ePolarityNormal ? "normal" : "any";
+  return p == ccCalibDefs::ePolarityInverted ? "inverted"
+         : p == ccCalibDefs::ePolarityNormal ? "normal"
+                                             : "any";
 }
 
 // A pitch given as one number (both axes) or as (x, y).
@@ -51,13 +58,14 @@ ccVector<2> parsePitch(const py::handle& pitch) {
   // The parameters take only positive pitches (they report others without refusing them),
   // so they are checked here, with the run's own error.
   if (!(px > 0.0) || !(py_ > 0.0) || !std::isfinite(px) || !std::isfinite(py_)) {
-    throw ccCalibDefs::BadParam(L"Invalid grid pitch: both grid pitch X and grid pitch Y must be > 0");
+    throw ccCalibDefs::BadParam(
+        L"Invalid grid pitch: both grid pitch X and grid pitch Y must be > 0");
   }
   return ccVector<2>(px, py_);
 }
 
-ccGridCalibParams makeParams(const py::handle& pitch, const std::string& type, const std::string& polarity,
-                             bool rightHanded, bool ignoreGridAngle) {
+ccGridCalibParams makeParams(const py::handle& pitch, const std::string& type,
+                             const std::string& polarity, bool rightHanded, bool ignoreGridAngle) {
   const ccVector<2> p = parsePitch(pitch);
   ccGridCalibParams params(p.x(), p.y(), !rightHanded, parseType(type), parsePolarity(polarity));
   params.ignoreGridAngle(ignoreGridAngle);
@@ -69,7 +77,8 @@ class DotGridResult {
  public:
   DotGridResult(ccGridCalibResults results, std::vector<ccPair<long>> labels, bool robust)
       : results_(std::move(results)), labels_(std::move(labels)), robust_(robust) {
-    const std::vector<ccVector<2>> image = results_.imagePoints(), residual = results_.residuals(true);
+    const std::vector<ccVector<2>> image = results_.imagePoints(),
+                                   residual = results_.residuals(true);
     plate_.resize(image.size());
     double sumSq = 0.0;
     for (std::size_t i = 0; i < image.size(); ++i) {
@@ -82,7 +91,8 @@ class DotGridResult {
       const ccGridCalibParams& p = results_.params();
       const double ySign = p.isLeftHanded() ? 1.0 : -1.0;
       for (const ccVector<2>& q : plate_) {
-        labels_.emplace_back(std::lround(q.x() / p.gridPitchX()), std::lround(ySign * q.y() / p.gridPitchY()));
+        labels_.emplace_back(std::lround(q.x() / p.gridPitchX()),
+                             std::lround(ySign * q.y() / p.gridPitchY()));
       }
     }
   }
@@ -98,8 +108,8 @@ class DotGridResult {
   py::object map(const py::handle& points, bool inverse) const {
     bool single = false;
     std::vector<ccVector<2>> in = pointsFromArray(points, single);
-    const cc2XformBasePtrh xform =
-        inverse ? results_.clientFromImageXformBase()->inverseBase() : results_.clientFromImageXformBase();
+    const cc2XformBasePtrh xform = inverse ? results_.clientFromImageXformBase()->inverseBase()
+                                           : results_.clientFromImageXformBase();
     for (ccVector<2>& p : in) p = xform->mapPoint(p);
     if (single) return py::make_tuple(in[0].x(), in[0].y());
     return pointsToArray(in);
@@ -114,28 +124,33 @@ class DotGridResult {
 };
 
 DotGridResult runRobust(const py::handle& image, const py::handle& pitch, const std::string& type,
-                        const std::string& polarity, std::optional<long> rows, std::optional<long> cols,
-                        bool rightHanded, bool ignoreGridAngle, long minDots, bool correctPerspective,
-                        std::optional<double> timeout, const CancelToken* cancel) {
+                        const std::string& polarity, std::optional<long> rows,
+                        std::optional<long> cols, bool rightHanded, bool ignoreGridAngle,
+                        long minDots, bool correctPerspective, std::optional<double> timeout,
+                        const CancelToken* cancel) {
   const ccGridCalibParams params = makeParams(pitch, type, polarity, rightHanded, ignoreGridAngle);
-  if (rows.has_value() != cols.has_value()) throw ccCalibDefs::BadParam(L"give rows and cols together");
+  if (rows.has_value() != cols.has_value())
+    throw ccCalibDefs::BadParam(L"give rows and cols together");
   ccRobustGridOptions options;
   options.rows = rows.value_or(0);
   options.cols = cols.value_or(0);
-  if (rows && (options.rows < 1 || options.cols < 1)) throw ccCalibDefs::BadParam(L"rows and cols must be at least 1");
+  if (rows && (options.rows < 1 || options.cols < 1))
+    throw ccCalibDefs::BadParam(L"rows and cols must be at least 1");
   options.minDots = minDots;
   options.correctPerspective = correctPerspective;
   timeout = checkTimeout(timeout);
   const ccPelBuffer<unsigned char> pixels = imageFromArray(image);
   ccGridCalibResults results;
   std::vector<ccPair<long>> labels;
-  runReleased(timeout, cancel, [&] { cfCalibrationRunRobust(pixels, params, options, results, labels); });
+  runReleased(timeout, cancel,
+              [&] { cfCalibrationRunRobust(pixels, params, options, results, labels); });
   return DotGridResult(std::move(results), std::move(labels), true);
 }
 
-DotGridResult runSpecified(const py::handle& image, const py::handle& pitch, const std::string& type,
-                           const std::string& polarity, bool rightHanded, bool ignoreGridAngle,
-                           std::optional<double> timeout, const CancelToken* cancel) {
+DotGridResult runSpecified(const py::handle& image, const py::handle& pitch,
+                           const std::string& type, const std::string& polarity, bool rightHanded,
+                           bool ignoreGridAngle, std::optional<double> timeout,
+                           const CancelToken* cancel) {
   const ccGridCalibParams params = makeParams(pitch, type, polarity, rightHanded, ignoreGridAngle);
   timeout = checkTimeout(timeout);
   const ccPelBuffer<unsigned char> pixels = imageFromArray(image);
@@ -165,7 +180,8 @@ Without it, (0, 0) is the dot nearest the middle of the dots.
 Raises ParameterError, NotFoundError (no plate, not a dot plate, degenerate fit),
 TimeoutError.)";
 
-const char kSpecifiedDoc[] = R"(Dot-grid calibration of a plate that fills a well-lit view, square on.
+const char kSpecifiedDoc[] =
+    R"(Dot-grid calibration of a plate that fills a well-lit view, square on.
 
 The plain run: finds the dots, gives each its plate position, fits the transform
 `calib_type` and snaps the marker to the nearest grid cell centre. Labels are the plate
@@ -175,18 +191,27 @@ positions in pitches. Arguments and errors as calibration_run_robust.)";
 
 void registerDotGrid(py::module_& m) {
   py::class_<DotGridResult>(m, "DotGridResult", "What a dot-grid calibration found.")
-      .def_property_readonly("image_points", [](const DotGridResult& r) { return pointsToArray(r.results().imagePoints()); },
-                             "Dot centres, image pixels, (N, 2); the centre of pixel (x, y) is (x, y).")
-      .def_property_readonly("plate_points", [](const DotGridResult& r) { return pointsToArray(r.plate()); },
-                             "Plate position of every dot, plate units, (N, 2).")
-      .def_property_readonly("labels", [](const DotGridResult& r) { return labelsToArray(r.labels()); },
-                             "Integer grid label (x, y) of every dot, (N, 2).")
-      .def_property_readonly("residuals", [](const DotGridResult& r) { return pointsToArray(r.results().residuals(true)); },
-                             "Plate position minus the mapped image point, plate units, (N, 2).")
+      .def_property_readonly(
+          "image_points",
+          [](const DotGridResult& r) { return pointsToArray(r.results().imagePoints()); },
+          "Dot centres, image pixels, (N, 2); the centre of pixel (x, y) is (x, y).")
+      .def_property_readonly(
+          "plate_points", [](const DotGridResult& r) { return pointsToArray(r.plate()); },
+          "Plate position of every dot, plate units, (N, 2).")
+      .def_property_readonly(
+          "labels", [](const DotGridResult& r) { return labelsToArray(r.labels()); },
+          "Integer grid label (x, y) of every dot, (N, 2).")
+      .def_property_readonly(
+          "residuals",
+          [](const DotGridResult& r) { return pointsToArray(r.results().residuals(true)); },
+          "Plate position minus the mapped image point, plate units, (N, 2).")
       .def_property_readonly("rms_residual", &DotGridResult::rms)
-      .def_property_readonly("max_residual", [](const DotGridResult& r) { return r.results().maximumResidual(); })
-      .def_property_readonly("average_residual", [](const DotGridResult& r) { return r.results().averageResidual(); })
-      .def_property_readonly("marker_found", [](const DotGridResult& r) { return r.results().isMarkerFound(); })
+      .def_property_readonly("max_residual",
+                             [](const DotGridResult& r) { return r.results().maximumResidual(); })
+      .def_property_readonly("average_residual",
+                             [](const DotGridResult& r) { return r.results().averageResidual(); })
+      .def_property_readonly("marker_found",
+                             [](const DotGridResult& r) { return r.results().isMarkerFound(); })
       .def_property_readonly(
           "marker",
           [](const DotGridResult& r) -> py::object {
@@ -209,16 +234,24 @@ void registerDotGrid(py::module_& m) {
             return out;
           },
           "The affine plate-from-image fit as a 2 x 3 matrix [A | t]: plate = A @ image + t.")
-      .def_property_readonly("calib_type", [](const DotGridResult& r) { return typeName(r.results().params().calibType()); })
-      .def_property_readonly("polarity", [](const DotGridResult& r) { return polarityName(r.results().polarity()); },
-                             "The dots' polarity: 'inverted' (dark dots) or 'normal' (light dots).")
-      .def_property_readonly("threshold", [](const DotGridResult& r) { return static_cast<int>(r.results().threshold()); })
-      .def_property_readonly("algorithm", [](const DotGridResult& r) { return r.robust() ? "robust" : "specified"; })
+      .def_property_readonly(
+          "calib_type",
+          [](const DotGridResult& r) { return typeName(r.results().params().calibType()); })
+      .def_property_readonly(
+          "polarity", [](const DotGridResult& r) { return polarityName(r.results().polarity()); },
+          "The dots' polarity: 'inverted' (dark dots) or 'normal' (light dots).")
+      .def_property_readonly(
+          "threshold",
+          [](const DotGridResult& r) { return static_cast<int>(r.results().threshold()); })
+      .def_property_readonly(
+          "algorithm", [](const DotGridResult& r) { return r.robust() ? "robust" : "specified"; })
       .def("map", &DotGridResult::map, py::arg("points"), py::arg("inverse") = false,
            "Maps image points ((N, 2) or one (x, y)) to the plate through the fitted transform of "
            "calib_type; with inverse=True plate points to the image.")
-      .def("__call__", [](const DotGridResult& r, const py::handle& points) { return r.map(points, false); },
-           py::arg("points"))
+      .def(
+          "__call__",
+          [](const DotGridResult& r, const py::handle& points) { return r.map(points, false); },
+          py::arg("points"))
       .def("__len__", [](const DotGridResult& r) { return r.results().imagePoints().size(); })
       .def("__repr__", [](const DotGridResult& r) {
         return "<ccalib.DotGridResult " + std::string(r.robust() ? "robust" : "specified") + ", " +
@@ -226,14 +259,16 @@ void registerDotGrid(py::module_& m) {
                (r.results().isMarkerFound() ? "found" : "not found") + ">";
       });
 
-  m.def("calibration_run_robust", &runRobust, kRobustDoc, py::arg("image"), py::arg("pitch"), py::kw_only(),
-        py::arg("calib_type") = "affine", py::arg("polarity") = "any", py::arg("rows") = py::none(),
-        py::arg("cols") = py::none(), py::arg("right_handed") = false, py::arg("ignore_grid_angle") = false,
-        py::arg("min_dots") = 12, py::arg("correct_perspective") = true, py::arg("timeout") = py::none(),
+  m.def("calibration_run_robust", &runRobust, kRobustDoc, py::arg("image"), py::arg("pitch"),
+        py::kw_only(), py::arg("calib_type") = "affine", py::arg("polarity") = "any",
+        py::arg("rows") = py::none(), py::arg("cols") = py::none(), py::arg("right_handed") = false,
+        py::arg("ignore_grid_angle") = false, py::arg("min_dots") = 12,
+        py::arg("correct_perspective") = true, py::arg("timeout") = py::none(),
         py::arg("cancel") = nullptr);
-  m.def("calibration_run", &runSpecified, kSpecifiedDoc, py::arg("image"), py::arg("pitch"), py::kw_only(),
-        py::arg("calib_type") = "affine", py::arg("polarity") = "any", py::arg("right_handed") = false,
-        py::arg("ignore_grid_angle") = false, py::arg("timeout") = py::none(), py::arg("cancel") = nullptr);
+  m.def("calibration_run", &runSpecified, kSpecifiedDoc, py::arg("image"), py::arg("pitch"),
+        py::kw_only(), py::arg("calib_type") = "affine", py::arg("polarity") = "any",
+        py::arg("right_handed") = false, py::arg("ignore_grid_angle") = false,
+        py::arg("timeout") = py::none(), py::arg("cancel") = nullptr);
 }
 
 }  // namespace ccalib_py

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Checkerboard vertex features from Python: the labelled vertices of a checkerboard image.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -20,7 +21,8 @@ Defs::CorrespondMethod parseLabelMode(const std::string& s) {
   if (s == "center") return Defs::eNone;
   if (s == "point") return Defs::eUseOrigin;
   if (s == "fiducial") return Defs::eUseFiducial;
-  throw Defs::BadParam(cfWiden("label_mode must be 'center', 'point' or 'fiducial', not '" + s + "'"));
+  throw Defs::BadParam(
+      cfWiden("label_mode must be 'center', 'point' or 'fiducial', not '" + s + "'"));
 }
 
 Defs::Algorithm parseAlgorithm(const std::string& s) {
@@ -47,9 +49,11 @@ struct VertexFeatures {
 };
 
 VertexFeatures extract(const py::handle& image, const py::handle& pitch, const py::handle& tileSize,
-                       const std::string& labelMode, const std::optional<std::pair<double, double>>& origin,
-                       const std::string& lighting, std::optional<double> precision, bool singleChecker,
-                       const std::string& algorithm, std::optional<double> timeout, const CancelToken* cancel) {
+                       const std::string& labelMode,
+                       const std::optional<std::pair<double, double>>& origin,
+                       const std::string& lighting, std::optional<double> precision,
+                       bool singleChecker, const std::string& algorithm,
+                       std::optional<double> timeout, const CancelToken* cancel) {
   // Every argument is checked (the setters refuse bad values) before the image is copied.
   ccCalib2VertexFeatureParams params;
   params.physicalGridPitch(pairOf(pitch));
@@ -63,7 +67,8 @@ VertexFeatures extract(const py::handle& image, const py::handle& pitch, const p
   params.needBothCheckers(!singleChecker);
   params.algorithm(parseAlgorithm(algorithm));
   if (lighting != "uniform" && lighting != "nonuniform" && lighting != "auto") {
-    throw Defs::BadParam(cfWiden("lighting must be 'uniform', 'nonuniform' or 'auto', not '" + lighting + "'"));
+    throw Defs::BadParam(
+        cfWiden("lighting must be 'uniform', 'nonuniform' or 'auto', not '" + lighting + "'"));
   }
   timeout = checkTimeout(timeout);
   const ccPelBuffer<unsigned char> pixels = imageFromArray(image);
@@ -116,24 +121,33 @@ Raises ParameterError, NotFoundError (no vertex labelled, no fiducial), TimeoutE
 
 void registerVertexFeatures(py::module_& m) {
   py::class_<VertexFeatures>(m, "VertexFeatures", "Labelled checkerboard vertices.")
-      .def_property_readonly("image_points", [](const VertexFeatures& v) { return pointsToArray(v.image); },
-                             "Vertex positions, image pixels, (N, 2).")
-      .def_property_readonly("plate_points", [](const VertexFeatures& v) { return pointsToArray(v.plate); },
-                             "Plate positions (label times pitch), (N, 2).")
-      .def_property_readonly("labels", [](const VertexFeatures& v) { return labelsToArray(v.labels); },
-                             "Integer grid labels (x, y), (N, 2).")
-      .def_property_readonly("weights", [](const VertexFeatures& v) { return py::array_t<double>(py::cast(v.weights)); })
-      .def_property_readonly("lighting", [](const VertexFeatures& v) { return v.uniformLighting ? "uniform" : "nonuniform"; },
-                             "The tile detection that found the vertices.")
+      .def_property_readonly(
+          "image_points", [](const VertexFeatures& v) { return pointsToArray(v.image); },
+          "Vertex positions, image pixels, (N, 2).")
+      .def_property_readonly(
+          "plate_points", [](const VertexFeatures& v) { return pointsToArray(v.plate); },
+          "Plate positions (label times pitch), (N, 2).")
+      .def_property_readonly(
+          "labels", [](const VertexFeatures& v) { return labelsToArray(v.labels); },
+          "Integer grid labels (x, y), (N, 2).")
+      .def_property_readonly(
+          "weights",
+          [](const VertexFeatures& v) { return py::array_t<double>(py::cast(v.weights)); })
+      .def_property_readonly(
+          "lighting",
+          [](const VertexFeatures& v) { return v.uniformLighting ? "uniform" : "nonuniform"; },
+          "The tile detection that found the vertices.")
       .def("__len__", [](const VertexFeatures& v) { return v.image.size(); })
       .def("__repr__", [](const VertexFeatures& v) {
         return "<ccalib.VertexFeatures " + std::to_string(v.image.size()) + " vertices>";
       });
 
-  m.def("vertex_feature_extract", &extract, kExtractDoc, py::arg("image"), py::arg("pitch"), py::kw_only(),
-        py::arg("tile_size") = 20.0, py::arg("label_mode") = "center", py::arg("origin") = py::none(),
-        py::arg("lighting") = "auto", py::arg("precision") = py::none(), py::arg("single_checker") = false,
-        py::arg("algorithm") = "standard", py::arg("timeout") = py::none(), py::arg("cancel") = nullptr);
+  m.def("vertex_feature_extract", &extract, kExtractDoc, py::arg("image"), py::arg("pitch"),
+        py::kw_only(), py::arg("tile_size") = 20.0, py::arg("label_mode") = "center",
+        py::arg("origin") = py::none(), py::arg("lighting") = "auto",
+        py::arg("precision") = py::none(), py::arg("single_checker") = false,
+        py::arg("algorithm") = "standard", py::arg("timeout") = py::none(),
+        py::arg("cancel") = nullptr);
 }
 
 }  // namespace ccalib_py

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Runs one calib command line and checks how it fails: the exit status, the text of the
 # failure, that no internal-check report reaches the user and, with JSON=ON, that standard
 # output is exactly one JSON object {"found": false, "error": ..., "message": ...}.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Side-by-side comparison of checkerboard detectors on the same rendered images: OpenCV's
 // classic detector with its sub-pixel refinement, OpenCV's sector-based detector, and this
 // library's standard and exhaustive algorithms. Each benchmark times one detector on one
@@ -7,13 +8,12 @@
 // Built only when CMake finds OpenCV; nothing else in the project depends on it.
 #include <benchmark/benchmark.h>
 
-#include <opencv2/calib3d.hpp>
-#include <opencv2/core.hpp>
-#include <opencv2/imgproc.hpp>
-
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <opencv2/calib3d.hpp>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 #include <random>
 #include <string>
 #include <vector>
@@ -70,8 +70,10 @@ Rendered render(const Scene& s) {
   ccCheckerPlate plate = cfCheckerPlate(s.cols, s.rows, false);
   plate.margin = s.margin;
   ccRect region = cfPatternRegion(plate);
-  region = ccRect(region.x() + s.shift.x(), region.y() + s.shift.y(), region.width(), region.height());
-  r.camera = cfPlateCameraView(region, s.width, s.height, s.tiltX, s.tiltY, s.rotation, s.fill, s.fov);
+  region =
+      ccRect(region.x() + s.shift.x(), region.y() + s.shift.y(), region.width(), region.height());
+  r.camera =
+      cfPlateCameraView(region, s.width, s.height, s.tiltX, s.tiltY, s.rotation, s.fill, s.fov);
   if (s.k1 != 0) {
     const double focal = std::hypot(s.width, s.height) * 0.5 / std::tan(s.fov * M_PI / 360.0);
     r.camera.distortion(ccVector<2>(s.width * 0.5, s.height * 0.5), focal, s.k1, 0);
@@ -83,26 +85,30 @@ Rendered render(const Scene& s) {
 }
 
 enum Method { eOpenCvClassic, eOpenCvSectors, eStandard, eExhaustive };
-const char* kMethodNames[] = {"opencv_classic", "opencv_sb", "ccalib_standard", "ccalib_exhaustive"};
+const char* kMethodNames[] = {"opencv_classic", "opencv_sb", "ccalib_standard",
+                              "ccalib_exhaustive"};
 
 std::vector<ccReportedVertex> detect(const Rendered& r, Method m) {
   std::vector<ccReportedVertex> out;
   if (m == eOpenCvClassic || m == eOpenCvSectors) {
-    const cv::Mat img(static_cast<int>(r.image.height()), static_cast<int>(r.image.width()), CV_8UC1,
-                      const_cast<unsigned char*>(r.image.row(0)), static_cast<std::size_t>(r.image.rowUpdate()));
+    const cv::Mat img(static_cast<int>(r.image.height()), static_cast<int>(r.image.width()),
+                      CV_8UC1, const_cast<unsigned char*>(r.image.row(0)),
+                      static_cast<std::size_t>(r.image.rowUpdate()));
     const cv::Size pattern(static_cast<int>(r.scene.cols - 1), static_cast<int>(r.scene.rows - 1));
     std::vector<cv::Point2f> corners;
     bool found;
     if (m == eOpenCvClassic) {
-      found = cv::findChessboardCorners(img, pattern, corners,
-                                        cv::CALIB_CB_ADAPTIVE_THRESH | cv::CALIB_CB_NORMALIZE_IMAGE);
+      found = cv::findChessboardCorners(
+          img, pattern, corners, cv::CALIB_CB_ADAPTIVE_THRESH | cv::CALIB_CB_NORMALIZE_IMAGE);
       if (found) {
-        cv::cornerSubPix(img, corners, cv::Size(5, 5), cv::Size(-1, -1),
-                         cv::TermCriteria(cv::TermCriteria::EPS + cv::TermCriteria::COUNT, 30, 0.001));
+        cv::cornerSubPix(
+            img, corners, cv::Size(5, 5), cv::Size(-1, -1),
+            cv::TermCriteria(cv::TermCriteria::EPS + cv::TermCriteria::COUNT, 30, 0.001));
       }
     } else {
-      found = cv::findChessboardCornersSB(img, pattern, corners,
-                                          cv::CALIB_CB_NORMALIZE_IMAGE | cv::CALIB_CB_EXHAUSTIVE | cv::CALIB_CB_ACCURACY);
+      found = cv::findChessboardCornersSB(
+          img, pattern, corners,
+          cv::CALIB_CB_NORMALIZE_IMAGE | cv::CALIB_CB_EXHAUSTIVE | cv::CALIB_CB_ACCURACY);
     }
     if (!found) return out;
     for (std::size_t k = 0; k < corners.size(); ++k) {
@@ -112,7 +118,8 @@ std::vector<ccReportedVertex> detect(const Rendered& r, Method m) {
     return out;
   }
   ccCalib2VertexFeatureParams params(ccVector<2>(1, 1), ccCalib2VertexFeatureDefs::eNone);
-  params.algorithm(m == eStandard ? ccCalib2VertexFeatureDefs::eStandard : ccCalib2VertexFeatureDefs::eExhaustive);
+  params.algorithm(m == eStandard ? ccCalib2VertexFeatureDefs::eStandard
+                                  : ccCalib2VertexFeatureDefs::eExhaustive);
   if (m == eStandard) params.uniformLighting(r.scene.gradient == 0 && r.scene.vignetting == 0);
   std::vector<ccCrspPairWeighted> f;
   try {
@@ -137,7 +144,8 @@ void runDetector(benchmark::State& state, std::shared_ptr<Rendered> r, Method m)
     return;
   }
   const ccCheckerScore s = cfScoreCheckerVertices(r->camera, found, false);
-  state.counters["found"] = r->inView > 0 ? static_cast<double>(s.found - s.wrongLabels - s.offVertex) / r->inView : 0;
+  state.counters["found"] =
+      r->inView > 0 ? static_cast<double>(s.found - s.wrongLabels - s.offVertex) / r->inView : 0;
   state.counters["wrong"] = s.wrongLabels + s.offVertex;
   state.counters["rms_px"] = s.rms;
   state.counters["max_px"] = s.maxError;
@@ -154,12 +162,33 @@ std::vector<Scene> scenes() {
   add("dark_margin", [](Scene&) {});
   add("light_margin", [](Scene& s) { s.margin = 0; });
   add("small_in_view", [](Scene& s) { s.fill = 0.25; });
-  add("cut_by_border", [](Scene& s) { s.fill = 1.5; s.shift = ccVector<2>(2, 1); });
-  add("lighting_gradient", [](Scene& s) { s.gradient = 0.0012; s.vignetting = 0.6; });
-  add("blur_3px", [](Scene& s) { s.blur = 3; s.cols = 6; s.rows = 5; });
-  add("tilt_60", [](Scene& s) { s.tiltY = 60; s.fov = 50; });
-  add("barrel_k1_-0.2", [](Scene& s) { s.k1 = -0.2; s.fov = 70; s.fill = 0.95; });
-  add("squares_10px", [](Scene& s) { s.cols = 30; s.rows = 22; s.fill = 22.0 * 10.0 / 960.0; });
+  add("cut_by_border", [](Scene& s) {
+    s.fill = 1.5;
+    s.shift = ccVector<2>(2, 1);
+  });
+  add("lighting_gradient", [](Scene& s) {
+    s.gradient = 0.0012;
+    s.vignetting = 0.6;
+  });
+  add("blur_3px", [](Scene& s) {
+    s.blur = 3;
+    s.cols = 6;
+    s.rows = 5;
+  });
+  add("tilt_60", [](Scene& s) {
+    s.tiltY = 60;
+    s.fov = 50;
+  });
+  add("barrel_k1_-0.2", [](Scene& s) {
+    s.k1 = -0.2;
+    s.fov = 70;
+    s.fill = 0.95;
+  });
+  add("squares_10px", [](Scene& s) {
+    s.cols = 30;
+    s.rows = 22;
+    s.fill = 22.0 * 10.0 / 960.0;
+  });
   add("no_board", [](Scene& s) { s.board = false; });
   return v;
 }
@@ -174,8 +203,12 @@ const int kRegistered = [] {
           ->Iterations(1)
           // OpenCV's classic detector can spend minutes on an image it fails on: one run
           // of it per image keeps the whole comparison within minutes.
-          ->Repetitions(m == eOpenCvClassic ? 1 : m == eOpenCvSectors ? 2 : 5)
-          ->ComputeStatistics("max", [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); })
+          ->Repetitions(m == eOpenCvClassic   ? 1
+                        : m == eOpenCvSectors ? 2
+                                              : 5)
+          ->ComputeStatistics(
+              "max",
+              [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); })
           ->ReportAggregatesOnly(true);
     }
   }

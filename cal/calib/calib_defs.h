@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Enumerations and error classes of the dot-grid calibration (cfCalibrationRun,
 // ccGridCalibParams, ccGridCalibResults). Every failure of the calibration is one of these
 // exceptions; each carries a fixed error number and can be archived and re-created by name.
@@ -14,39 +15,39 @@ class ccArchive;
 
 // Declares the members every leaf error class has: copy operations, the error number, the
 // rethrow-and-delete operation, archiving and the factory exemplar.
-#define CC_CALIB_ERROR_MEMBERS(Name)                                   \
- public:                                                               \
-  Name(const Name&);                                                   \
-  Name& operator=(const Name&);                                        \
-  ~Name() override;                                                    \
-  long errorNumber() const override;                                   \
-  [[noreturn]] void suicideAndRethrow() override;                      \
-                                                                       \
- protected:                                                            \
-  void dispatchSerialize(ccArchive& ar) override;                      \
-                                                                       \
- private:                                                              \
-  void serialize_(ccArchive& ar, unsigned char version) override;       \
-  static ccPersistent* make();                                         \
+#define CC_CALIB_ERROR_MEMBERS(Name)                              \
+ public:                                                          \
+  Name(const Name&);                                              \
+  Name& operator=(const Name&);                                   \
+  ~Name() override;                                               \
+  long errorNumber() const override;                              \
+  [[noreturn]] void suicideAndRethrow() override;                 \
+                                                                  \
+ protected:                                                       \
+  void dispatchSerialize(ccArchive& ar) override;                 \
+                                                                  \
+ private:                                                         \
+  void serialize_(ccArchive& ar, unsigned char version) override; \
+  static ccPersistent* make();                                    \
   static const cc_Instantiator sExemplar;
 
 // Declares the body of an error family's base class `Errors`: the error number and the
 // rethrow-and-delete operation every leaf defines, and the family's archive part.
-#define CC_CALIB_ERROR_FAMILY_MEMBERS                                          \
- public:                                                                       \
-  ~Errors() override;                                                          \
-  /* Fixed number of the error class. */                                       \
-  virtual long errorNumber() const = 0;                                        \
+#define CC_CALIB_ERROR_FAMILY_MEMBERS                                                \
+ public:                                                                             \
+  ~Errors() override;                                                                \
+  /* Fixed number of the error class. */                                             \
+  virtual long errorNumber() const = 0;                                              \
   /* For a heap-allocated error: copies it, deletes this object, throws the copy. */ \
-  virtual void suicideAndRethrow() = 0;                                        \
-                                                                               \
- protected:                                                                    \
-  explicit Errors(const std::wstring& message = std::wstring());               \
-  Errors(const Errors&) = default;                                             \
-  Errors& operator=(const Errors&) = default;                                  \
-  void dispatchSerialize(ccArchive& ar) override;                              \
-                                                                               \
- private:                                                                      \
+  virtual void suicideAndRethrow() = 0;                                              \
+                                                                                     \
+ protected:                                                                          \
+  explicit Errors(const std::wstring& message = std::wstring());                     \
+  Errors(const Errors&) = default;                                                   \
+  Errors& operator=(const Errors&) = default;                                        \
+  void dispatchSerialize(ccArchive& ar) override;                                    \
+                                                                                     \
+ private:                                                                            \
   virtual void serialize_(ccArchive& ar, unsigned char version);
 
 struct CCALIB_EXPORT ccCalibDefs {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The dot-grid calibration run: argument checks, detection, correspondence, transform fits,
 // marker snapping, residuals and optional removal of the grid rotation.
 #include "cal/calib/calibration_run.h"
@@ -26,7 +27,8 @@ void checkParams(const ccGridCalibParams& p) {
   const int polarity = static_cast<int>(p.polarity());
   if (polarity != ccCalibDefs::ePolarityInverted && polarity != ccCalibDefs::ePolarityNormal &&
       polarity != ccCalibDefs::ePolarityAny) {
-    throw ccCalibDefs::BadParam(L"Invalid Polarity: must be ePolarityInverted, ePolarityNormal or ePolarityAny");
+    throw ccCalibDefs::BadParam(
+        L"Invalid Polarity: must be ePolarityInverted, ePolarityNormal or ePolarityAny");
   }
 }
 
@@ -54,8 +56,9 @@ void snapMarker(const ccGridCalibParams& p, ccGridCalibResults& results) {
 
 }  // namespace
 
-void cfCalibrationRun(const ccPelBuffer_const<unsigned char>& image, const ccGridCalibParams& params,
-                      ccGridCalibResults& results, ccDiagObject* diag, unsigned long diagFlags) {
+void cfCalibrationRun(const ccPelBuffer_const<unsigned char>& image,
+                      const ccGridCalibParams& params, ccGridCalibResults& results,
+                      ccDiagObject* diag, unsigned long diagFlags) {
   results = ccGridCalibResults();
   if (!image.isBound()) throw ccPel::UnboundWindow();
 
@@ -82,7 +85,8 @@ void cfCalibrationRun(const ccPelBuffer_const<unsigned char>& image, const ccGri
 
   if (diag != nullptr && diag->shouldRecord(diagFlags, kCalibDiagDots)) {
     // The marker circle is drawn at the stored marker point whether or not a marker was found.
-    cfGridRecordDots(*diag, "Dectected and Filtered Dots", image, params, &A::markerPoint(results), imagePoints);
+    cfGridRecordDots(*diag, "Dectected and Filtered Dots", image, params, &A::markerPoint(results),
+                     imagePoints);
   }
 
   cfGridFitPolynomial(params, imagePoints, clientPoints, results);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Dot-grid calibration: from one image of a dot plate, the dots, their plate positions and
 // the fitted client-from-image transform.
 #ifndef CAL_CALIB_CALIBRATION_RUN_H
@@ -22,8 +23,8 @@ constexpr unsigned long kCalibDiagDots = 0x20000;        // the detected dots an
 // pitches or calibration type; TooFewDotsFound, GridAngleTooLarge, BadCorrespondence when
 // the dots do not make a usable grid; InvalidMap when a fitted transform is degenerate.
 // On failure the results keep what the stages stored before it.
-CCALIB_EXPORT void cfCalibrationRun(const ccPelBuffer_const<unsigned char>& image, const ccGridCalibParams& params,
-                                    ccGridCalibResults& results, ccDiagObject* diag = nullptr,
-                                    unsigned long diagFlags = 0);
+CCALIB_EXPORT void cfCalibrationRun(const ccPelBuffer_const<unsigned char>& image,
+                                    const ccGridCalibParams& params, ccGridCalibResults& results,
+                                    ccDiagObject* diag = nullptr, unsigned long diagFlags = 0);
 
 #endif  // CAL_CALIB_CALIBRATION_RUN_H

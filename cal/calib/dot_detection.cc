@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Dot detection and filtering for the dot-grid calibration.
 #include "cal/calib/dot_detection.h"
 
@@ -15,14 +16,14 @@
 namespace {
 
 // Threshold estimation.
-constexpr double kTopEdgeFraction = 0.25;   // share of edge pixels that sets the cut-off
-constexpr double kCutoffFraction = 0.35;    // cut-off lies this much below that magnitude
-constexpr double kEdgeSmoothing = 0.89;     // gradient smoothing, pixels
-constexpr double kEdgeMagnitude = 12.0;     // weakest edgelet, grey levels per pixel
-constexpr int kEdgeTypeRequest = 1;         // magnitude and angle images
+constexpr double kTopEdgeFraction = 0.25;  // share of edge pixels that sets the cut-off
+constexpr double kCutoffFraction = 0.35;   // cut-off lies this much below that magnitude
+constexpr double kEdgeSmoothing = 0.89;    // gradient smoothing, pixels
+constexpr double kEdgeMagnitude = 12.0;    // weakest edgelet, grey levels per pixel
+constexpr int kEdgeTypeRequest = 1;        // magnitude and angle images
 constexpr unsigned char kPeakThreshold = 12;
 constexpr double kDefaultEdgeStrength = 8.0;
-constexpr int kFallbackThreshold = 150;     // when the image has no edges
+constexpr int kFallbackThreshold = 150;  // when the image has no edges
 
 // Soft band: a fifth of the edge strength, between 8 and 100 grey levels.
 constexpr double kBandPerEdgeStrength = 0.2;
@@ -31,21 +32,21 @@ constexpr double kMinBand = 8.0;
 constexpr int kSoftness = 6;
 
 // Blob pass.
-constexpr double kMinBlobArea = 25.2;          // pixels
+constexpr double kMinBlobArea = 25.2;  // pixels
 constexpr double kMaxBlobArea = 1e10;
-constexpr double kPassBorder = 2.0;            // pixels kept clear of the window edge
-constexpr double kMaxMarkerAspect = 0.4;       // marker bars are elongated
-constexpr double kBackgroundMinShare = 0.05;   // a blob this large may be background
-constexpr double kBackgroundMaxShare = 0.5;    // two such blobs may not cover more
+constexpr double kPassBorder = 2.0;           // pixels kept clear of the window edge
+constexpr double kMaxMarkerAspect = 0.4;      // marker bars are elongated
+constexpr double kBackgroundMinShare = 0.05;  // a blob this large may be background
+constexpr double kBackgroundMaxShare = 0.5;   // two such blobs may not cover more
 
 // Dot tests.
-constexpr double kShapeTolerance = 0.33;       // box height / width within 1 -/+ this
-constexpr double kDotBorder = 5.0;             // pixels kept clear of the window edge
-constexpr double kAreaSpread = 6.0;            // accepted area: median -/+ this many deviations
-constexpr double kAreaSampleShare = 0.9;       // share of blobs (in area order) in the deviation
+constexpr double kShapeTolerance = 0.33;  // box height / width within 1 -/+ this
+constexpr double kDotBorder = 5.0;        // pixels kept clear of the window edge
+constexpr double kAreaSpread = 6.0;       // accepted area: median -/+ this many deviations
+constexpr double kAreaSampleShare = 0.9;  // share of blobs (in area order) in the deviation
 
 // Marker.
-constexpr double kMarkerMinWidth = 1.75;       // bar length in mean dot widths
+constexpr double kMarkerMinWidth = 1.75;                // bar length in mean dot widths
 constexpr double kMarkerMinAngle = 1.0995574287564276;  // 0.35 pi
 constexpr double kMarkerMaxAngle = 2.0420352248333655;  // 0.65 pi
 constexpr int kMinDotsForMarker = 3;
@@ -70,10 +71,13 @@ enum : int {
 };
 constexpr int kAscending = 0;
 
-double measure(const ccBlob* b, int m) { return b->measure(m); }
+double measure(const ccBlob* b, int m) {
+  return b->measure(m);
+}
 
-bool blobPass(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params, ccBlobResults& results,
-              std::vector<const ccBlob*>& list, ccRLEBuffer* segmented, bool markerMode) {
+bool blobPass(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params,
+              ccBlobResults& results, std::vector<const ccBlob*>& list, ccRLEBuffer* segmented,
+              bool markerMode) {
   ccBlobParams p = params;
   if (markerMode) {
     p.setSegmentationHardThresh((p.thresh() + p.hiThresh()) / 2, p.invert());
@@ -92,7 +96,8 @@ bool blobPass(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams&
     segmented->remap(table);
   }
 
-  const double x0 = static_cast<double>(image.offset().x()), y0 = static_cast<double>(image.offset().y());
+  const double x0 = static_cast<double>(image.offset().x()),
+               y0 = static_cast<double>(image.offset().y());
   const double w = static_cast<double>(image.width()), h = static_cast<double>(image.height());
   // A window narrower than the two borders holds no blob clear of them.
   if (w < 2.0 * kPassBorder || h < 2.0 * kPassBorder) {
@@ -112,7 +117,9 @@ bool blobPass(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams&
 
   if (markerMode) {
     list.erase(std::remove_if(list.begin(), list.end(),
-                              [](const ccBlob* b) { return !(measure(b, kPrincipalAspect) < kMaxMarkerAspect); }),
+                              [](const ccBlob* b) {
+                                return !(measure(b, kPrincipalAspect) < kMaxMarkerAspect);
+                              }),
                list.end());
   }
   if (list.size() < 2) return false;
@@ -140,7 +147,8 @@ void areaBounds(const std::vector<const ccBlob*>& list, double& lo, double& hi) 
     return;
   }
   const std::size_t n = list.size();
-  const double middle = (n % 2 == 1) ? list[n / 2]->area() : 0.5 * (list[n / 2 - 1]->area() + list[n / 2]->area());
+  const double middle =
+      (n % 2 == 1) ? list[n / 2]->area() : 0.5 * (list[n / 2 - 1]->area() + list[n / 2]->area());
   const std::size_t k = static_cast<std::size_t>(iRound(kAreaSampleShare * static_cast<double>(n)));
   double dev = 0.0;
   for (std::size_t i = 0; i < k; ++i) dev += std::fabs(list[i]->area() - middle);
@@ -160,7 +168,8 @@ int cfCalibEstimateThreshold(const ccPelBuffer_const<unsigned char>& image, doub
   grey.offset(0, 0);
 
   ccPelBuffer<unsigned char> magnitude, angle;
-  cfEdgeDetect(grey, ccEdgeletParams(kEdgeSmoothing, kEdgeMagnitude, kEdgeTypeRequest), magnitude, angle);
+  cfEdgeDetect(grey, ccEdgeletParams(kEdgeSmoothing, kEdgeMagnitude, kEdgeTypeRequest), magnitude,
+               angle);
   ccAttention::check();
   // The peak image replaces the magnitude image (in place).
   long count = 0;
@@ -172,7 +181,8 @@ int cfCalibEstimateThreshold(const ccPelBuffer_const<unsigned char>& image, doub
   const std::vector<unsigned long> h = cfPelHistogram(peaks);
   const unsigned long total = static_cast<unsigned long>(peaks.width() * peaks.height());
   const unsigned long edges = total - h[0];
-  const unsigned long target = static_cast<unsigned long>(topEdgeFraction * static_cast<double>(edges));
+  const unsigned long target =
+      static_cast<unsigned long>(topEdgeFraction * static_cast<double>(edges));
   unsigned long sum = 0;
   int k = 255;
   while (sum < target && k > 0) sum += h[k--];
@@ -219,12 +229,14 @@ int cfCalibEstimateThreshold(const ccPelBuffer_const<unsigned char>& image, doub
   return static_cast<int>(iRound(greySum / static_cast<double>(nonZero)));
 }
 
-void cfCalibDetectDots(const ccPelBuffer_const<unsigned char>& image, ccCalibDefs::Polarity polarity,
-                       double minFillRatio, double maxFillRatio, ccGridCalibResults& results) {
+void cfCalibDetectDots(const ccPelBuffer_const<unsigned char>& image,
+                       ccCalibDefs::Polarity polarity, double minFillRatio, double maxFillRatio,
+                       ccGridCalibResults& results) {
   using A = ccGridCalibRunAccess;
 
   double edgeStrength = kDefaultEdgeStrength;
-  int t = cfCalibEstimateThreshold(image, kTopEdgeFraction, kCutoffFraction, A::edgeImage(results), edgeStrength);
+  int t = cfCalibEstimateThreshold(image, kTopEdgeFraction, kCutoffFraction, A::edgeImage(results),
+                                   edgeStrength);
   if (t < 0) t = kFallbackThreshold;
   A::threshold(results) = static_cast<unsigned char>(t);
   ccAttention::check();
@@ -254,7 +266,8 @@ void cfCalibDetectDots(const ccPelBuffer_const<unsigned char>& image, ccCalibDef
   double lo = 0.0, hi = 0.0;
   areaBounds(blobs, lo, hi);
 
-  const double x0 = static_cast<double>(image.offset().x()), y0 = static_cast<double>(image.offset().y());
+  const double x0 = static_cast<double>(image.offset().x()),
+               y0 = static_cast<double>(image.offset().y());
   const double w = static_cast<double>(image.width()), h = static_cast<double>(image.height());
   std::vector<ccVector<2>>& points = A::imagePoints(results);
   points.clear();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Finds the dots of a dot-grid plate image: estimates a segmentation threshold from the
 // grey values on strong edges, segments with a soft threshold, keeps the blobs that look
 // like grid dots, and looks for the two-bar marker in a hard-threshold pass.
@@ -17,8 +18,9 @@ class ccGridCalibResults;
 // the marker flag and point, and the accepted dot centres (in the blob tool's area order).
 // Throws ccCalibDefs::TooFewDotsFound when fewer than 2 blobs survive segmentation; the
 // outputs written before stay in the results.
-void cfCalibDetectDots(const ccPelBuffer_const<unsigned char>& image, ccCalibDefs::Polarity polarity,
-                       double minFillRatio, double maxFillRatio, ccGridCalibResults& results);
+void cfCalibDetectDots(const ccPelBuffer_const<unsigned char>& image,
+                       ccCalibDefs::Polarity polarity, double minFillRatio, double maxFillRatio,
+                       ccGridCalibResults& results);
 
 // Threshold from the grey values on the strongest edges. topEdgeFraction is the share of
 // edge pixels, strongest first, whose magnitude sets the cut-off; cutoffFraction lowers

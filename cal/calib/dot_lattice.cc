@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Lattice growth over dot candidates: seed search, row and column predictions, the fit test
 // that drops dots off their rows, and relabelling.
 #include "cal/calib/dot_lattice.h"
@@ -42,7 +43,9 @@ constexpr int kCheckInterval = 64;
 const ccLatticeLabel kSteps[4] = {ccLatticeLabel(1, 0), ccLatticeLabel(-1, 0), ccLatticeLabel(0, 1),
                                   ccLatticeLabel(0, -1)};
 
-ccLatticeLabel scaled(const ccLatticeLabel& l, long s) { return ccLatticeLabel(l.x() * s, l.y() * s); }
+ccLatticeLabel scaled(const ccLatticeLabel& l, long s) {
+  return ccLatticeLabel(l.x() * s, l.y() * s);
+}
 
 // Candidate positions bucketed in square cells, for radius queries.
 class PointGrid {
@@ -68,7 +71,8 @@ class PointGrid {
     for (std::size_t k = 1; k < start_.size(); ++k) start_[k] += start_[k - 1];
     items_.resize(pts.size());
     std::vector<int> fill(start_.begin(), start_.end() - 1);
-    for (std::size_t i = 0; i < pts.size(); ++i) items_[static_cast<std::size_t>(fill[cellOf(pts[i].centre)]++)] = static_cast<int>(i);
+    for (std::size_t i = 0; i < pts.size(); ++i)
+      items_[static_cast<std::size_t>(fill[cellOf(pts[i].centre)]++)] = static_cast<int>(i);
   }
 
   // Calls f(index, squared distance) for every point within r of p.
@@ -117,7 +121,8 @@ class Grower {
     const ccDotShape& c = cands_[static_cast<std::size_t>(k)];
     std::vector<std::pair<double, int>> near;
     grid_.visit(c.centre, kSeedSearchRadius * std::sqrt(c.area), [&](int i, double d2) {
-      if (i != k && !taken_[static_cast<std::size_t>(i)] && cfSimilarDotShapes(c, cands_[static_cast<std::size_t>(i)])) {
+      if (i != k && !taken_[static_cast<std::size_t>(i)] &&
+          cfSimilarDotShapes(c, cands_[static_cast<std::size_t>(i)])) {
         near.emplace_back(d2, i);
       }
     });
@@ -134,7 +139,8 @@ class Grower {
       }
     }
     if (!haveV) return false;
-    const double tol = kGrowthTolerance * std::min({u.length(), v.length(), (u + v).length(), (u - v).length()});
+    const double tol =
+        kGrowthTolerance * std::min({u.length(), v.length(), (u + v).length(), (u - v).length()});
     // The four axis neighbours first; each diagonal then completes the parallelogram of the
     // steps on its own side, which follows a change of scale across the seed (perspective).
     ccVector<2> step[4];  // towards +u, -u, +v, -v
@@ -144,7 +150,8 @@ class Grower {
       step[r] = cands_[static_cast<std::size_t>(ring[r])].centre - c.centre;
     }
     for (int r = 4; r < 8; ++r) {
-      const ccVector<2> along = kRing[r][0] > 0 ? step[0] : step[1], across = kRing[r][1] > 0 ? step[2] : step[3];
+      const ccVector<2> along = kRing[r][0] > 0 ? step[0] : step[1],
+                        across = kRing[r][1] > 0 ? step[2] : step[3];
       ring[r] = nearestSimilar(c.centre + along + across, tol, c);
       if (ring[r] < 0) return false;
     }
@@ -159,7 +166,8 @@ class Grower {
     int best = -1;
     double bestD2 = std::numeric_limits<double>::infinity();
     grid_.visit(p, tol, [&](int i, double d2) {
-      if (d2 < bestD2 && !taken_[static_cast<std::size_t>(i)] && cfSimilarDotShapes(like, cands_[static_cast<std::size_t>(i)])) {
+      if (d2 < bestD2 && !taken_[static_cast<std::size_t>(i)] &&
+          cfSimilarDotShapes(like, cands_[static_cast<std::size_t>(i)])) {
         best = i;
         bestD2 = d2;
       }
@@ -168,7 +176,8 @@ class Grower {
   }
 
   // The four axis neighbours first, then the diagonals.
-  static constexpr int kRing[8][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}, {1, 1}, {-1, -1}, {1, -1}, {-1, 1}};
+  static constexpr int kRing[8][2] = {{1, 0}, {-1, 0},  {0, 1},  {0, -1},
+                                      {1, 1}, {-1, -1}, {1, -1}, {-1, 1}};
 
  private:
   const std::vector<ccDotShape>& cands_;
@@ -239,8 +248,8 @@ ccDotLattice ccDotLattice::grow(const std::vector<ccDotShape>& candidates) {
     taken[static_cast<std::size_t>(k)] = 1;
     for (int r = 0; r < 8; ++r) {
       const int i = ring[r];
-      lattice.add(ccLatticeLabel(Grower::kRing[r][0], Grower::kRing[r][1]), candidates[static_cast<std::size_t>(i)], i,
-                  u, v);
+      lattice.add(ccLatticeLabel(Grower::kRing[r][0], Grower::kRing[r][1]),
+                  candidates[static_cast<std::size_t>(i)], i, u, v);
       taken[static_cast<std::size_t>(i)] = 1;
     }
     // Breadth-first growth: every dot tries its four neighbours once.
@@ -255,15 +264,19 @@ ccDotLattice ccDotLattice::grow(const std::vector<ccDotShape>& candidates) {
         const int i = grower.nearestSimilar(where, tol, lattice.dots_[q].shape);
         if (i < 0) continue;
         ccVector<2> bx = lattice.foundX_[q], by = lattice.foundY_[q];
-        const ccVector<2> actual = candidates[static_cast<std::size_t>(i)].centre - lattice.centre(from);
-        if (step.x() != 0) bx = actual * static_cast<double>(step.x());
-        else by = actual * static_cast<double>(step.y());
+        const ccVector<2> actual =
+            candidates[static_cast<std::size_t>(i)].centre - lattice.centre(from);
+        if (step.x() != 0)
+          bx = actual * static_cast<double>(step.x());
+        else
+          by = actual * static_cast<double>(step.y());
         lattice.add(next, candidates[static_cast<std::size_t>(i)], i, bx, by);
         taken[static_cast<std::size_t>(i)] = 1;
       }
     }
     if (lattice.size() > best.size()) best = std::move(lattice);
-    if (static_cast<double>(best.size()) >= kDominantShare * static_cast<double>(candidates.size())) break;
+    if (static_cast<double>(best.size()) >= kDominantShare * static_cast<double>(candidates.size()))
+      break;
   }
   return best;
 }
@@ -273,8 +286,8 @@ int ccDotLattice::find(const ccLatticeLabel& label) const {
   return it == index_.end() ? -1 : it->second;
 }
 
-void ccDotLattice::add(const ccLatticeLabel& label, const ccDotShape& shape, int candidate, const ccVector<2>& bx,
-                       const ccVector<2>& by) {
+void ccDotLattice::add(const ccLatticeLabel& label, const ccDotShape& shape, int candidate,
+                       const ccVector<2>& bx, const ccVector<2>& by) {
   cstd_assert_(find(label) < 0);
   index_[key(label)] = static_cast<int>(dots_.size());
   dots_.push_back(Dot{label, shape, candidate});
@@ -330,8 +343,9 @@ ccVector<2> ccDotLattice::predictFrom(int i, const ccLatticeLabel& step) const {
     }
   }
   if (n > 0) return p + sum / static_cast<double>(n);
-  const ccVector<2> found = step.x() != 0 ? foundX_[static_cast<std::size_t>(i)] * static_cast<double>(step.x())
-                                          : foundY_[static_cast<std::size_t>(i)] * static_cast<double>(step.y());
+  const ccVector<2> found =
+      step.x() != 0 ? foundX_[static_cast<std::size_t>(i)] * static_cast<double>(step.x())
+                    : foundY_[static_cast<std::size_t>(i)] * static_cast<double>(step.y());
   return p + found;
 }
 
@@ -381,13 +395,17 @@ bool ccDotLattice::tryAdd(const ccLatticeLabel& label, const ccDotShape& shape) 
   localBasis(source, bx, by);
   const ccLatticeLabel step = label - dots_[static_cast<std::size_t>(source)].label;
   const ccVector<2> actual = shape.centre - centre(source);
-  if (step.x() != 0) bx = actual * static_cast<double>(step.x());
-  else by = actual * static_cast<double>(step.y());
+  if (step.x() != 0)
+    bx = actual * static_cast<double>(step.x());
+  else
+    by = actual * static_cast<double>(step.y());
   add(label, shape, -1, bx, by);
   return true;
 }
 
-void ccDotLattice::setShape(int i, const ccDotShape& shape) { dots_[static_cast<std::size_t>(i)].shape = shape; }
+void ccDotLattice::setShape(int i, const ccDotShape& shape) {
+  dots_[static_cast<std::size_t>(i)].shape = shape;
+}
 
 void ccDotLattice::remove(const std::vector<bool>& drop) {
   std::size_t out = 0;
@@ -422,7 +440,8 @@ std::size_t ccDotLattice::prune() {
         const int a = find(l - step), b = find(l + step);
         if (a >= 0 && b >= 0) {
           const ccVector<2> mid = (centre(a) + centre(b)) * 0.5;
-          if ((centre(static_cast<int>(i)) - mid).length() > kMidpointTolerance * 0.5 * (centre(b) - centre(a)).length()) {
+          if ((centre(static_cast<int>(i)) - mid).length() >
+              kMidpointTolerance * 0.5 * (centre(b) - centre(a)).length()) {
             ++failures[i];
             ++failures[static_cast<std::size_t>(a)];
             ++failures[static_cast<std::size_t>(b)];
@@ -436,7 +455,8 @@ std::size_t ccDotLattice::prune() {
         const int a = find(l - step), b = find(l - scaled(step, 2));
         if (a < 0 || b < 0) continue;
         const ccVector<2> last = centre(a) - centre(b);
-        if ((centre(static_cast<int>(i)) - (centre(a) + last)).length() > kEndTolerance * last.length()) {
+        if ((centre(static_cast<int>(i)) - (centre(a) + last)).length() >
+            kEndTolerance * last.length()) {
           ++failures[i];
           ++failures[static_cast<std::size_t>(a)];
           ++failures[static_cast<std::size_t>(b)];
@@ -465,7 +485,8 @@ void ccDotLattice::relabel(long m00, long m01, long m10, long m11, const ccLatti
   const double i10 = static_cast<double>(-m10) / det, i11 = static_cast<double>(m00) / det;
   for (std::size_t i = 0; i < dots_.size(); ++i) {
     const ccLatticeLabel l = dots_[i].label;
-    dots_[i].label = ccLatticeLabel(m00 * l.x() + m01 * l.y() + offset.x(), m10 * l.x() + m11 * l.y() + offset.y());
+    dots_[i].label = ccLatticeLabel(m00 * l.x() + m01 * l.y() + offset.x(),
+                                    m10 * l.x() + m11 * l.y() + offset.y());
     const ccVector<2> bx = foundX_[i], by = foundY_[i];
     foundX_[i] = bx * i00 + by * i10;
     foundY_[i] = bx * i01 + by * i11;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Integer lattice labels for a cloud of dot candidates. The lattice grows from a seed dot
 // whose eight neighbours form a lattice cell pattern, predicting each next dot from the
 // dots already labelled along its row or column. The predictions follow perspective and lens
@@ -20,7 +21,7 @@ struct ccDotShape {
   ccVector<2> centre;                      // image pixels
   double area = 0.0;                       // pixels
   double mxx = 0.0, mxy = 0.0, myy = 0.0;  // central second moments per unit area, pixels^2
-  double ground = 0.0, ink = 0.0;          // grey levels around and inside the dot (0 if unmeasured)
+  double ground = 0.0, ink = 0.0;  // grey levels around and inside the dot (0 if unmeasured)
 };
 
 // True when two dots have about the same size and shape: both eigenvalues of
@@ -85,8 +86,8 @@ class ccDotLattice {
     return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(l.x())) << 32) |
            static_cast<std::uint32_t>(l.y());
   }
-  void add(const ccLatticeLabel& label, const ccDotShape& shape, int candidate, const ccVector<2>& bx,
-           const ccVector<2>& by);
+  void add(const ccLatticeLabel& label, const ccDotShape& shape, int candidate,
+           const ccVector<2>& bx, const ccVector<2>& by);
   // Prediction of the dot one step along `step` (a unit label vector) from dot i.
   ccVector<2> predictFrom(int i, const ccLatticeLabel& step) const;
   // How many dots stand in a straight run behind dot i, opposite to `step` (0, 1 or 2).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Dot-grid calibration parameters and their archive format.
 #include "cal/calib/grid_calib_params.h"
 
@@ -19,26 +20,32 @@ constexpr double kVersion0MaxRatio = 0.84;
 
 void checkPitch(double pitch, const wchar_t* axis) {
   if (!std::isfinite(pitch) || !(pitch > 0.0)) {
-    refuse(std::wstring(L"a grid pitch ") + axis + L" that is not a positive number (" + std::to_wstring(pitch) + L")");
+    refuse(std::wstring(L"a grid pitch ") + axis + L" that is not a positive number (" +
+           std::to_wstring(pitch) + L")");
   }
 }
 
 void checkRatio(double ratio, const wchar_t* which) {
   if (!(ratio > 0.0 && ratio < 1.0)) {  // also refuses NaN
-    refuse(std::wstring(L"a ") + which + L" dot fill ratio outside (0, 1) (" + std::to_wstring(ratio) + L")");
+    refuse(std::wstring(L"a ") + which + L" dot fill ratio outside (0, 1) (" +
+           std::to_wstring(ratio) + L")");
   }
 }
 }  // namespace
 
-const cc_Instantiator ccGridCalibParams::sExemplar(typeid(ccGridCalibParams), &ccGridCalibParams::make);
+const cc_Instantiator ccGridCalibParams::sExemplar(typeid(ccGridCalibParams),
+                                                   &ccGridCalibParams::make);
 
-ccPersistent* ccGridCalibParams::make() { return new ccGridCalibParams; }
+ccPersistent* ccGridCalibParams::make() {
+  return new ccGridCalibParams;
+}
 
 ccGridCalibParams::ccGridCalibParams() = default;
 
 ccGridCalibParams::ccGridCalibParams(double gridPitchX, double gridPitchY, bool isLeftHanded,
-                                     ccCalibDefs::CalibType calibType, ccCalibDefs::Polarity polarity,
-                                     double minRatio, double maxRatio)
+                                     ccCalibDefs::CalibType calibType,
+                                     ccCalibDefs::Polarity polarity, double minRatio,
+                                     double maxRatio)
     : gridPitchX_(gridPitchX),
       gridPitchY_(gridPitchY),
       isLeftHanded_(isLeftHanded),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Parameters of the dot-grid calibration: the plate's dot spacing and handedness, the
 // transform to fit, the dot polarity, and the accepted fill ratio of a dot.
 #ifndef CAL_CALIB_GRID_CALIB_PARAMS_H
@@ -15,8 +16,8 @@ class CCALIB_EXPORT ccGridCalibParams : public ccPersistent {
   // assertion facility, not thrown): both pitches > 0, 0 < minRatio < maxRatio < 1.
   ccGridCalibParams(double gridPitchX, double gridPitchY, bool isLeftHanded = true,
                     ccCalibDefs::CalibType calibType = ccCalibDefs::eGridLinear,
-                    ccCalibDefs::Polarity polarity = ccCalibDefs::ePolarityAny, double minRatio = 0.5,
-                    double maxRatio = 0.86);
+                    ccCalibDefs::Polarity polarity = ccCalibDefs::ePolarityAny,
+                    double minRatio = 0.5, double maxRatio = 0.86);
   ccGridCalibParams(const ccGridCalibParams& other);
   ccGridCalibParams& operator=(const ccGridCalibParams& other);
   ~ccGridCalibParams() override;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Dot-grid calibration results: accessors and archive format (current version 2).
 #include "cal/calib/grid_calib_results.h"
 
@@ -27,12 +28,14 @@ void exchangePointList(ccArchive& ar, std::vector<ccVector<2>>& points) {
   throw ccArchive::BadData(L"ccGridCalibResults: the archive holds " + what);
 }
 
-bool isFinite(const ccVector<2>& p) { return std::isfinite(p.x()) && std::isfinite(p.y()); }
+bool isFinite(const ccVector<2>& p) {
+  return std::isfinite(p.x()) && std::isfinite(p.y());
+}
 
 bool isFinite(const ccXform<2>& x) {
   const ccMatrix<2>& m = x.matrix();
-  return std::isfinite(m.element(0, 0)) && std::isfinite(m.element(0, 1)) && std::isfinite(m.element(1, 0)) &&
-         std::isfinite(m.element(1, 1)) && isFinite(x.trans());
+  return std::isfinite(m.element(0, 0)) && std::isfinite(m.element(0, 1)) &&
+         std::isfinite(m.element(1, 0)) && std::isfinite(m.element(1, 1)) && isFinite(x.trans());
 }
 
 void checkPoints(const std::vector<ccVector<2>>& points, const wchar_t* what) {
@@ -43,9 +46,12 @@ void checkPoints(const std::vector<ccVector<2>>& points, const wchar_t* what) {
 
 }  // namespace
 
-const cc_Instantiator ccGridCalibResults::sExemplar(typeid(ccGridCalibResults), &ccGridCalibResults::make);
+const cc_Instantiator ccGridCalibResults::sExemplar(typeid(ccGridCalibResults),
+                                                    &ccGridCalibResults::make);
 
-ccPersistent* ccGridCalibResults::make() { return new ccGridCalibResults; }
+ccPersistent* ccGridCalibResults::make() {
+  return new ccGridCalibResults;
+}
 
 ccGridCalibResults::ccGridCalibResults()
     : params_(0.1, 0.1, true, ccCalibDefs::eGridLinear, ccCalibDefs::ePolarityAny, 0.5, 0.86) {}
@@ -104,13 +110,15 @@ ccPelBuffer<unsigned char> ccGridCalibResults::segmentedImage() const {
   return segmentedImage_.degen() ? ccPelBuffer<unsigned char>() : segmentedImage_.image();
 }
 
-ccXform<2> ccGridCalibResults::clientFromImageXform(ccVector<2> imagePoint, ccVector<2> clientPoint) const {
+ccXform<2> ccGridCalibResults::clientFromImageXform(ccVector<2> imagePoint,
+                                                    ccVector<2> clientPoint) const {
   ccXform<2> x = clientFromImage_;
   x.trans(x.trans() + (clientPoint - x.mapPoint(imagePoint)));
   return x;
 }
 
-cc2XformBasePtrh ccGridCalibResults::clientFromImageXformBase(ccVector<2> imagePoint, ccVector<2> clientPoint) const {
+cc2XformBasePtrh ccGridCalibResults::clientFromImageXformBase(ccVector<2> imagePoint,
+                                                              ccVector<2> clientPoint) const {
   cstd_assert_(clientFromImageBase_ != nullptr);
   if (!clientFromImageBase_) return nullptr;
   const ccVector<2> m = clientFromImageBase_->mapPoint(imagePoint);
@@ -154,8 +162,10 @@ void ccGridCalibResults::serialize_(ccArchive& ar, unsigned char version) {
     if (!isFinite(clientFromImage_)) refuse(L"a non-finite client-from-image transform");
     checkPoints(residuals_, L"residuals");
     checkPoints(imagePoints_, L"image points");
-    if (residuals_.size() != imagePoints_.size()) refuse(L"residuals and image points of different counts");
-    if (!std::isfinite(maxResidual_) || !std::isfinite(avgResidual_)) refuse(L"a non-finite residual length");
+    if (residuals_.size() != imagePoints_.size())
+      refuse(L"residuals and image points of different counts");
+    if (!std::isfinite(maxResidual_) || !std::isfinite(avgResidual_))
+      refuse(L"a non-finite residual length");
     if (!isFinite(markerPoint_)) refuse(L"a non-finite marker point");
   }
   ar || static_cast<ccPersistent&>(edgeImage_);

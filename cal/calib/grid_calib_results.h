@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Results of the dot-grid calibration: the fitted client-from-image transforms, the dots
 // used and their residuals, the marker, the segmentation threshold and polarity, two
 // diagnostic images and a copy of the run's parameters.

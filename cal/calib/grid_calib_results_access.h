@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Write access to a results object for the stages of the calibration run (not installed
 // as public API).
 #ifndef CAL_CALIB_GRID_CALIB_RESULTS_ACCESS_H
@@ -9,7 +10,9 @@ class ccGridCalibRunAccess {
  public:
   static void mutating(ccGridCalibResults& r) { r.mutating(); }
   static ccXform<2>& clientFromImage(ccGridCalibResults& r) { return r.clientFromImage_; }
-  static cc2XformBasePtrh& clientFromImageBase(ccGridCalibResults& r) { return r.clientFromImageBase_; }
+  static cc2XformBasePtrh& clientFromImageBase(ccGridCalibResults& r) {
+    return r.clientFromImageBase_;
+  }
   static std::vector<ccVector<2>>& residuals(ccGridCalibResults& r) { return r.residuals_; }
   static double& maxResidual(ccGridCalibResults& r) { return r.maxResidual_; }
   static double& avgResidual(ccGridCalibResults& r) { return r.avgResidual_; }

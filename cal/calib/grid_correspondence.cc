@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Grid axes from the neighbourhood of the central dot, and labelling of all dots.
 #include "cal/calib/grid_correspondence.h"
 
@@ -25,10 +26,12 @@ constexpr double kMinAxisSine = 0.7071067811865476;
 }  // namespace
 
 void cfCalibGridCorrespondence(double gridPitchX, double gridPitchY, bool isLeftHanded,
-                               const std::vector<ccVector<2>>& dots, std::vector<ccVector<2>>& imagePoints,
+                               const std::vector<ccVector<2>>& dots,
+                               std::vector<ccVector<2>>& imagePoints,
                                std::vector<ccVector<2>>& clientPoints) {
   if (!(gridPitchX > 0.0) || !(gridPitchY > 0.0)) {
-    throw ccCalibDefs::BadParam(L"Invalid grid pitch: both grid pitch X and grid pitch Y must be >= 0");
+    throw ccCalibDefs::BadParam(
+        L"Invalid grid pitch: both grid pitch X and grid pitch Y must be >= 0");
   }
   if (dots.size() < 3) {
     imagePoints.clear();

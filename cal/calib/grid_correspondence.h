@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Gives every detected dot its plate position: the dot nearest the middle of the dot cloud
 // is the plate origin, its nearest neighbours along the image x and y directions give the
 // grid's basis vectors, and every dot is labelled by rounding its position in that basis.
@@ -17,7 +18,8 @@
 // axis neighbour missing or the axes less than 45 degrees apart); the last two empty
 // clientPoints.
 void cfCalibGridCorrespondence(double gridPitchX, double gridPitchY, bool isLeftHanded,
-                               const std::vector<ccVector<2>>& dots, std::vector<ccVector<2>>& imagePoints,
+                               const std::vector<ccVector<2>>& dots,
+                               std::vector<ccVector<2>>& imagePoints,
                                std::vector<ccVector<2>>& clientPoints);
 
 #endif  // CAL_CALIB_GRID_CORRESPONDENCE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cal/calib/grid_fit.h"
 
 #include <algorithm>
@@ -28,25 +29,30 @@ constexpr int kAffineDegreesOfFreedom = 6;
 void cfGridCheckParams(const ccGridCalibParams& p) {
   const double lo = p.minDotAreaToBoundingBoxAreaRatio(), hi = p.maxDotAreaToBoundingBoxAreaRatio();
   if (!(lo > 0.0) || !(lo < 1.0) || !(hi > 0.0) || !(hi < 1.0) || hi < lo) {
-    throw ccCalibDefs::BadParam(L"DotAreaToBoundingBoxAreaRatios can not be <= 0 or >= 1 or min ratio > max ratio");
+    throw ccCalibDefs::BadParam(
+        L"DotAreaToBoundingBoxAreaRatios can not be <= 0 or >= 1 or min ratio > max ratio");
   }
   if (!(p.gridPitchX() > 0.0) || !(p.gridPitchY() > 0.0)) {
-    throw ccCalibDefs::BadParam(L"Invalid grid pitch: both grid pitch X and grid pitch Y must be >= 0");
+    throw ccCalibDefs::BadParam(
+        L"Invalid grid pitch: both grid pitch X and grid pitch Y must be >= 0");
   }
   const int type = static_cast<int>(p.calibType());
   if (type != ccCalibDefs::eGridLinear && type != ccCalibDefs::eGridPolynomialOrder3 &&
       type != ccCalibDefs::eGridPolynomialOrder5) {
     throw ccCalibDefs::BadParam(
-        L"Invalid Calibration Type: must be eGridLinear, eGridPolynomialOrder3 or eGridPolynomialOrder5");
+        L"Invalid Calibration Type: must be eGridLinear, eGridPolynomialOrder3 or "
+        L"eGridPolynomialOrder5");
   }
 }
 
 void cfGridFitPolynomial(const ccGridCalibParams& p, const std::vector<ccVector<2>>& imagePoints,
-                         const std::vector<ccVector<2>>& clientPoints, ccGridCalibResults& results) {
+                         const std::vector<ccVector<2>>& clientPoints,
+                         ccGridCalibResults& results) {
   if (p.calibType() == ccCalibDefs::eGridLinear) return;
   const int order = p.calibType() == ccCalibDefs::eGridPolynomialOrder3 ? 3 : 5;
   try {
-    A::clientFromImageBase(results) = std::make_shared<cc2XformPoly>(clientPoints, imagePoints, order);
+    A::clientFromImageBase(results) =
+        std::make_shared<cc2XformPoly>(clientPoints, imagePoints, order);
   } catch (const ccTimeout&) {
     throw;
   } catch (const std::bad_alloc&) {
@@ -56,8 +62,8 @@ void cfGridFitPolynomial(const ccGridCalibParams& p, const std::vector<ccVector<
   }
 }
 
-void cfGridFitAffine(const std::vector<ccVector<2>>& imagePoints, const std::vector<ccVector<2>>& clientPoints,
-                     ccXform<2>& fitted) {
+void cfGridFitAffine(const std::vector<ccVector<2>>& imagePoints,
+                     const std::vector<ccVector<2>>& clientPoints, ccXform<2>& fitted) {
   cstd_assert_(imagePoints.size() == clientPoints.size());
   cstd_assert_(imagePoints.size() >= 3);
   try {
@@ -68,13 +74,14 @@ void cfGridFitAffine(const std::vector<ccVector<2>>& imagePoints, const std::vec
     throw ccCalibDefs::InvalidMap();
   }
   const double sx = fitted.xScale(), sy = fitted.yScale();
-  const bool valid = !fitted.isSingular() && sx >= kMinScale && sx <= kMaxScale && sy >= kMinScale &&
-                     sy <= kMaxScale && std::fabs(fitted.matrix().determinant()) / (sx * sy) >= kMinAxisSine;
+  const bool valid = !fitted.isSingular() && sx >= kMinScale && sx <= kMaxScale &&
+                     sy >= kMinScale && sy <= kMaxScale &&
+                     std::fabs(fitted.matrix().determinant()) / (sx * sy) >= kMinAxisSine;
   if (!valid) throw ccCalibDefs::InvalidMap();
 }
 
-void cfGridResiduals(const std::vector<ccVector<2>>& imagePoints, const std::vector<ccVector<2>>& clientPoints,
-                     ccGridCalibResults& results) {
+void cfGridResiduals(const std::vector<ccVector<2>>& imagePoints,
+                     const std::vector<ccVector<2>>& clientPoints, ccGridCalibResults& results) {
   const cc2XformBase& x = *A::clientFromImageBase(results);
   std::vector<ccVector<2>>& res = A::residuals(results);
   res.resize(imagePoints.size());
@@ -86,7 +93,8 @@ void cfGridResiduals(const std::vector<ccVector<2>>& imagePoints, const std::vec
     sumLen += len;
   }
   A::maxResidual(results) = maxLen;
-  A::avgResidual(results) = imagePoints.empty() ? 0.0 : sumLen / static_cast<double>(imagePoints.size());
+  A::avgResidual(results) =
+      imagePoints.empty() ? 0.0 : sumLen / static_cast<double>(imagePoints.size());
 }
 
 void cfGridRemoveAngle(ccGridCalibResults& results) {
@@ -97,16 +105,17 @@ void cfGridRemoveAngle(ccGridCalibResults& results) {
   A::clientFromImage(results) = (unrotate * cc2XformLinear(A::clientFromImage(results))).xform();
 }
 
-void cfGridRecordInput(ccDiagObject* diag, unsigned long diagFlags, const ccPelBuffer_const<unsigned char>& image) {
+void cfGridRecordInput(ccDiagObject* diag, unsigned long diagFlags,
+                       const ccPelBuffer_const<unsigned char>& image) {
   if (diag == nullptr || !diag->shouldRecord(diagFlags, kCalibDiagInputImage)) return;
   ccDiagRecord& record = diag->addRecord();
   record.recordAnnotation("Input Image");
   record.image(image, false);
 }
 
-void cfGridRecordDots(ccDiagObject& diag, const char* annotation, const ccPelBuffer_const<unsigned char>& image,
-                      const ccGridCalibParams& p, const ccVector<2>* marker,
-                      const std::vector<ccVector<2>>& imagePoints) {
+void cfGridRecordDots(ccDiagObject& diag, const char* annotation,
+                      const ccPelBuffer_const<unsigned char>& image, const ccGridCalibParams& p,
+                      const ccVector<2>* marker, const std::vector<ccVector<2>>& imagePoints) {
   ccDiagRecord& record = diag.addRecord();
   record.recordAnnotation(annotation);
   record.image(image, false);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Stages shared by the dot-grid calibration runs (the plain run and the robust one): the
 // parameter checks, the transform fits, the residuals, the removal of the grid rotation and
 // the diagnostic records of the input and the dots. Internal to the runs; not part of the
@@ -24,24 +25,25 @@ void cfGridFitPolynomial(const ccGridCalibParams& p, const std::vector<ccVector<
 
 // Affine least-squares fit image -> client, stored in `fitted` before its validity test:
 // scales within [1e-9, 1e9] and axes at least 45 degrees apart, else ccCalibDefs::InvalidMap.
-void cfGridFitAffine(const std::vector<ccVector<2>>& imagePoints, const std::vector<ccVector<2>>& clientPoints,
-                     ccXform<2>& fitted);
+void cfGridFitAffine(const std::vector<ccVector<2>>& imagePoints,
+                     const std::vector<ccVector<2>>& clientPoints, ccXform<2>& fitted);
 
 // Residuals client - base(image) per dot, and their largest and mean lengths.
-void cfGridResiduals(const std::vector<ccVector<2>>& imagePoints, const std::vector<ccVector<2>>& clientPoints,
-                     ccGridCalibResults& results);
+void cfGridResiduals(const std::vector<ccVector<2>>& imagePoints,
+                     const std::vector<ccVector<2>>& clientPoints, ccGridCalibResults& results);
 
 // Takes the affine transform's rotation out of both transforms and the residuals.
 void cfGridRemoveAngle(ccGridCalibResults& results);
 
 // Records the caller's image when `diagFlags` ask for it (kCalibDiagInputImage); `diag` may
 // be null.
-void cfGridRecordInput(ccDiagObject* diag, unsigned long diagFlags, const ccPelBuffer_const<unsigned char>& image);
+void cfGridRecordInput(ccDiagObject* diag, unsigned long diagFlags,
+                       const ccPelBuffer_const<unsigned char>& image);
 
 // One diagnostic record: the image, a blue circle at `marker` (when not null) and a red one at
 // every dot, each of half the smaller pitch in radius.
-void cfGridRecordDots(ccDiagObject& diag, const char* annotation, const ccPelBuffer_const<unsigned char>& image,
-                      const ccGridCalibParams& p, const ccVector<2>* marker,
-                      const std::vector<ccVector<2>>& imagePoints);
+void cfGridRecordDots(ccDiagObject& diag, const char* annotation,
+                      const ccPelBuffer_const<unsigned char>& image, const ccGridCalibParams& p,
+                      const ccVector<2>* marker, const std::vector<ccVector<2>>& imagePoints);
 
 #endif  // CAL_CALIB_GRID_FIT_H

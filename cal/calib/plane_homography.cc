@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Homography fit, area scale and the imaged centre of a circle.
 #include "cal/calib/plane_homography.h"
 
@@ -13,21 +14,28 @@ bool solveInPlace(std::vector<double>& m, std::vector<double>& b, int n) {
   for (int c = 0; c < n; ++c) {
     int pivot = c;
     for (int r = c + 1; r < n; ++r)
-      if (std::fabs(m[static_cast<std::size_t>(r * n + c)]) > std::fabs(m[static_cast<std::size_t>(pivot * n + c)])) pivot = r;
+      if (std::fabs(m[static_cast<std::size_t>(r * n + c)]) >
+          std::fabs(m[static_cast<std::size_t>(pivot * n + c)]))
+        pivot = r;
     if (!(std::fabs(m[static_cast<std::size_t>(pivot * n + c)]) > 1e-12)) return false;
     if (pivot != c) {
-      for (int k = 0; k < n; ++k) std::swap(m[static_cast<std::size_t>(c * n + k)], m[static_cast<std::size_t>(pivot * n + k)]);
+      for (int k = 0; k < n; ++k)
+        std::swap(m[static_cast<std::size_t>(c * n + k)],
+                  m[static_cast<std::size_t>(pivot * n + k)]);
       std::swap(b[static_cast<std::size_t>(c)], b[static_cast<std::size_t>(pivot)]);
     }
     for (int r = c + 1; r < n; ++r) {
-      const double f = m[static_cast<std::size_t>(r * n + c)] / m[static_cast<std::size_t>(c * n + c)];
-      for (int k = c; k < n; ++k) m[static_cast<std::size_t>(r * n + k)] -= f * m[static_cast<std::size_t>(c * n + k)];
+      const double f =
+          m[static_cast<std::size_t>(r * n + c)] / m[static_cast<std::size_t>(c * n + c)];
+      for (int k = c; k < n; ++k)
+        m[static_cast<std::size_t>(r * n + k)] -= f * m[static_cast<std::size_t>(c * n + k)];
       b[static_cast<std::size_t>(r)] -= f * b[static_cast<std::size_t>(c)];
     }
   }
   for (int c = n - 1; c >= 0; --c) {
     double v = b[static_cast<std::size_t>(c)];
-    for (int k = c + 1; k < n; ++k) v -= m[static_cast<std::size_t>(c * n + k)] * b[static_cast<std::size_t>(k)];
+    for (int k = c + 1; k < n; ++k)
+      v -= m[static_cast<std::size_t>(c * n + k)] * b[static_cast<std::size_t>(k)];
     b[static_cast<std::size_t>(c)] = v / m[static_cast<std::size_t>(c * n + c)];
   }
   return true;
@@ -43,8 +51,8 @@ double ccPlaneHomography::areaScale(const ccVector<2>& p) const {
   return std::fabs(j00 * j11 - j01 * j10);
 }
 
-bool cfFitPlaneHomography(const std::vector<ccVector<2>>& plane, const std::vector<ccVector<2>>& image,
-                          ccPlaneHomography& out) {
+bool cfFitPlaneHomography(const std::vector<ccVector<2>>& plane,
+                          const std::vector<ccVector<2>>& image, ccPlaneHomography& out) {
   const std::size_t n = plane.size();
   if (n < 4) return false;
   auto normaliser = [n](const std::vector<ccVector<2>>& pts, ccVector<2>& mean, double& scale) {
@@ -63,13 +71,15 @@ bool cfFitPlaneHomography(const std::vector<ccVector<2>>& plane, const std::vect
   std::vector<double> ata(kUnknowns * kUnknowns, 0.0), atb(kUnknowns, 0.0);
   for (std::size_t k = 0; k < n; ++k) {
     const ccVector<2> p = (plane[k] - mp) * sp, q = (image[k] - mi) * si;
-    const double rows[2][kUnknowns] = {{p.x(), p.y(), 1.0, 0.0, 0.0, 0.0, -q.x() * p.x(), -q.x() * p.y()},
-                                       {0.0, 0.0, 0.0, p.x(), p.y(), 1.0, -q.y() * p.x(), -q.y() * p.y()}};
+    const double rows[2][kUnknowns] = {
+        {p.x(), p.y(), 1.0, 0.0, 0.0, 0.0, -q.x() * p.x(), -q.x() * p.y()},
+        {0.0, 0.0, 0.0, p.x(), p.y(), 1.0, -q.y() * p.x(), -q.y() * p.y()}};
     const double rhs[2] = {q.x(), q.y()};
     for (int e = 0; e < 2; ++e) {
       for (int r = 0; r < kUnknowns; ++r) {
         atb[static_cast<std::size_t>(r)] += rows[e][r] * rhs[e];
-        for (int c = 0; c < kUnknowns; ++c) ata[static_cast<std::size_t>(r * kUnknowns + c)] += rows[e][r] * rows[e][c];
+        for (int c = 0; c < kUnknowns; ++c)
+          ata[static_cast<std::size_t>(r * kUnknowns + c)] += rows[e][r] * rows[e][c];
       }
     }
   }
@@ -92,7 +102,8 @@ bool cfFitPlaneHomography(const std::vector<ccVector<2>>& plane, const std::vect
   return true;
 }
 
-ccVector<2> cfImagedCircleCentre(const ccPlaneHomography& h, const ccVector<2>& centre, double radius) {
+ccVector<2> cfImagedCircleCentre(const ccPlaneHomography& h, const ccVector<2>& centre,
+                                 double radius) {
   // G = H T, with T the shift to the circle's centre; the pole is G (-r^2 g6, -r^2 g7, g8)^T.
   const double* m = h.h;
   const double g6 = m[6], g7 = m[7], g8 = m[6] * centre.x() + m[7] * centre.y() + m[8];

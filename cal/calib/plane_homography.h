@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Homographies between a plane (the plate, in lattice units) and the image, fitted to a
 // dot's neighbourhood: where the lattice's local perspective is needed (the image of a
 // cell centre, the image of a disc's centre).
@@ -25,14 +26,15 @@ struct ccPlaneHomography {
 // Least-squares homography taking plane[k] to image[k] (at least 4 pairs), from the linear
 // equations with h8 = 1 on centred and scaled points, which keeps them well conditioned.
 // False when the points do not determine one (fewer than 4, or collinear).
-bool cfFitPlaneHomography(const std::vector<ccVector<2>>& plane, const std::vector<ccVector<2>>& image,
-                          ccPlaneHomography& out);
+bool cfFitPlaneHomography(const std::vector<ccVector<2>>& plane,
+                          const std::vector<ccVector<2>>& image, ccPlaneHomography& out);
 
 // Centre of the ellipse that the circle of the given centre and radius (plane units)
 // becomes in the image. It differs from the image of the circle's centre under
 // perspective: the ellipse's centre is the pole of the line at infinity with respect to the
 // imaged circle, H C* H^T (0, 0, 1)^T with C* = diag(1, 1, -1 / r^2) the dual of the circle
 // (centred at the origin of a shifted plane frame).
-ccVector<2> cfImagedCircleCentre(const ccPlaneHomography& h, const ccVector<2>& centre, double radius);
+ccVector<2> cfImagedCircleCentre(const ccPlaneHomography& h, const ccVector<2>& centre,
+                                 double radius);
 
 #endif  // CAL_CALIB_PLANE_HOMOGRAPHY_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Regional thresholds from the grey values on strong edges, and the two-level image they give.
 #include "cal/calib/regional_threshold.h"
 
@@ -38,7 +39,8 @@ int topMagnitude(const std::vector<unsigned long>& hist, double share) {
 
 }  // namespace
 
-ccRegionalThreshold::ccRegionalThreshold(const ccPelBuffer_const<unsigned char>& image) : window_(image.window()) {
+ccRegionalThreshold::ccRegionalThreshold(const ccPelBuffer_const<unsigned char>& image)
+    : window_(image.window()) {
   image.requireBound();
   const long w = image.width(), h = image.height();
   const long side = std::max(kMinRegionSize, std::min(w, h) / kRegionsAcross);
@@ -49,7 +51,9 @@ ccRegionalThreshold::ccRegionalThreshold(const ccPelBuffer_const<unsigned char>&
   regions_.assign(static_cast<std::size_t>(nx_ * ny_), Region());
 
   ccPelBuffer<unsigned char> angle;
-  cfEdgeDetect(image, ccEdgeletParams(kEdgeSmoothing, kEdgeMagnitude, ccEdgeletParams::ePeakEdgelets), peaks_, angle);
+  cfEdgeDetect(image,
+               ccEdgeletParams(kEdgeSmoothing, kEdgeMagnitude, ccEdgeletParams::ePeakEdgelets),
+               peaks_, angle);
   long count = 0;
   cfTruePeak(peaks_, angle, kPeakThreshold, peaks_, count);
   ccAttention::check();
@@ -57,8 +61,12 @@ ccRegionalThreshold::ccRegionalThreshold(const ccPelBuffer_const<unsigned char>&
 
   // First column and row of each region (and one past the last).
   std::vector<long> xs(static_cast<std::size_t>(nx_ + 1)), ys(static_cast<std::size_t>(ny_ + 1));
-  for (long i = 0; i <= nx_; ++i) xs[static_cast<std::size_t>(i)] = static_cast<long>(std::lround(static_cast<double>(i) * regionW_));
-  for (long j = 0; j <= ny_; ++j) ys[static_cast<std::size_t>(j)] = static_cast<long>(std::lround(static_cast<double>(j) * regionH_));
+  for (long i = 0; i <= nx_; ++i)
+    xs[static_cast<std::size_t>(i)] =
+        static_cast<long>(std::lround(static_cast<double>(i) * regionW_));
+  for (long j = 0; j <= ny_; ++j)
+    ys[static_cast<std::size_t>(j)] =
+        static_cast<long>(std::lround(static_cast<double>(j) * regionH_));
   auto x0Of = [&](long i) { return xs[static_cast<std::size_t>(i)]; };
   auto y0Of = [&](long j) { return ys[static_cast<std::size_t>(j)]; };
 
@@ -81,13 +89,15 @@ ccRegionalThreshold::ccRegionalThreshold(const ccPelBuffer_const<unsigned char>&
   }
   std::vector<unsigned long> all(256, 0);
   for (std::size_t r = 0; r < regions_.size(); ++r)
-    for (int b = 1; b < 256; ++b) all[static_cast<std::size_t>(b)] += counts[r * 256 + static_cast<std::size_t>(b)];
+    for (int b = 1; b < 256; ++b)
+      all[static_cast<std::size_t>(b)] += counts[r * 256 + static_cast<std::size_t>(b)];
   const double floor = kMinShareOfImageStrength * topMagnitude(all, kTopEdgeShare);
 
   std::vector<unsigned long> hist(256);
   for (std::size_t r = 0; r < regions_.size(); ++r) {
     Region& region = regions_[r];
-    for (int b = 0; b < 256; ++b) hist[static_cast<std::size_t>(b)] = counts[r * 256 + static_cast<std::size_t>(b)];
+    for (int b = 0; b < 256; ++b)
+      hist[static_cast<std::size_t>(b)] = counts[r * 256 + static_cast<std::size_t>(b)];
     const int top = topMagnitude(hist, kTopEdgeShare);
     region.cutoff = std::max({1, static_cast<int>(std::lround(top * (1.0 - kCutoffDrop))),
                               static_cast<int>(std::ceil(floor))});
@@ -108,7 +118,8 @@ ccRegionalThreshold::ccRegionalThreshold(const ccPelBuffer_const<unsigned char>&
   for (const Region& r : regions_)
     if (r.valid) values.push_back(r.threshold);
   if (values.empty()) return;
-  std::nth_element(values.begin(), values.begin() + static_cast<long>(values.size() / 2), values.end());
+  std::nth_element(values.begin(), values.begin() + static_cast<long>(values.size() / 2),
+                   values.end());
   typical_ = static_cast<int>(std::lround(values[values.size() / 2]));
   valid_ = true;
   fillInvalidRegions();
@@ -150,8 +161,10 @@ void ccRegionalThreshold::fillInvalidRegions() {
 
 double ccRegionalThreshold::at(double x, double y) const {
   // Region centres sit at (i + 0.5) regionW_ from the window's left edge.
-  const double fx = std::clamp((x - static_cast<double>(window_.x())) / regionW_ - 0.5, 0.0, static_cast<double>(nx_ - 1));
-  const double fy = std::clamp((y - static_cast<double>(window_.y())) / regionH_ - 0.5, 0.0, static_cast<double>(ny_ - 1));
+  const double fx = std::clamp((x - static_cast<double>(window_.x())) / regionW_ - 0.5, 0.0,
+                               static_cast<double>(nx_ - 1));
+  const double fy = std::clamp((y - static_cast<double>(window_.y())) / regionH_ - 0.5, 0.0,
+                               static_cast<double>(ny_ - 1));
   const long i0 = static_cast<long>(fx), j0 = static_cast<long>(fy);
   const long i1 = std::min(i0 + 1, nx_ - 1), j1 = std::min(j0 + 1, ny_ - 1);
   const double ax = fx - static_cast<double>(i0), ay = fy - static_cast<double>(j0);
@@ -160,15 +173,20 @@ double ccRegionalThreshold::at(double x, double y) const {
   return top * (1.0 - ay) + bottom * ay;
 }
 
-ccPelBuffer<unsigned char> ccRegionalThreshold::binarise(const ccPelBuffer_const<unsigned char>& image) const {
+ccPelBuffer<unsigned char> ccRegionalThreshold::binarise(
+    const ccPelBuffer_const<unsigned char>& image) const {
   const long w = image.width(), h = image.height();
   ccPelBuffer<unsigned char> out(image.window());
   if (!valid_) return out;
 
   // Region columns and rows (first pixel of each, and one past the last).
   std::vector<long> xs(static_cast<std::size_t>(nx_ + 1)), ys(static_cast<std::size_t>(ny_ + 1));
-  for (long i = 0; i <= nx_; ++i) xs[static_cast<std::size_t>(i)] = static_cast<long>(std::lround(static_cast<double>(i) * regionW_));
-  for (long j = 0; j <= ny_; ++j) ys[static_cast<std::size_t>(j)] = static_cast<long>(std::lround(static_cast<double>(j) * regionH_));
+  for (long i = 0; i <= nx_; ++i)
+    xs[static_cast<std::size_t>(i)] =
+        static_cast<long>(std::lround(static_cast<double>(i) * regionW_));
+  for (long j = 0; j <= ny_; ++j)
+    ys[static_cast<std::size_t>(j)] =
+        static_cast<long>(std::lround(static_cast<double>(j) * regionH_));
 
   std::vector<double> columnThreshold(static_cast<std::size_t>(nx_));
   std::vector<float> rowThreshold(static_cast<std::size_t>(w));
@@ -176,32 +194,41 @@ ccPelBuffer<unsigned char> ccRegionalThreshold::binarise(const ccPelBuffer_const
   long regionRow = 0;
   for (long y = 0; y < h; ++y) {
     if (y >= ys[static_cast<std::size_t>(regionRow + 1)]) ++regionRow;
-    const double fy = std::clamp(static_cast<double>(y) / regionH_ - 0.5, 0.0, static_cast<double>(ny_ - 1));
+    const double fy =
+        std::clamp(static_cast<double>(y) / regionH_ - 0.5, 0.0, static_cast<double>(ny_ - 1));
     const long j0 = static_cast<long>(fy), j1 = std::min(j0 + 1, ny_ - 1);
     const double ay = fy - static_cast<double>(j0);
     for (long i = 0; i < nx_; ++i) {
-      columnThreshold[static_cast<std::size_t>(i)] = region(i, j0).threshold * (1.0 - ay) + region(i, j1).threshold * ay;
+      columnThreshold[static_cast<std::size_t>(i)] =
+          region(i, j0).threshold * (1.0 - ay) + region(i, j1).threshold * ay;
     }
     // Linear between region centres along the row (a + b x on each stretch), constant beyond
     // the outer centres.
     long x = 0;
     for (long i = 0; i <= nx_; ++i) {
-      const double centreEnd = i < nx_ ? (static_cast<double>(i) + 0.5) * regionW_ : static_cast<double>(w);
+      const double centreEnd =
+          i < nx_ ? (static_cast<double>(i) + 0.5) * regionW_ : static_cast<double>(w);
       const long end = std::min(w, static_cast<long>(std::ceil(centreEnd)));
       double a = columnThreshold[static_cast<std::size_t>(std::min(i, nx_ - 1))], b = 0.0;
       if (i > 0 && i < nx_) {
-        const double t0 = columnThreshold[static_cast<std::size_t>(i - 1)], t1 = columnThreshold[static_cast<std::size_t>(i)];
+        const double t0 = columnThreshold[static_cast<std::size_t>(i - 1)],
+                     t1 = columnThreshold[static_cast<std::size_t>(i)];
         b = (t1 - t0) / regionW_;
         a = t0 - b * (static_cast<double>(i) - 0.5) * regionW_;
       }
-      for (; x < end; ++x) rowThreshold[static_cast<std::size_t>(x)] = static_cast<float>(a + b * static_cast<double>(x));
+      for (; x < end; ++x)
+        rowThreshold[static_cast<std::size_t>(x)] =
+            static_cast<float>(a + b * static_cast<double>(x));
     }
     const unsigned char* g = image.row(y);
     unsigned char* o = out.row(y);
-    for (long x = 0; x < w; ++x) o[x] = static_cast<float>(g[x]) >= rowThreshold[static_cast<std::size_t>(x)] ? 255 : 0;
+    for (long x = 0; x < w; ++x)
+      o[x] = static_cast<float>(g[x]) >= rowThreshold[static_cast<std::size_t>(x)] ? 255 : 0;
     for (long i = 0; i < nx_; ++i) {
       unsigned long changes = 0;
-      for (long x = std::max(1L, xs[static_cast<std::size_t>(i)]); x < xs[static_cast<std::size_t>(i + 1)]; ++x) changes += o[x] != o[x - 1];
+      for (long x = std::max(1L, xs[static_cast<std::size_t>(i)]);
+           x < xs[static_cast<std::size_t>(i + 1)]; ++x)
+        changes += o[x] != o[x - 1];
       transitions[static_cast<std::size_t>(regionRow * nx_ + i)] += changes;
     }
   }
@@ -212,8 +239,11 @@ ccPelBuffer<unsigned char> ccRegionalThreshold::binarise(const ccPelBuffer_const
       const long x0 = xs[static_cast<std::size_t>(i)], x1 = xs[static_cast<std::size_t>(i + 1)];
       const long y0 = ys[static_cast<std::size_t>(j)], y1 = ys[static_cast<std::size_t>(j + 1)];
       const double pixels = static_cast<double>((x1 - x0) * (y1 - y0));
-      if (static_cast<double>(transitions[static_cast<std::size_t>(j * nx_ + i)]) <= kMaxTransitionDensity * pixels) continue;
-      for (long y = y0; y < y1; ++y) std::fill(out.row(y) + x0, out.row(y) + x1, static_cast<unsigned char>(0));
+      if (static_cast<double>(transitions[static_cast<std::size_t>(j * nx_ + i)]) <=
+          kMaxTransitionDensity * pixels)
+        continue;
+      for (long y = y0; y < y1; ++y)
+        std::fill(out.row(y) + x0, out.row(y) + x1, static_cast<unsigned char>(0));
     }
   }
   return out;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Segmentation thresholds that follow uneven lighting. Each region of the image gets the
 // mean grey value on its own strongest edges (the edges between dots and ground sit halfway
 // between the two levels, whatever the lighting there); thresholds are interpolated between
@@ -45,7 +46,9 @@ class ccRegionalThreshold {
     int cutoff = 256;  // weakest strong-edge magnitude
     bool valid = false;
   };
-  const Region& region(long i, long j) const { return regions_[static_cast<std::size_t>(j * nx_ + i)]; }
+  const Region& region(long i, long j) const {
+    return regions_[static_cast<std::size_t>(j * nx_ + i)];
+  }
   Region& region(long i, long j) { return regions_[static_cast<std::size_t>(j * nx_ + i)]; }
   void fillInvalidRegions();
 

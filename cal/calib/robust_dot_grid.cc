@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The robust dot-grid run: regional segmentation, lattice labelling, per-dot measurement,
 // the plate verdict, marker anchoring, perspective correction and the transform fits.
 #include "cal/calib/robust_dot_grid.h"
@@ -40,7 +41,7 @@ constexpr double kMinDotAspect = 0.25;
 // Measuring one dot in its own window. The window reaches past the dot by a quarter of its
 // radius (at least 4 pixels, for blur) but stops a pixel short of the neighbouring dots.
 constexpr double kWindowMarginShare = 0.25;
-constexpr double kMinWindowMargin = 4.0;  // pixels
+constexpr double kMinWindowMargin = 4.0;     // pixels
 constexpr double kMinWindowClearance = 2.0;  // pixels between the dot's edge and the window's
 // The ink level is the mean of the most extreme pixels covering this share of the dot.
 constexpr double kInkCoreShare = 0.25;
@@ -75,13 +76,13 @@ constexpr double kMinCellFill = 0.01;
 constexpr double kMaxCellFill = 0.6;
 constexpr double kMinRoundness = 0.3;
 constexpr double kMinSeparation = 0.75;
-constexpr long kMinSpan = 3;         // rows and columns a plate must span
+constexpr long kMinSpan = 3;  // rows and columns a plate must span
 // The lattice must cover this share of the image (a plate smaller than that cannot
 // calibrate the view, and incidental patterns in a scene are small), and may have holes
 // inside it for at most this share of its dots.
 constexpr double kMinImageShare = 0.01;
 constexpr double kMaxHoleShare = 0.1;
-constexpr long kMinDotsFloor = 4;    // smallest minDots option
+constexpr long kMinDotsFloor = 4;  // smallest minDots option
 
 // Skipped dots: probes per cell side, and how many dots found inside cells (at least 3,
 // and a tenth of the lattice) make the lattice grow again, at most twice.
@@ -159,11 +160,15 @@ double radiusOf(const ccDotShape& s) {
 
 // Homography from labels (relative to `centre`) to image positions, fitted to the dots whose
 // labels lie within `reach` of `centre` in both coordinates.
-bool localHomography(const ccDotLattice& lattice, const ccVector<2>& centre, double reach, ccPlaneHomography& h) {
+bool localHomography(const ccDotLattice& lattice, const ccVector<2>& centre, double reach,
+                     ccPlaneHomography& h) {
   std::vector<ccVector<2>> plate, image;
-  const long x0 = static_cast<long>(std::ceil(centre.x() - reach)), x1 = static_cast<long>(std::floor(centre.x() + reach));
-  const long y0 = static_cast<long>(std::ceil(centre.y() - reach)), y1 = static_cast<long>(std::floor(centre.y() + reach));
-  std::vector<int> perColumn(static_cast<std::size_t>(x1 - x0 + 1), 0), perRow(static_cast<std::size_t>(y1 - y0 + 1), 0);
+  const long x0 = static_cast<long>(std::ceil(centre.x() - reach)),
+             x1 = static_cast<long>(std::floor(centre.x() + reach));
+  const long y0 = static_cast<long>(std::ceil(centre.y() - reach)),
+             y1 = static_cast<long>(std::floor(centre.y() + reach));
+  std::vector<int> perColumn(static_cast<std::size_t>(x1 - x0 + 1), 0),
+      perRow(static_cast<std::size_t>(y1 - y0 + 1), 0);
   for (long y = y0; y <= y1; ++y) {
     for (long x = x0; x <= x1; ++x) {
       const int i = lattice.find(ccLatticeLabel(x, y));
@@ -175,9 +180,11 @@ bool localHomography(const ccDotLattice& lattice, const ccVector<2>& centre, dou
     }
   }
   // Perspective along a direction needs three rows (or columns) of dots across it.
-  auto lines = [](const std::vector<int>& v) { return std::count_if(v.begin(), v.end(), [](int n) { return n > 0; }); };
-  return static_cast<int>(plate.size()) >= kMinHomographyDots && lines(perColumn) >= 3 && lines(perRow) >= 3 &&
-         cfFitPlaneHomography(plate, image, h);
+  auto lines = [](const std::vector<int>& v) {
+    return std::count_if(v.begin(), v.end(), [](int n) { return n > 0; });
+  };
+  return static_cast<int>(plate.size()) >= kMinHomographyDots && lines(perColumn) >= 3 &&
+         lines(perRow) >= 3 && cfFitPlaneHomography(plate, image, h);
 }
 
 // ----------------------------------------------------------------------------------------
@@ -223,29 +230,36 @@ struct ShadingPlane {
   double gxError = 0.0, gyError = 0.0;  // standard errors of the slopes
   double spread = 0.0;                  // outline pixels about the plane, grey levels
   double noise = 0.0;                   // pixel noise, grey levels
-  double at(double x, double y) const { return level + gx * (x - centre.x()) + gy * (y - centre.y()); }
+  double at(double x, double y) const {
+    return level + gx * (x - centre.x()) + gy * (y - centre.y());
+  }
   // Does the outline follow a plane (no edge crossing it), whose change across the window is
   // both large and well above the noise of its estimate? Evening out by a wrong or noisy
   // plane would do more harm than good.
   bool matters(const ccPelBuffer_const<unsigned char>& win) const {
-    const double change = std::fabs(gx) * static_cast<double>(win.width()) + std::fabs(gy) * static_cast<double>(win.height());
-    const double significance = std::hypot(gx / std::max(gxError, 1e-12), gy / std::max(gyError, 1e-12));
+    const double change = std::fabs(gx) * static_cast<double>(win.width()) +
+                          std::fabs(gy) * static_cast<double>(win.height());
+    const double significance =
+        std::hypot(gx / std::max(gxError, 1e-12), gy / std::max(gyError, 1e-12));
     return spread <= kMaxShadingSpread * noise + kQuantisation && change > kMinShadingChange &&
            significance > kMinShadingSignificance;
   }
 };
 
-ShadingPlane groundPlane(const ccPelBuffer_const<unsigned char>& win, double ground, double contrast) {
+ShadingPlane groundPlane(const ccPelBuffer_const<unsigned char>& win, double ground,
+                         double contrast) {
   ShadingPlane p;
   p.level = ground;
-  const long x0 = win.offset().x(), y0 = win.offset().y(), x1 = x0 + win.width() - 1, y1 = y0 + win.height() - 1;
+  const long x0 = win.offset().x(), y0 = win.offset().y(), x1 = x0 + win.width() - 1,
+             y1 = y0 + win.height() - 1;
   p.centre = ccVector<2>(0.5 * static_cast<double>(x0 + x1), 0.5 * static_cast<double>(y0 + y1));
   // Normal equations of the plane fit, in coordinates relative to the centre.
   double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0, sv = 0, sxv = 0, syv = 0, svv = 0;
   auto add = [&](long x, long y) {
     const double v = win.at(x, y);
     if (std::fabs(v - ground) > kShadingInlier * contrast) return;
-    const double dx = static_cast<double>(x) - p.centre.x(), dy = static_cast<double>(y) - p.centre.y();
+    const double dx = static_cast<double>(x) - p.centre.x(),
+                 dy = static_cast<double>(y) - p.centre.y();
     n += 1;
     sx += dx;
     sy += dy;
@@ -267,18 +281,24 @@ ShadingPlane groundPlane(const ccPelBuffer_const<unsigned char>& win, double gro
   for (std::size_t k = 0; k < outline.size(); ++k) {
     add(outline[k].x(), outline[k].y());
     const ccPair<long>& next = outline[(k + 1) % outline.size()];
-    steps.push_back(std::fabs(static_cast<double>(win.at(outline[k].x(), outline[k].y())) - win.at(next.x(), next.y())));
+    steps.push_back(std::fabs(static_cast<double>(win.at(outline[k].x(), outline[k].y())) -
+                              win.at(next.x(), next.y())));
   }
   // Pixel noise from the median step between outline neighbours (0.954 sigma for Gaussian
   // noise); a step edge crossing the outline (the sheet's edge, a neighbour) hardly moves it.
   std::nth_element(steps.begin(), steps.begin() + static_cast<long>(steps.size() / 2), steps.end());
   p.noise = steps[steps.size() / 2] / 0.954;
   // Cramer's rule on [n sx sy; sx sxx sxy; sy sxy syy] (level gx gy) = (sv sxv syv).
-  const double det = n * (sxx * syy - sxy * sxy) - sx * (sx * syy - sxy * sy) + sy * (sx * sxy - sxx * sy);
+  const double det =
+      n * (sxx * syy - sxy * sxy) - sx * (sx * syy - sxy * sy) + sy * (sx * sxy - sxx * sy);
   if (!(std::fabs(det) > 0.0) || n < 8) return p;
-  p.level = (sv * (sxx * syy - sxy * sxy) - sx * (sxv * syy - sxy * syv) + sy * (sxv * sxy - sxx * syv)) / det;
-  p.gx = (n * (sxv * syy - sxy * syv) - sv * (sx * syy - sxy * sy) + sy * (sx * syv - sxv * sy)) / det;
-  p.gy = (n * (sxx * syv - sxv * sxy) - sx * (sx * syv - sxv * sy) + sv * (sx * sxy - sxx * sy)) / det;
+  p.level =
+      (sv * (sxx * syy - sxy * sxy) - sx * (sxv * syy - sxy * syv) + sy * (sxv * sxy - sxx * syv)) /
+      det;
+  p.gx =
+      (n * (sxv * syy - sxy * syv) - sv * (sx * syy - sxy * sy) + sy * (sx * syv - sxv * sy)) / det;
+  p.gy =
+      (n * (sxx * syv - sxv * sxy) - sx * (sx * syv - sxv * sy) + sv * (sx * sxy - sxx * sy)) / det;
   // Residual spread about the plane, and from it the standard errors of the two slopes.
   const double residual = std::max(0.0, (svv - p.level * sv - p.gx * sxv - p.gy * syv) / (n - 3.0));
   p.spread = std::sqrt(residual);
@@ -290,12 +310,15 @@ ShadingPlane groundPlane(const ccPelBuffer_const<unsigned char>& win, double gro
 // The window with its lighting evened out: every pixel scaled by level / plane, which
 // undoes a gain that varies across the window (vignetting, a lighting gradient) for ground
 // and ink alike.
-ccPelBuffer<unsigned char> flattened(const ccPelBuffer_const<unsigned char>& win, const ShadingPlane& p) {
+ccPelBuffer<unsigned char> flattened(const ccPelBuffer_const<unsigned char>& win,
+                                     const ShadingPlane& p) {
   ccPelBuffer<unsigned char> out(win.window());
   for (long y = win.offset().y(); y < win.offset().y() + win.height(); ++y) {
     for (long x = win.offset().x(); x < win.offset().x() + win.width(); ++x) {
-      const double gain = p.level / std::max(1.0, p.at(static_cast<double>(x), static_cast<double>(y)));
-      out.at(x, y) = static_cast<unsigned char>(std::clamp(std::lround(win.at(x, y) * gain), 0L, 255L));
+      const double gain =
+          p.level / std::max(1.0, p.at(static_cast<double>(x), static_cast<double>(y)));
+      out.at(x, y) =
+          static_cast<unsigned char>(std::clamp(std::lround(win.at(x, y) * gain), 0L, 255L));
     }
   }
   return out;
@@ -306,14 +329,16 @@ ccPelBuffer<unsigned char> flattened(const ccPelBuffer_const<unsigned char>& win
 // the most extreme pixels of the dot's core, then the blob tool's soft segmentation halfway
 // between them. False when the contrast is too low or no whole dot lies within `radius` of
 // the guess.
-bool measureDot(const ccPelBuffer_const<unsigned char>& image, const ccVector<2>& guess, double radius, double half,
-                int ink, ccBlobResults& scratch, ccDotShape& out) {
+bool measureDot(const ccPelBuffer_const<unsigned char>& image, const ccVector<2>& guess,
+                double radius, double half, int ink, ccBlobResults& scratch, ccDotShape& out) {
   // The window is cut back to the image; a dot it cuts touches its border and is refused.
   const ccPelRect inside = image.window();
   const long x0 = std::max(inside.x(), static_cast<long>(std::floor(guess.x() - half)));
-  const long x1 = std::min(inside.x() + inside.width() - 1, static_cast<long>(std::ceil(guess.x() + half)));
+  const long x1 =
+      std::min(inside.x() + inside.width() - 1, static_cast<long>(std::ceil(guess.x() + half)));
   const long y0 = std::max(inside.y(), static_cast<long>(std::floor(guess.y() - half)));
-  const long y1 = std::min(inside.y() + inside.height() - 1, static_cast<long>(std::ceil(guess.y() + half)));
+  const long y1 =
+      std::min(inside.y() + inside.height() - 1, static_cast<long>(std::ceil(guess.y() + half)));
   if (x1 - x0 < 2 || y1 - y0 < 2) return false;
   ccPelBuffer_const<unsigned char> win = image;
   win.window(ccPelRect(x0, y0, x1 - x0 + 1, y1 - y0 + 1));
@@ -336,7 +361,8 @@ bool measureDot(const ccPelBuffer_const<unsigned char>& image, const ccVector<2>
   int median = 0;
   while (median < 255 && (seen += ring[median]) * 2 < ringCount) ++median;
   const double ground = median;
-  const unsigned long core = std::max(1UL, static_cast<unsigned long>(kInkCoreShare * ccPi * radius * radius));
+  const unsigned long core =
+      std::max(1UL, static_cast<unsigned long>(kInkCoreShare * ccPi * radius * radius));
   double sum = 0.0;
   unsigned long taken = 0;
   for (int k = 0; k < 256 && taken < core; ++k) {
@@ -355,7 +381,8 @@ bool measureDot(const ccPelBuffer_const<unsigned char>& image, const ccVector<2>
   const ccPelBuffer_const<unsigned char> measured =
       shading.matters(win) ? flattened(win, shading) : win;
 
-  const double t = 0.5 * (shading.level + inkLevel), band = std::max(kMinBand, kBandShare * contrast);
+  const double t = 0.5 * (shading.level + inkLevel),
+               band = std::max(kMinBand, kBandShare * contrast);
   const int low = std::max(0, static_cast<int>(std::floor(t - 0.5 * band)));
   const int high = std::min(255, static_cast<int>(std::ceil(t + 0.5 * band)));
   ccBlobParams params;
@@ -367,8 +394,11 @@ bool measureDot(const ccPelBuffer_const<unsigned char>& image, const ccVector<2>
   const ccBlobSceneDescription& scene = scratch.connectedBlobs();
   for (std::size_t k = 0; k < scene.numBlobs(); ++k) {
     const ccBlob& b = scene.blob(k);
-    if (!b.isForeground() || b.measure(ccBlob::eNotClipped) == 0.0 || b.area() < kMinDotArea) continue;
-    const double d2 = (ccVector<2>(b.measure(ccBlob::eCenterOfMassX), b.measure(ccBlob::eCenterOfMassY)) - guess).lengthSq();
+    if (!b.isForeground() || b.measure(ccBlob::eNotClipped) == 0.0 || b.area() < kMinDotArea)
+      continue;
+    const double d2 =
+        (ccVector<2>(b.measure(ccBlob::eCenterOfMassX), b.measure(ccBlob::eCenterOfMassY)) - guess)
+            .lengthSq();
     if (d2 <= bestD2) {
       best = &b;
       bestD2 = d2;
@@ -401,8 +431,9 @@ void refineDots(const ccPelBuffer_const<unsigned char>& image, int ink, ccDotLat
     if (i % kCheckInterval == 0) ccAttention::check();
     const ccDotShape& s = lattice.dots()[i].shape;
     const double spacing = lattice.minSpacing(static_cast<int>(i)), r = radiusOf(s);
-    drop[i] = !measureDot(image, s.centre, r, windowHalfSize(r, spacing), ink, scratch, measured[i]) ||
-              (measured[i].centre - s.centre).length() > kMaxRefineShift * spacing;
+    drop[i] =
+        !measureDot(image, s.centre, r, windowHalfSize(r, spacing), ink, scratch, measured[i]) ||
+        (measured[i].centre - s.centre).length() > kMaxRefineShift * spacing;
   }
   for (std::size_t i = 0; i < lattice.size(); ++i)
     if (!drop[i]) lattice.setShape(static_cast<int>(i), measured[i]);
@@ -412,10 +443,14 @@ void refineDots(const ccPelBuffer_const<unsigned char>& image, int ink, ccDotLat
 // Bilinear grey value at an image-frame point inside the window.
 double sample(const ccPelBuffer_const<unsigned char>& image, const ccVector<2>& p) {
   const ccPelRect w = image.window();
-  const double x = std::clamp(p.x(), static_cast<double>(w.x()), static_cast<double>(w.x() + w.width() - 1));
-  const double y = std::clamp(p.y(), static_cast<double>(w.y()), static_cast<double>(w.y() + w.height() - 1));
-  const long x0 = std::min(static_cast<long>(x), w.x() + w.width() - 2), y0 = std::min(static_cast<long>(y), w.y() + w.height() - 2);
-  const long x1 = std::min(x0 + 1, w.x() + w.width() - 1), y1 = std::min(y0 + 1, w.y() + w.height() - 1);
+  const double x =
+      std::clamp(p.x(), static_cast<double>(w.x()), static_cast<double>(w.x() + w.width() - 1));
+  const double y =
+      std::clamp(p.y(), static_cast<double>(w.y()), static_cast<double>(w.y() + w.height() - 1));
+  const long x0 = std::min(static_cast<long>(x), w.x() + w.width() - 2),
+             y0 = std::min(static_cast<long>(y), w.y() + w.height() - 2);
+  const long x1 = std::min(x0 + 1, w.x() + w.width() - 1),
+             y1 = std::min(y0 + 1, w.y() + w.height() - 1);
   const double ax = x - static_cast<double>(x0), ay = y - static_cast<double>(y0);
   const double top = image.at(x0, y0) * (1.0 - ax) + image.at(x1, y0) * ax;
   const double bottom = image.at(x0, y1) * (1.0 - ax) + image.at(x1, y1) * ax;
@@ -423,7 +458,8 @@ double sample(const ccPelBuffer_const<unsigned char>& image, const ccVector<2>& 
 }
 
 // Where a dot's grey value lies between its ink (0) and its ground (1).
-double groundShare(const ccPelBuffer_const<unsigned char>& image, const ccDotShape& dot, const ccVector<2>& at) {
+double groundShare(const ccPelBuffer_const<unsigned char>& image, const ccDotShape& dot,
+                   const ccVector<2>& at) {
   const double contrast = dot.ground - dot.ink;
   return contrast == 0.0 ? 1.0 : (sample(image, at) - dot.ink) / contrast;
 }
@@ -443,7 +479,8 @@ std::vector<ccDotShape> dotsInsideCells(const ccPelBuffer_const<unsigned char>& 
     const ccDotLattice::Dot& d = lattice.dots()[i];
     ccVector<2> bx, by;
     lattice.localBasis(static_cast<int>(i), bx, by);
-    const ccVector<2> corner[4] = {d.shape.centre, d.shape.centre + bx, d.shape.centre + by, d.shape.centre + bx + by};
+    const ccVector<2> corner[4] = {d.shape.centre, d.shape.centre + bx, d.shape.centre + by,
+                                   d.shape.centre + bx + by};
     const double r = radiusOf(d.shape), clear = kCornerClearance * r + kBlurAllowance;
     bool inkSeen = false;
     for (int a = 1; a < kCellProbes && !inkSeen; ++a) {
@@ -456,7 +493,8 @@ std::vector<ccDotShape> dotsInsideCells(const ccPelBuffer_const<unsigned char>& 
         inkSeen = true;
         ccDotShape dot;
         const double unbounded = std::numeric_limits<double>::infinity();
-        if (measureDot(image, at, r, windowHalfSize(r, unbounded), ink, scratch, dot) && cfSimilarDotShapes(d.shape, dot)) {
+        if (measureDot(image, at, r, windowHalfSize(r, unbounded), ink, scratch, dot) &&
+            cfSimilarDotShapes(d.shape, dot)) {
           found.push_back(dot);
         }
       }
@@ -467,7 +505,8 @@ std::vector<ccDotShape> dotsInsideCells(const ccPelBuffer_const<unsigned char>& 
 
 // Looks for a dot wherever the lattice predicts one next to it and none was found, and
 // grows on from every dot found that way.
-void completeLattice(const ccPelBuffer_const<unsigned char>& image, int ink, ccDotLattice& lattice) {
+void completeLattice(const ccPelBuffer_const<unsigned char>& image, int ink,
+                     ccDotLattice& lattice) {
   ccBlobResults scratch;
   std::vector<ccLatticeLabel> work = lattice.gaps();
   std::vector<std::pair<long, long>> tried;
@@ -491,10 +530,11 @@ void completeLattice(const ccPelBuffer_const<unsigned char>& image, int ink, ccD
     const double r = radiusOf(like), spacing = lattice.minSpacing(source);
     ccDotShape found;
     if (!measureDot(image, where, r, windowHalfSize(r, spacing), ink, scratch, found)) continue;
-    if (std::fabs(found.ground - found.ink) < kMinContrastShare * std::fabs(like.ground - like.ink)) continue;
+    if (std::fabs(found.ground - found.ink) < kMinContrastShare * std::fabs(like.ground - like.ink))
+      continue;
     if (!lattice.tryAdd(label, found)) continue;
-    for (const ccLatticeLabel& step : {ccLatticeLabel(1, 0), ccLatticeLabel(-1, 0), ccLatticeLabel(0, 1),
-                                       ccLatticeLabel(0, -1)}) {
+    for (const ccLatticeLabel& step : {ccLatticeLabel(1, 0), ccLatticeLabel(-1, 0),
+                                       ccLatticeLabel(0, 1), ccLatticeLabel(0, -1)}) {
       if (lattice.find(label + step) < 0) work.push_back(label + step);
     }
   }
@@ -573,7 +613,8 @@ struct Marker {
 // relabels the lattice to the plate's cell indices counted from the marker.
 Marker anchorToMarker(const ccPelBuffer_const<unsigned char>& image, ccDotLattice& lattice) {
   Marker marker;
-  const ccLatticeLabel axes[4] = {ccLatticeLabel(1, 0), ccLatticeLabel(-1, 0), ccLatticeLabel(0, 1), ccLatticeLabel(0, -1)};
+  const ccLatticeLabel axes[4] = {ccLatticeLabel(1, 0), ccLatticeLabel(-1, 0), ccLatticeLabel(0, 1),
+                                  ccLatticeLabel(0, -1)};
   int cells = 0;
   ccLatticeLabel cell, bar[2];
   ccPlaneHomography cellH;
@@ -586,7 +627,8 @@ Marker anchorToMarker(const ccPelBuffer_const<unsigned char>& image, ccDotLattic
     const ccVector<2> centre = d.centre + (bx + by) * 0.5;
     int inky[4], n = 0;
     for (int a = 0; a < 4; ++a) {
-      const ccVector<2> step = bx * static_cast<double>(axes[a].x()) + by * static_cast<double>(axes[a].y());
+      const ccVector<2> step =
+          bx * static_cast<double>(axes[a].x()) + by * static_cast<double>(axes[a].y());
       if (groundShare(image, d, centre + step * kBarMiddle) < kBarInkShare) inky[n++] = a;
     }
     if (n != 2 || (axes[inky[0]].x() == 0) == (axes[inky[1]].x() == 0)) continue;
@@ -599,9 +641,11 @@ Marker anchorToMarker(const ccPelBuffer_const<unsigned char>& image, ccDotLattic
       const bool isBar = a == inky[0] || a == inky[1];
       const ccVector<2> dir(static_cast<double>(axes[a].x()), static_cast<double>(axes[a].y()));
       if (isBar) {
-        for (double t : kBarProbes) isMarker = isMarker && groundShare(image, d, h.map(dir * t)) <= kBarInkShare;
+        for (double t : kBarProbes)
+          isMarker = isMarker && groundShare(image, d, h.map(dir * t)) <= kBarInkShare;
       } else {
-        for (double t : kGroundProbes) isMarker = isMarker && groundShare(image, d, h.map(dir * t)) >= kGroundShare;
+        for (double t : kGroundProbes)
+          isMarker = isMarker && groundShare(image, d, h.map(dir * t)) >= kGroundShare;
       }
     }
     if (!isMarker) continue;
@@ -614,8 +658,10 @@ Marker anchorToMarker(const ccPelBuffer_const<unsigned char>& image, ccDotLattic
   if (cells != 1) return marker;
   // Bar 1 turns clockwise (image y down) into bar 2.
   const ccVector<2> c = cellH.map(ccVector<2>());
-  const ccVector<2> e0 = cellH.map(ccVector<2>(static_cast<double>(bar[0].x()), static_cast<double>(bar[0].y()))) - c;
-  const ccVector<2> e1 = cellH.map(ccVector<2>(static_cast<double>(bar[1].x()), static_cast<double>(bar[1].y()))) - c;
+  const ccVector<2> e0 =
+      cellH.map(ccVector<2>(static_cast<double>(bar[0].x()), static_cast<double>(bar[0].y()))) - c;
+  const ccVector<2> e1 =
+      cellH.map(ccVector<2>(static_cast<double>(bar[1].x()), static_cast<double>(bar[1].y()))) - c;
   if (e0.cross(e1) < 0.0) std::swap(bar[0], bar[1]);
   const ccLatticeLabel d1 = bar[0], d2 = bar[1];
   // Doubled cell centre; corner (i0, j0) = centre - d1 / 2 - d2 / 2; new label =
@@ -624,7 +670,8 @@ Marker anchorToMarker(const ccPelBuffer_const<unsigned char>& image, ccDotLattic
   const ccLatticeLabel corner((c2x - d1.x() - d2.x()) / 2, (c2y - d1.y() - d2.y()) / 2);
   const long m00 = d1.x(), m01 = d1.y(), m10 = d2.x(), m11 = d2.y();
   lattice.relabel(m00, m01, m10, m11,
-                  ccLatticeLabel(-(m00 * corner.x() + m01 * corner.y()), -(m10 * corner.x() + m11 * corner.y())));
+                  ccLatticeLabel(-(m00 * corner.x() + m01 * corner.y()),
+                                 -(m10 * corner.x() + m11 * corner.y())));
   marker.point = c;
   marker.found = true;
   return marker;
@@ -659,7 +706,8 @@ void orientByImageAxes(ccDotLattice& lattice) {
     m11 = 0;
   }
   const ccLatticeLabel o = lattice.dots()[static_cast<std::size_t>(origin)].label;
-  lattice.relabel(m00, m01, m10, m11, ccLatticeLabel(-(m00 * o.x() + m01 * o.y()), -(m10 * o.x() + m11 * o.y())));
+  lattice.relabel(m00, m01, m10, m11,
+                  ccLatticeLabel(-(m00 * o.x() + m01 * o.y()), -(m10 * o.x() + m11 * o.y())));
 }
 
 double median(std::vector<double> v) {
@@ -694,10 +742,11 @@ std::size_t interiorHoles(const ccDotLattice& lattice) {
 }
 
 // Is this lattice a dot plate? Throws TooFewDotsFound or BadCorrespondence if not.
-void judgePlate(const ccPelBuffer_const<unsigned char>& image, const ccDotLattice& lattice, double roundness,
-                const ccRobustGridOptions& options, bool markerFound) {
+void judgePlate(const ccPelBuffer_const<unsigned char>& image, const ccDotLattice& lattice,
+                double roundness, const ccRobustGridOptions& options, bool markerFound) {
   if (static_cast<long>(lattice.size()) < options.minDots) throw ccCalibDefs::TooFewDotsFound();
-  long minX = std::numeric_limits<long>::max(), maxX = std::numeric_limits<long>::min(), minY = minX, maxY = maxX;
+  long minX = std::numeric_limits<long>::max(), maxX = std::numeric_limits<long>::min(),
+       minY = minX, maxY = maxX;
   for (const ccDotLattice::Dot& d : lattice.dots()) {
     minX = std::min(minX, d.label.x());
     maxX = std::max(maxX, d.label.x());
@@ -706,7 +755,8 @@ void judgePlate(const ccPelBuffer_const<unsigned char>& image, const ccDotLattic
   }
   const long spanX = maxX - minX + 1, spanY = maxY - minY + 1;
   if (spanX < kMinSpan || spanY < kMinSpan) throw ccCalibDefs::TooFewDotsFound();
-  if (interiorHoles(lattice) > kMaxHoleShare * static_cast<double>(lattice.size())) throw ccCalibDefs::BadCorrespondence();
+  if (interiorHoles(lattice) > kMaxHoleShare * static_cast<double>(lattice.size()))
+    throw ccCalibDefs::BadCorrespondence();
 
   std::vector<double> fill, separation;
   double latticeArea = 0.0;
@@ -720,7 +770,8 @@ void judgePlate(const ccPelBuffer_const<unsigned char>& image, const ccDotLattic
     for (const ccLatticeLabel& step : {ccLatticeLabel(1, 0), ccLatticeLabel(0, 1)}) {
       const int n = lattice.find(d.label + step);
       if (n < 0) continue;
-      const ccVector<2> mid = (d.shape.centre + lattice.dots()[static_cast<std::size_t>(n)].shape.centre) * 0.5;
+      const ccVector<2> mid =
+          (d.shape.centre + lattice.dots()[static_cast<std::size_t>(n)].shape.centre) * 0.5;
       separation.push_back(groundShare(image, d.shape, mid));
     }
   }
@@ -773,7 +824,8 @@ struct Grid {
 };
 
 // A lattice over every second or third dot grows again, with the dots it stepped over.
-void regrowOverSkippedDots(const ccPelBuffer_const<unsigned char>& image, int ink, ccDotLattice& lattice) {
+void regrowOverSkippedDots(const ccPelBuffer_const<unsigned char>& image, int ink,
+                           ccDotLattice& lattice) {
   for (int round = 0; round < kMaxRegrowths; ++round) {
     const std::vector<ccDotShape> skipped = dotsInsideCells(image, ink, lattice);
     if (skipped.size() < std::max(kMinSkippedDots, lattice.size() / kSkippedShare)) return;
@@ -810,9 +862,11 @@ Grid labelPlate(const ccPelBuffer_const<unsigned char>& image, ccDotLattice latt
 Grid findPlate(const ccPelBuffer_const<unsigned char>& image, const Candidates& candidates,
                ccCalibDefs::Polarity polarity, const ccRobustGridOptions& options) {
   std::vector<std::pair<ccDotLattice, int>> lattices;
-  if (polarity != ccCalibDefs::ePolarityNormal) lattices.emplace_back(ccDotLattice::grow(candidates.dots[kDark]), kDark);
+  if (polarity != ccCalibDefs::ePolarityNormal)
+    lattices.emplace_back(ccDotLattice::grow(candidates.dots[kDark]), kDark);
   ccAttention::check();
-  if (polarity != ccCalibDefs::ePolarityInverted) lattices.emplace_back(ccDotLattice::grow(candidates.dots[kLight]), kLight);
+  if (polarity != ccCalibDefs::ePolarityInverted)
+    lattices.emplace_back(ccDotLattice::grow(candidates.dots[kLight]), kLight);
   ccAttention::check();
   std::stable_sort(lattices.begin(), lattices.end(),
                    [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
@@ -862,17 +916,20 @@ void storeDots(const ccGridCalibParams& params, const Grid& g, ccGridCalibResult
                               ySign * static_cast<double>(d->label.y()) * params.gridPitchY());
     thresholds.push_back(0.5 * (d->shape.ground + d->shape.ink));
   }
-  A::threshold(results) = static_cast<unsigned char>(std::clamp(std::lround(median(thresholds)), 0L, 255L));
-  A::polarity(results) = g.ink == kDark ? ccCalibDefs::ePolarityInverted : ccCalibDefs::ePolarityNormal;
+  A::threshold(results) =
+      static_cast<unsigned char>(std::clamp(std::lround(median(thresholds)), 0L, 255L));
+  A::polarity(results) =
+      g.ink == kDark ? ccCalibDefs::ePolarityInverted : ccCalibDefs::ePolarityNormal;
   A::markerFound(results) = g.marker.found;
   if (g.marker.found) A::markerPoint(results) = g.marker.point;
 }
 
 }  // namespace
 
-void cfCalibrationRunRobust(const ccPelBuffer_const<unsigned char>& image, const ccGridCalibParams& params,
-                            const ccRobustGridOptions& options, ccGridCalibResults& results,
-                            std::vector<ccPair<long>>& labels, ccDiagObject* diag, unsigned long diagFlags) {
+void cfCalibrationRunRobust(const ccPelBuffer_const<unsigned char>& image,
+                            const ccGridCalibParams& params, const ccRobustGridOptions& options,
+                            ccGridCalibResults& results, std::vector<ccPair<long>>& labels,
+                            ccDiagObject* diag, unsigned long diagFlags) {
   results = ccGridCalibResults();
   labels.clear();
   if (!image.isBound()) throw ccPel::UnboundWindow();
@@ -901,7 +958,8 @@ void cfCalibrationRunRobust(const ccPelBuffer_const<unsigned char>& image, const
   storeDots(params, grid, results, found, clientPoints);
   if (diag != nullptr && diag->shouldRecord(diagFlags, kCalibDiagDots)) {
     cfGridRecordDots(*diag, "Detected and Labelled Dots", image, params,
-                     results.isMarkerFound() ? &A::markerPoint(results) : nullptr, A::imagePoints(results));
+                     results.isMarkerFound() ? &A::markerPoint(results) : nullptr,
+                     A::imagePoints(results));
   }
   fitTransforms(params, A::imagePoints(results), clientPoints, results);
   labels = std::move(found);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Dot-grid calibration for real scenes: plates that fill only part of the view, seen at a
 // steep angle, at any rotation, through a distorting lens, under vignetting, next to clutter.
 // It fills the same results as cfCalibrationRun and gives every dot an integer label that
@@ -77,9 +78,9 @@ struct CCALIB_EXPORT ccRobustGridOptions {
 // columns than options say; InvalidMap when a fitted transform is degenerate.
 // ccPel::UnboundWindow for an unbound image. Calls ccAttention::check() between steps and in
 // its loops. On failure the results keep what was stored before it and labels are empty.
-CCALIB_EXPORT void cfCalibrationRunRobust(const ccPelBuffer_const<unsigned char>& image,
-                                          const ccGridCalibParams& params, const ccRobustGridOptions& options,
-                                          ccGridCalibResults& results, std::vector<ccPair<long>>& labels,
-                                          ccDiagObject* diag = nullptr, unsigned long diagFlags = 0);
+CCALIB_EXPORT void cfCalibrationRunRobust(
+    const ccPelBuffer_const<unsigned char>& image, const ccGridCalibParams& params,
+    const ccRobustGridOptions& options, ccGridCalibResults& results,
+    std::vector<ccPair<long>>& labels, ccDiagObject* diag = nullptr, unsigned long diagFlags = 0);
 
 #endif  // CAL_CALIB_ROBUST_DOT_GRID_H

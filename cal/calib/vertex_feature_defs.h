@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Enumerations and error classes of the checkerboard vertex feature extraction
 // (cfCalib2VertexFeatureExtract, ccCalib2VertexFeatureParams).
 #ifndef CAL_CALIB_VERTEX_FEATURE_DEFS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The exhaustive algorithm: parameters to the checker finder's record, its pairs back as
 // weighted pairs in client and plate coordinates, its statuses to this module's exceptions.
 #include "cal/calibftr/checker_finder_exhaustive.h"
@@ -21,7 +22,8 @@ static_assert(kFailureBase + 4 == CCLFT_STATUS_NO_BOARD, "finder status layout")
 
 // Registered when the library loads.
 const bool kConverterRegistered =
-    (cfRegisterExceptionConverter(kCheckerFinderFacility, &cfCalib2VertexFeatureConvertError), true);
+    (cfRegisterExceptionConverter(kCheckerFinderFacility, &cfCalib2VertexFeatureConvertError),
+     true);
 
 // Owns the finder's two records for one call.
 class FinderRecords {
@@ -53,7 +55,9 @@ void throwFinderFailure(cclft_status status) {
   cfThrowExceptionOnFailure(status);
 }
 
-cmath_vect toCmath(const ccVector<2>& v) { return cmath_vect{v.x(), v.y()}; }
+cmath_vect toCmath(const ccVector<2>& v) {
+  return cmath_vect{v.x(), v.y()};
+}
 
 }  // namespace
 
@@ -101,7 +105,8 @@ void cfCheckerFinderExhaustive(const ccPelBuffer_const<unsigned char>& srcImg,
   const cstd_vector_cclft_crspPair* pairs = nullptr;
   std::size_t count = 0;
   const cclft_crspPair* begin = nullptr;
-  cfThrowExceptionOnFailure(cclft_calibrationCheckerFinderResultSet_getPairs(records.results(), &pairs));
+  cfThrowExceptionOnFailure(
+      cclft_calibrationCheckerFinderResultSet_getPairs(records.results(), &pairs));
   cfThrowExceptionOnFailure(cstd_vector_cclft_crspPair_getSize(pairs, &count));
   cfThrowExceptionOnFailure(cstd_vector_cclft_crspPair_getBeginConst(pairs, &begin));
 

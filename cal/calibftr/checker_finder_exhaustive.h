@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The exhaustive algorithm of the checkerboard vertex extraction: the whole search is done
 // by the checker finder (platform/checkerfinder) behind its C interface; this side
 // translates parameters, results and failure statuses.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The standard checkerboard algorithm as a list of named steps. The pipeline owns the tile
 // and corner lists; they point into each other, so neither may reallocate once filled (the
 // stages reserve their room).
@@ -56,16 +57,19 @@ ccPelBuffer_const<unsigned char> withIdentityXform(const ccPelBuffer_const<unsig
 
 // The image the tiles and the fiducial are found in: smoothed under even lighting, where the
 // tiles come from a global threshold; as it is otherwise.
-ccPelBuffer_const<unsigned char> detectionImage(const ccPelBuffer_const<unsigned char>& working, bool uniform) {
+ccPelBuffer_const<unsigned char> detectionImage(const ccPelBuffer_const<unsigned char>& working,
+                                                bool uniform) {
   if (!uniform) return working;
   ccPelBuffer<unsigned char> smoothed;
-  cfGaussSample(working, ccGaussSampleParams(kSmoothSubsample, kSmoothHalfWidth, kSmoothSigma, true), smoothed);
+  cfGaussSample(working,
+                ccGaussSampleParams(kSmoothSubsample, kSmoothHalfWidth, kSmoothSigma, true),
+                smoothed);
   return smoothed;
 }
 
 // Measures and fits the corners of the mesh just built.
-void measureCorners(const ccPelBuffer_const<unsigned char>& working, const ccCalib2VertexFeatureParams& params,
-                    Detection& d) {
+void measureCorners(const ccPelBuffer_const<unsigned char>& working,
+                    const ccCalib2VertexFeatureParams& params, Detection& d) {
   cfCheckerRefineCorners(working, params, d.tiles, d.corners);
   ccAttention::check();
   cfCheckerFitCorners(params, d.corners);
@@ -73,10 +77,11 @@ void measureCorners(const ccPelBuffer_const<unsigned char>& working, const ccCal
 }
 
 void firstDetectionPass(const ccPelBuffer_const<unsigned char>& working,
-                        const ccPelBuffer_const<unsigned char>& detection, const ccCalib2VertexFeatureParams& params,
-                        const FiducialRecord& fiducial, Detection& d) {
-  cfCheckerFindTiles(detection, fiducial.rect1, fiducial.rect2, params.uniformLighting(), d.tiles, d.edgeMap,
-                     d.blobResults, d.blobList);
+                        const ccPelBuffer_const<unsigned char>& detection,
+                        const ccCalib2VertexFeatureParams& params, const FiducialRecord& fiducial,
+                        Detection& d) {
+  cfCheckerFindTiles(detection, fiducial.rect1, fiducial.rect2, params.uniformLighting(), d.tiles,
+                     d.edgeMap, d.blobResults, d.blobList);
   ccAttention::check();
   cfCheckerBuildMesh(working, false, d.tiles, d.corners);
   ccAttention::check();
@@ -86,13 +91,14 @@ void firstDetectionPass(const ccPelBuffer_const<unsigned char>& working,
 // The fiducial search restricted to the board found by the first pass, then on the
 // background-flattened board. True when either finds it.
 bool searchFiducialOnBoard(const ccPelBuffer_const<unsigned char>& detection,
-                           const ccCalib2VertexFeatureParams& params, const std::vector<cc_Corner>& corners,
-                           FiducialRecord& f) {
+                           const ccCalib2VertexFeatureParams& params,
+                           const std::vector<cc_Corner>& corners, FiducialRecord& f) {
   ccPelBuffer<unsigned char> mask;
   unsigned long count = 0;
   cfCheckerCreateMask(corners, mask, count);
   ccAttention::check();
-  if (cfCheckerFindFiducial(detection, mask, params, f.rect1, f.rect2, f.xStep, f.yStep, f.point)) return true;
+  if (cfCheckerFindFiducial(detection, mask, params, f.rect1, f.rect2, f.xStep, f.yStep, f.point))
+    return true;
   ccAttention::check();
   if (count < 1) return false;
   const ccPair<long> medianSize = cfCheckerMedianSize(mask.window(), count);
@@ -103,11 +109,13 @@ bool searchFiducialOnBoard(const ccPelBuffer_const<unsigned char>& detection,
 
 // Tiles again from the first pass's blobs, now leaving out those on the fiducial bars.
 void secondDetectionPass(const ccPelBuffer_const<unsigned char>& working,
-                         const ccPelBuffer_const<unsigned char>& detection, const ccCalib2VertexFeatureParams& params,
-                         const FiducialRecord& fiducial, Detection& d) {
+                         const ccPelBuffer_const<unsigned char>& detection,
+                         const ccCalib2VertexFeatureParams& params, const FiducialRecord& fiducial,
+                         Detection& d) {
   d.corners.clear();
   d.tiles.clear();
-  cfCheckerTilesFromBlobs(detection, d.edgeMap, fiducial.rect1, fiducial.rect2, d.blobList, false, d.tiles);
+  cfCheckerTilesFromBlobs(detection, d.edgeMap, fiducial.rect1, fiducial.rect2, d.blobList, false,
+                          d.tiles);
   ccAttention::check();
   cfCheckerBuildMesh(working, true, d.tiles, d.corners);
   ccAttention::check();
@@ -117,9 +125,11 @@ void secondDetectionPass(const ccPelBuffer_const<unsigned char>& working,
 // Where label (0, 0) goes for eNone and eUseOrigin, image coordinates: the caller's origin
 // mapped into the image, or the centre of the image window (label modes an archive may carry
 // beyond the enumeration are treated as eNone).
-ccVector<2> startPoint(const ccPelBuffer_const<unsigned char>& srcImg, const ccPelBuffer_const<unsigned char>& working,
+ccVector<2> startPoint(const ccPelBuffer_const<unsigned char>& srcImg,
+                       const ccPelBuffer_const<unsigned char>& working,
                        const ccCalib2VertexFeatureParams& params) {
-  if (params.labelMode() == Defs::eUseOrigin) return srcImg.imageFromClientXform().mapPoint(params.origin());
+  if (params.labelMode() == Defs::eUseOrigin)
+    return srcImg.imageFromClientXform().mapPoint(params.origin());
   const ccPelRect window = working.window();
   const ccPair<long> sum = window.ul() + window.lr();
   return ccVector<2>(static_cast<double>(sum.x()), static_cast<double>(sum.y())) * 0.5;
@@ -127,7 +137,8 @@ ccVector<2> startPoint(const ccPelBuffer_const<unsigned char>& srcImg, const ccP
 
 // Maps an image displacement to its components along xStep and yStep.
 ccXform<2> gridFromImage(const ccVector<2>& xStep, const ccVector<2>& yStep) {
-  const ccXform<2> imageFromGrid(ccMatrix<2>(xStep.x(), yStep.x(), xStep.y(), yStep.y()), ccVector<2>());
+  const ccXform<2> imageFromGrid(ccMatrix<2>(xStep.x(), yStep.x(), xStep.y(), yStep.y()),
+                                 ccVector<2>());
   cstd_assert_(!imageFromGrid.isSingular());
   return imageFromGrid.inverse();
 }
@@ -153,14 +164,17 @@ void labelBeyondFirstBar(Detection& d, const FiducialRecord& f, const cc_Corner&
 
 }  // namespace
 
-void cfCheckerPipelineRun(const ccPelBuffer_const<unsigned char>& srcImg, const ccCalib2VertexFeatureParams& params,
-                          const ccAffineRectangle& fiducialRect1, const ccAffineRectangle& fiducialRect2,
-                          const ccVector<2>& xStep, const ccVector<2>& yStep, const ccVector<2>& fiducialPoint,
+void cfCheckerPipelineRun(const ccPelBuffer_const<unsigned char>& srcImg,
+                          const ccCalib2VertexFeatureParams& params,
+                          const ccAffineRectangle& fiducialRect1,
+                          const ccAffineRectangle& fiducialRect2, const ccVector<2>& xStep,
+                          const ccVector<2>& yStep, const ccVector<2>& fiducialPoint,
                           std::vector<ccPair<ccVector<2>>>& labelled) {
   const ccPelBuffer_const<unsigned char> working = withIdentityXform(srcImg);
   FiducialRecord fiducial{fiducialRect1, fiducialRect2, xStep, yStep, fiducialPoint};
   ccAttention::check();
-  const ccPelBuffer_const<unsigned char> detection = detectionImage(working, params.uniformLighting());
+  const ccPelBuffer_const<unsigned char> detection =
+      detectionImage(working, params.uniformLighting());
   ccAttention::check();
 
   Detection d;
@@ -168,18 +182,21 @@ void cfCheckerPipelineRun(const ccPelBuffer_const<unsigned char>& srcImg, const 
 
   const bool useFiducial = params.labelMode() == Defs::eUseFiducial;
   if (!params.uniformLighting() && useFiducial && fiducial.rect1.degen()) {
-    if (!searchFiducialOnBoard(detection, params, d.corners, fiducial)) throw Defs::FiducialNotFound();
+    if (!searchFiducialOnBoard(detection, params, d.corners, fiducial))
+      throw Defs::FiducialNotFound();
     ccAttention::check();
     secondDetectionPass(working, detection, params, fiducial, d);
   }
 
   cc_Corner* start = nullptr;
   if (useFiducial) {
-    const long index = cfCheckerFiducialCorner(fiducial.rect1, fiducial.rect2, fiducial.point, fiducial.xStep,
-                                               fiducial.yStep, d.corners, d.tiles, params);
+    const long index =
+        cfCheckerFiducialCorner(fiducial.rect1, fiducial.rect2, fiducial.point, fiducial.xStep,
+                                fiducial.yStep, d.corners, d.tiles, params);
     if (index >= 0) start = &d.corners[static_cast<std::size_t>(index)];
   } else {
-    start = cfCheckerStartCorner(startPoint(srcImg, working, params), d.corners, fiducial.xStep, fiducial.yStep);
+    start = cfCheckerStartCorner(startPoint(srcImg, working, params), d.corners, fiducial.xStep,
+                                 fiducial.yStep);
   }
   ccAttention::check();
   if (start == nullptr) throw Defs::FailedCorrespondence(L"Failed to establish correspondence.");

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The standard checkerboard algorithm: tile detection, mesh, edge measurement and corner fit,
 // the fiducial retry under uneven lighting, labelling from the start corner, the precision
 // filter and the labelled pairs in plate row order.
@@ -20,9 +21,11 @@
 // lighting, the retries on the board find no fiducial either; FailedCorrespondence
 // ("Failed to establish correspondence.") without a start corner; whatever a stage or
 // ccAttention::check() throws. `labelled` is only written at the end.
-void cfCheckerPipelineRun(const ccPelBuffer_const<unsigned char>& srcImg, const ccCalib2VertexFeatureParams& params,
-                          const ccAffineRectangle& fiducialRect1, const ccAffineRectangle& fiducialRect2,
-                          const ccVector<2>& xStep, const ccVector<2>& yStep, const ccVector<2>& fiducialPoint,
+void cfCheckerPipelineRun(const ccPelBuffer_const<unsigned char>& srcImg,
+                          const ccCalib2VertexFeatureParams& params,
+                          const ccAffineRectangle& fiducialRect1,
+                          const ccAffineRectangle& fiducialRect2, const ccVector<2>& xStep,
+                          const ccVector<2>& yStep, const ccVector<2>& fiducialPoint,
                           std::vector<ccPair<ccVector<2>>>& labelled);
 
 #endif  // CAL_CALIBFTR_CHECKER_PIPELINE_H

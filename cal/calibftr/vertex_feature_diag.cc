@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Diagnostics of the vertex feature extraction: the parameters, the features with their
 // plate coordinates, the grid links between neighbouring features per plate row and column,
 // the plate axes at the origin, the features' bounding box and a listing of all coordinates.
@@ -30,13 +31,20 @@ const ccColor kPalette[] = {ccColor::white, ccColor::red,  ccColor::orange, ccCo
                             ccColor::green, ccColor::cyan, ccColor::magenta};
 constexpr long kPaletteSize = sizeof(kPalette) / sizeof(kPalette[0]);
 
-ccGraphicProps props(const ccColor& colour, int width = 1) { return ccGraphicProps(colour, width, kSolidPen, false); }
-
-std::string paramVector(const ccVector<2>& v) { return "( " + cfStr(v.x()) + " , " + cfStr(v.y()) + " )"; }
-std::string featurePoint(const ccVector<2>& v) {
-  return "(" + cfDbl(v.x(), kCoordinateDecimals, false) + ", " + cfDbl(v.y(), kCoordinateDecimals, false) + ")";
+ccGraphicProps props(const ccColor& colour, int width = 1) {
+  return ccGraphicProps(colour, width, kSolidPen, false);
 }
-const char* boolText(bool b) { return b ? "true" : "false"; }
+
+std::string paramVector(const ccVector<2>& v) {
+  return "( " + cfStr(v.x()) + " , " + cfStr(v.y()) + " )";
+}
+std::string featurePoint(const ccVector<2>& v) {
+  return "(" + cfDbl(v.x(), kCoordinateDecimals, false) + ", " +
+         cfDbl(v.y(), kCoordinateDecimals, false) + ")";
+}
+const char* boolText(bool b) {
+  return b ? "true" : "false";
+}
 
 std::string labelModeText(Defs::CorrespondMethod m) {
   switch (m) {
@@ -89,7 +97,9 @@ class IndexedLists {
   std::vector<ccGraphicList> positive_;
 };
 
-const ccColor& paletteColour(long k) { return kPalette[std::labs(k) % kPaletteSize]; }
+const ccColor& paletteColour(long k) {
+  return kPalette[std::labs(k) % kPaletteSize];
+}
 
 struct FeatureGraphics {
   ccGraphicList features, plateCoordinates, neighbours, origin;
@@ -98,8 +108,8 @@ struct FeatureGraphics {
 
 // Links from feature i to the features one plate step `step` before it, into "Neighbors" and
 // into the list of its column or row `k`.
-void addLinks(const std::vector<ccCrspPairWeighted>& f, std::size_t i, const ccVector<2>& step, double tolerance,
-              long k, ccGraphicList& neighbours, IndexedLists& lists) {
+void addLinks(const std::vector<ccCrspPairWeighted>& f, std::size_t i, const ccVector<2>& step,
+              double tolerance, long k, ccGraphicList& neighbours, IndexedLists& lists) {
   for (const ccCrspPairWeighted& j : f) {
     if (!cfRealEq(j.second + step, f[i].second, tolerance)) continue;
     const ccLineSeg link(f[i].first, j.first);
@@ -108,10 +118,11 @@ void addLinks(const std::vector<ccCrspPairWeighted>& f, std::size_t i, const ccV
   }
 }
 
-void addOriginAxes(const std::vector<ccCrspPairWeighted>& f, std::size_t i, const ccVector<2>& pitch,
-                   ccGraphicList& origin) {
+void addOriginAxes(const std::vector<ccCrspPairWeighted>& f, std::size_t i,
+                   const ccVector<2>& pitch, ccGraphicList& origin) {
   if (!cfRealEq(f[i].second, ccVector<2>(), pitch.x() * kNeighbourTolerance)) return;
-  const ccVector<2> alongX(kOriginAxisPitches * pitch.x(), 0.0), alongY(0.0, kOriginAxisPitches * pitch.y());
+  const ccVector<2> alongX(kOriginAxisPitches * pitch.x(), 0.0),
+      alongY(0.0, kOriginAxisPitches * pitch.y());
   for (const ccCrspPairWeighted& j : f) {
     if (cfRealEq(j.second, alongX, pitch.x() * kNeighbourTolerance))
       origin.append(ccGraphicSimple<ccLineSeg>(ccLineSeg(f[i].first, j.first),
@@ -122,33 +133,38 @@ void addOriginAxes(const std::vector<ccCrspPairWeighted>& f, std::size_t i, cons
   }
 }
 
-FeatureGraphics featureGraphics(const std::vector<ccCrspPairWeighted>& f, const ccVector<2>& pitch) {
+FeatureGraphics featureGraphics(const std::vector<ccCrspPairWeighted>& f,
+                                const ccVector<2>& pitch) {
   FeatureGraphics g;
   for (std::size_t i = 0; i < f.size(); ++i) {
     g.features.append(ccGraphicPointIcon(f[i].first, props(ccColor::redColor)));
-    g.plateCoordinates.append(ccGraphicText(featurePoint(f[i].second), f[i].first, ccColor::redColor,
-                                            ccColor::passColor, ccUIFormat(ccUIFormat::eTopLeft), kTextOffset));
-    addLinks(f, i, ccVector<2>(0.0, pitch.y()), pitch.y() * kNeighbourTolerance, iRound(f[i].second.x() / pitch.x()),
-             g.neighbours, g.columns);
-    addLinks(f, i, ccVector<2>(pitch.x(), 0.0), pitch.x() * kNeighbourTolerance, iRound(f[i].second.y() / pitch.y()),
-             g.neighbours, g.rows);
+    g.plateCoordinates.append(ccGraphicText(featurePoint(f[i].second), f[i].first,
+                                            ccColor::redColor, ccColor::passColor,
+                                            ccUIFormat(ccUIFormat::eTopLeft), kTextOffset));
+    addLinks(f, i, ccVector<2>(0.0, pitch.y()), pitch.y() * kNeighbourTolerance,
+             iRound(f[i].second.x() / pitch.x()), g.neighbours, g.columns);
+    addLinks(f, i, ccVector<2>(pitch.x(), 0.0), pitch.x() * kNeighbourTolerance,
+             iRound(f[i].second.y() / pitch.y()), g.neighbours, g.rows);
     addOriginAxes(f, i, pitch, g.origin);
   }
   return g;
 }
 
-void recordLinkLists(ccDiagObject* diag, const ccPelBuffer_const<unsigned char>& srcImg, const IndexedLists& lists,
-                     const char* imageLabel, const char* listLabel, double pitch) {
+void recordLinkLists(ccDiagObject* diag, const ccPelBuffer_const<unsigned char>& srcImg,
+                     const IndexedLists& lists, const char* imageLabel, const char* listLabel,
+                     double pitch) {
   ccDiagIncrementLevel level(diag);
   cf_AddImage(diag, srcImg, imageLabel, false);
   lists.forEach([&](long k, const ccGraphicList& list) {
-    cf_AddGraphics(diag, list, listLabel + cfStr(static_cast<double>(k) * pitch), ccDiagDefs::eClientCoords);
+    cf_AddGraphics(diag, list, listLabel + cfStr(static_cast<double>(k) * pitch),
+                   ccDiagDefs::eClientCoords);
   });
 }
 
 }  // namespace
 
-void cfCalib2VertexFeatureDiag(ccDiagObject* diagObj, unsigned long diagFlags, const ccCalib2VertexFeatureParams& params,
+void cfCalib2VertexFeatureDiag(ccDiagObject* diagObj, unsigned long diagFlags,
+                               const ccCalib2VertexFeatureParams& params,
                                const ccPelBuffer_const<unsigned char>& srcImg,
                                const std::vector<ccCrspPairWeighted>& features) {
   if (diagObj == nullptr) return;
@@ -157,7 +173,8 @@ void cfCalib2VertexFeatureDiag(ccDiagObject* diagObj, unsigned long diagFlags, c
   const bool neighbours = diagObj->shouldRecord(diagFlags, ccDiagDefs::eRecordIntermediate);
 
   const std::string parameters = paramText(params);
-  std::string coordinates = "nFeatures = " + cfStr(static_cast<unsigned long>(features.size())) + "\n";
+  std::string coordinates =
+      "nFeatures = " + cfStr(static_cast<unsigned long>(features.size())) + "\n";
   coordinates += "Image position : physical position\n";
   double minX = std::numeric_limits<double>::infinity(), minY = minX;
   double maxX = -std::numeric_limits<double>::infinity(), maxY = maxX;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a successful vertex feature extraction records into the caller's diagnostics object.
 #ifndef CAL_CALIBFTR_VERTEX_FEATURE_DIAG_H
 #define CAL_CALIBFTR_VERTEX_FEATURE_DIAG_H
@@ -19,7 +20,8 @@
 //   "Plate coordinates", "Neighbors", "Origin" (plate axes three pitches long from plate
 //   (0, 0)) and "Bounding box", and the coordinate listing.
 // Graphics are in the client coordinates of `srcImg`, as the features' first points are.
-void cfCalib2VertexFeatureDiag(ccDiagObject* diagObj, unsigned long diagFlags, const ccCalib2VertexFeatureParams& params,
+void cfCalib2VertexFeatureDiag(ccDiagObject* diagObj, unsigned long diagFlags,
+                               const ccCalib2VertexFeatureParams& params,
                                const ccPelBuffer_const<unsigned char>& srcImg,
                                const std::vector<ccCrspPairWeighted>& features);
 

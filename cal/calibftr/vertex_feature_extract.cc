@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The exported checkerboard vertex feature entry points: the driver, then the diagnostics.
 #include "cal/calibftr/vertex_feature_extract.h"
 
@@ -5,8 +6,9 @@
 #include "cal/calibftr/vertex_feature_run.h"
 
 void cfCalib2VertexFeatureExtract(const ccPelBuffer_const<unsigned char>& srcImg,
-                                  const ccCalib2VertexFeatureParams& params, std::vector<ccCrspPairWeighted>& features,
-                                  ccDiagObject* diagObj, unsigned long diagFlags) {
+                                  const ccCalib2VertexFeatureParams& params,
+                                  std::vector<ccCrspPairWeighted>& features, ccDiagObject* diagObj,
+                                  unsigned long diagFlags) {
   cfCalib2VertexFeatureRun(srcImg, params, features);
   cfCalib2VertexFeatureDiag(diagObj, diagFlags, params, srcImg, features);
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Checkerboard vertex features: the labelled vertices of a checkerboard plate image, each
 // paired with its position on the plate.
 #ifndef CAL_CALIBFTR_VERTEX_FEATURE_EXTRACT_H
@@ -33,13 +34,15 @@
 CCALIB_EXPORT void cfCalib2VertexFeatureExtract(const ccPelBuffer_const<unsigned char>& srcImg,
                                                 const ccCalib2VertexFeatureParams& params,
                                                 std::vector<ccCrspPairWeighted>& features,
-                                                ccDiagObject* diagObj = nullptr, unsigned long diagFlags = 0);
+                                                ccDiagObject* diagObj = nullptr,
+                                                unsigned long diagFlags = 0);
 
 // The same without weights: `features` is emptied first, then holds the same points in the
 // same order.
 CCALIB_EXPORT void cfCalib2VertexFeatureExtract(const ccPelBuffer_const<unsigned char>& srcImg,
                                                 const ccCalib2VertexFeatureParams& params,
                                                 std::vector<ccPair<ccVector<2>>>& features,
-                                                ccDiagObject* diagObj = nullptr, unsigned long diagFlags = 0);
+                                                ccDiagObject* diagObj = nullptr,
+                                                unsigned long diagFlags = 0);
 
 #endif  // CAL_CALIBFTR_VERTEX_FEATURE_EXTRACT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Checkerboard vertex feature parameters: setters' checks and the archive operator.
 #include "cal/calibftr/vertex_feature_params.h"
 
@@ -25,7 +26,9 @@ ccCalib2VertexFeatureParams::ccCalib2VertexFeatureParams(const ccVector<2>& phys
 ccCalib2VertexFeatureParams::ccCalib2VertexFeatureParams(const ccVector<2>& physicalGridPitch,
                                                          const ccVector<2>& nominalTileSize,
                                                          Defs::CorrespondMethod labelMode)
-    : nominalTileSize_(nominalTileSize), physicalGridPitch_(physicalGridPitch), labelMode_(labelMode) {}
+    : nominalTileSize_(nominalTileSize),
+      physicalGridPitch_(physicalGridPitch),
+      labelMode_(labelMode) {}
 
 void ccCalib2VertexFeatureParams::nominalTileSize(const ccVector<2>& size) {
   // Written so that a NaN fails the test.
@@ -36,7 +39,8 @@ void ccCalib2VertexFeatureParams::nominalTileSize(const ccVector<2>& size) {
 }
 
 void ccCalib2VertexFeatureParams::physicalGridPitch(const ccVector<2>& pitch) {
-  if (!(pitch.x() > 0.0 && pitch.y() > 0.0)) throw Defs::BadParam(L"An invalid grid pitch value was specified.");
+  if (!(pitch.x() > 0.0 && pitch.y() > 0.0))
+    throw Defs::BadParam(L"An invalid grid pitch value was specified.");
   physicalGridPitch_ = pitch;
   setMask_ |= ePhysicalGridPitchSet;
 }
@@ -66,14 +70,16 @@ void ccCalib2VertexFeatureParams::algorithm(Defs::Algorithm algorithm) {
 ccArchive& operator||(ccArchive& ar, ccCalib2VertexFeatureParams& p) {
   unsigned char version = kParamsVersion;
   ar || version;
-  if (version > kParamsVersion) throw ccArchive::UnknownVersion(kUnknownVersionWhere, kUnknownVersionLine);
+  if (version > kParamsVersion)
+    throw ccArchive::UnknownVersion(kUnknownVersionWhere, kUnknownVersionLine);
 
   // Enumerations travel as 32-bit unsigned words and are stored as read (an archive may
   // carry values outside the enumerations; the extraction copes with them).
   auto enumWord = [&ar](auto& value) {
     unsigned long word = static_cast<unsigned long>(static_cast<unsigned int>(value));
     ar || word;
-    if (ar.isLoading()) value = static_cast<std::remove_reference_t<decltype(value)>>(static_cast<int>(word));
+    if (ar.isLoading())
+      value = static_cast<std::remove_reference_t<decltype(value)>>(static_cast<int>(word));
   };
 
   // Loading goes into a copy that replaces the object only when the whole record was read,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Parameters of the checkerboard vertex feature extraction: the plate (tile size in the
 // image, physical pitch, origin), how vertex labels are anchored, and algorithm switches.
 // A plain value class, persisted through operator|| rather than as a ccPersistent.
@@ -25,7 +26,8 @@ class CCALIB_EXPORT ccCalib2VertexFeatureParams {
                               ccCalib2VertexFeatureDefs::CorrespondMethod labelMode);
   // The given pitch (first), tile size (second) and label mode, the rest default. No
   // argument is checked: a tile size below 10 is stored as given.
-  ccCalib2VertexFeatureParams(const ccVector<2>& physicalGridPitch, const ccVector<2>& nominalTileSize,
+  ccCalib2VertexFeatureParams(const ccVector<2>& physicalGridPitch,
+                              const ccVector<2>& nominalTileSize,
                               ccCalib2VertexFeatureDefs::CorrespondMethod labelMode);
 
   // Expected size of one checker tile in the image, pixels.
@@ -47,11 +49,11 @@ class CCALIB_EXPORT ccCalib2VertexFeatureParams {
 
   // The setters below throw ccCalib2VertexFeatureDefs::BadParam and leave the object
   // unchanged when the value is refused.
-  void nominalTileSize(const ccVector<2>& size);      // both >= 10 (NaN refused)
-  void physicalGridPitch(const ccVector<2>& pitch);   // both > 0 (NaN refused)
-  void origin(const ccVector<2>& origin);             // any value
+  void nominalTileSize(const ccVector<2>& size);                     // both >= 10 (NaN refused)
+  void physicalGridPitch(const ccVector<2>& pitch);                  // both > 0 (NaN refused)
+  void origin(const ccVector<2>& origin);                            // any value
   void labelMode(ccCalib2VertexFeatureDefs::CorrespondMethod mode);  // 0 .. 2
-  void precisionThreshold(double threshold);          // >= 0 (NaN refused)
+  void precisionThreshold(double threshold);                         // >= 0 (NaN refused)
   void needBothCheckers(bool need) { needBothCheckers_ = need; }
   void uniformLighting(bool uniform) { uniformLighting_ = uniform; }
   void algorithm(ccCalib2VertexFeatureDefs::Algorithm algorithm);  // 0 or 1

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The vertex feature driver: checks the image, runs the exhaustive algorithm or the first
 // fiducial search and the standard pipeline, and maps the result into client coordinates.
 #include "cal/calibftr/vertex_feature_run.h"
@@ -19,7 +20,8 @@ void checkImage(const ccPelBuffer_const<unsigned char>& srcImg) {
 
 }  // namespace
 
-void cfCalib2VertexFeatureRun(const ccPelBuffer_const<unsigned char>& srcImg, const ccCalib2VertexFeatureParams& params,
+void cfCalib2VertexFeatureRun(const ccPelBuffer_const<unsigned char>& srcImg,
+                              const ccCalib2VertexFeatureParams& params,
                               std::vector<ccCrspPairWeighted>& features) {
   checkImage(srcImg);
   if (params.algorithm() == Defs::eExhaustive) {
@@ -35,8 +37,9 @@ void cfCalib2VertexFeatureRun(const ccPelBuffer_const<unsigned char>& srcImg, co
   ccVector<2> xStep, yStep, fiducialPoint;
 
   if (params.labelMode() == Defs::eUseFiducial) {
-    const bool found = cfCheckerFindFiducial(working, ccPelBuffer<unsigned char>(), params, fiducialRect1,
-                                             fiducialRect2, xStep, yStep, fiducialPoint);
+    const bool found =
+        cfCheckerFindFiducial(working, ccPelBuffer<unsigned char>(), params, fiducialRect1,
+                              fiducialRect2, xStep, yStep, fiducialPoint);
     // Under uneven lighting a whole-image threshold may miss the bars; the pipeline then
     // searches again on the board it found.
     if (!found && params.uniformLighting()) throw Defs::FiducialNotFound();
@@ -44,7 +47,8 @@ void cfCalib2VertexFeatureRun(const ccPelBuffer_const<unsigned char>& srcImg, co
   }
 
   std::vector<ccPair<ccVector<2>>> labelled;
-  cfCheckerPipelineRun(srcImg, params, fiducialRect1, fiducialRect2, xStep, yStep, fiducialPoint, labelled);
+  cfCheckerPipelineRun(srcImg, params, fiducialRect1, fiducialRect2, xStep, yStep, fiducialPoint,
+                       labelled);
   ccAttention::check();
 
   const ccXform<2> clientFromImage = srcImg.clientFromImageXform();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The driver behind both vertex feature entry points: image checks, algorithm choice, the
 // first fiducial search, and the result in client coordinates.
 #ifndef CAL_CALIBFTR_VERTEX_FEATURE_RUN_H
@@ -15,7 +16,8 @@
 // looked for on the whole image first (FiducialNotFound when that fails under uniform
 // lighting; under uneven lighting the pipeline retries on the board). `features` is replaced
 // by the labelled vertices with first points in client coordinates and the default weight.
-void cfCalib2VertexFeatureRun(const ccPelBuffer_const<unsigned char>& srcImg, const ccCalib2VertexFeatureParams& params,
+void cfCalib2VertexFeatureRun(const ccPelBuffer_const<unsigned char>& srcImg,
+                              const ccCalib2VertexFeatureParams& params,
                               std::vector<ccCrspPairWeighted>& features);
 
 #endif  // CAL_CALIBFTR_VERTEX_FEATURE_RUN_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The end of the checkerboard pipeline: the precision filter on the fitted corners, the
 // (image position, plate position) pair of every labelled corner, and plate row order.
 #include <limits>
@@ -19,7 +20,8 @@ void cfCheckerPrecisionFilter(std::vector<cc_Corner>& corners, double precisionT
   }
 }
 
-void cfCheckerFeaturePairs(const std::vector<cc_Corner>& corners, const ccCalib2VertexFeatureParams& params,
+void cfCheckerFeaturePairs(const std::vector<cc_Corner>& corners,
+                           const ccCalib2VertexFeatureParams& params,
                            std::vector<ccPair<ccVector<2>>>& features) {
   features.clear();
   features.reserve(corners.size());

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fiducial search: threshold the image (under the board mask when there is one), keep the
 // elongated, rectangular light blobs, and find the pair of bars that forms the mark: bar A
 // crossed off-centre by the axis of bar B, bar B ending at or just before that crossing.
@@ -42,8 +43,8 @@ struct BarSegment {
   ccDegree direction;
 };
 
-void resetOutputs(ccAffineRectangle& rect1, ccAffineRectangle& rect2, ccVector<2>& xStep, ccVector<2>& yStep,
-                  ccVector<2>& point) {
+void resetOutputs(ccAffineRectangle& rect1, ccAffineRectangle& rect2, ccVector<2>& xStep,
+                  ccVector<2>& yStep, ccVector<2>& point) {
   const ccAffineRectangle degenerate(ccXform<2>(ccMatrix<2>(0, 0, 0, 0), ccVector<2>()));
   rect1 = degenerate;
   rect2 = degenerate;
@@ -53,8 +54,8 @@ void resetOutputs(ccAffineRectangle& rect1, ccAffineRectangle& rect2, ccVector<2
 }
 
 // The segmentation threshold, or -1 when the histogram does not split clearly enough.
-int fiducialThreshold(const ccPelBuffer_const<unsigned char>& image, const ccPelBuffer<unsigned char>& mask,
-                      bool uniformLighting) {
+int fiducialThreshold(const ccPelBuffer_const<unsigned char>& image,
+                      const ccPelBuffer<unsigned char>& mask, bool uniformLighting) {
   std::vector<unsigned long> histogram(256, 0);
   cf_MaskedPelHistogram(image, mask, histogram);
   ccThresholdResult result;
@@ -70,7 +71,8 @@ std::vector<const ccBlob*> barCandidates(ccBlobResults& blobs) {
   scene.setFilter(ccBlob::eHoles, 0.0, 0.0, false);
   scene.setFilter(ccBlob::eLabel, 1.0, 1.0, false);
   scene.setFilter(ccBlob::eArea, kMinBarArea, std::numeric_limits<double>::max(), false);
-  scene.setFilter(ccBlob::eElongation, kMinBarElongation, std::numeric_limits<double>::max(), false);
+  scene.setFilter(ccBlob::eElongation, kMinBarElongation, std::numeric_limits<double>::max(),
+                  false);
   scene.setSort(ccBlob::eElongation, ccBlob::eAscending);
   std::vector<const ccBlob*> candidates;
   candidates.reserve(kReservedCandidates);
@@ -127,11 +129,13 @@ BarPair bestBarPair(const std::vector<const ccBlob*>& candidates) {
       const BarSegment sj = barSegment(candidates[static_cast<std::size_t>(j)]);
       const double angle = barAngleDeg(si.direction, sj.direction);
       if (angle < kMinBarAngleDeg) continue;
-      const double e1 = crossBalance(si.segment, sj.segment), e2 = crossBalance(sj.segment, si.segment);
+      const double e1 = crossBalance(si.segment, sj.segment),
+                   e2 = crossBalance(sj.segment, si.segment);
       if (!(std::max(e1, e2) > 0.0)) continue;
       cstd_assert_(angle > 0.0);
       const std::vector<ccVector<2>> crossing =
-          ccFLine(si.segment.p1(), si.direction).intersection(ccFLine(sj.segment.p1(), sj.direction));
+          ccFLine(si.segment.p1(), si.direction)
+              .intersection(ccFLine(sj.segment.p1(), sj.direction));
       if (crossing.size() != 1) continue;
       const ccVector<2>& p = crossing.front();
 
@@ -160,15 +164,17 @@ ccAffineRectangle barRectangle(const ccBlob* blob) {
   const ccRadian theta = blob->angle();
   const ccRect box = blob->boundingBox(false, theta);
   cstd_assert_(box.width() > 0.0 && box.height() > 0.0);
-  return ccAffineRectangle(blob->center(false, theta), box.width(), box.height(), theta, ccRadian(0.0));
+  return ccAffineRectangle(blob->center(false, theta), box.width(), box.height(), theta,
+                           ccRadian(0.0));
 }
 
 }  // namespace
 
-bool cfCheckerFindFiducial(const ccPelBuffer_const<unsigned char>& image, const ccPelBuffer<unsigned char>& mask,
-                           const ccCalib2VertexFeatureParams& params, ccAffineRectangle& fiducialRect1,
-                           ccAffineRectangle& fiducialRect2, ccVector<2>& xStep, ccVector<2>& yStep,
-                           ccVector<2>& fiducialPoint) {
+bool cfCheckerFindFiducial(const ccPelBuffer_const<unsigned char>& image,
+                           const ccPelBuffer<unsigned char>& mask,
+                           const ccCalib2VertexFeatureParams& params,
+                           ccAffineRectangle& fiducialRect1, ccAffineRectangle& fiducialRect2,
+                           ccVector<2>& xStep, ccVector<2>& yStep, ccVector<2>& fiducialPoint) {
   resetOutputs(fiducialRect1, fiducialRect2, xStep, yStep, fiducialPoint);
 
   const int t = fiducialThreshold(image, mask, params.uniformLighting());

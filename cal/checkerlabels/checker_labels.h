@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The labelling stages of the checkerboard detection: the checker-area mask and background
 // flattening for the fiducial retry, the fiducial search, the start corner and label axes,
 // label propagation through the corner mesh, and the conversion of labelled corners into
@@ -35,27 +36,31 @@ ccPelBuffer<unsigned char> cfCheckerFlattenBackground(const ccPelBuffer_const<un
 // bars' crossing towards each bar's centre) and the crossing point, and true. Not found:
 // all five outputs reset (degenerate rectangles, zero vectors) and false. Never throws of
 // its own.
-bool cfCheckerFindFiducial(const ccPelBuffer_const<unsigned char>& image, const ccPelBuffer<unsigned char>& mask,
-                           const ccCalib2VertexFeatureParams& params, ccAffineRectangle& fiducialRect1,
-                           ccAffineRectangle& fiducialRect2, ccVector<2>& xStep, ccVector<2>& yStep,
-                           ccVector<2>& fiducialPoint);
+bool cfCheckerFindFiducial(const ccPelBuffer_const<unsigned char>& image,
+                           const ccPelBuffer<unsigned char>& mask,
+                           const ccCalib2VertexFeatureParams& params,
+                           ccAffineRectangle& fiducialRect1, ccAffineRectangle& fiducialRect2,
+                           ccVector<2>& xStep, ccVector<2>& yStep, ccVector<2>& fiducialPoint);
 
 // The valid corner nearest `target` (label (0, 0) for eNone / eUseOrigin), and label axes
 // from the mesh (image axes when no corner has four valid linked corners), xStep with
 // positive x and yStep with positive y. Throws FailedCorrespondence without a valid corner.
-cc_Corner* cfCheckerStartCorner(const ccVector<2>& target, std::vector<cc_Corner>& corners, ccVector<2>& xStep,
-                                ccVector<2>& yStep);
+cc_Corner* cfCheckerStartCorner(const ccVector<2>& target, std::vector<cc_Corner>& corners,
+                                ccVector<2>& xStep, ccVector<2>& yStep);
 
 // Index of the corner next to the fiducial (label (-2, -2)), or -1.
-long cfCheckerFiducialCorner(const ccAffineRectangle& fiducialRect1, const ccAffineRectangle& fiducialRect2,
-                             const ccVector<2>& fiducialPoint, const ccVector<2>& xStep, const ccVector<2>& yStep,
-                             const std::vector<cc_Corner>& corners, const std::vector<cc_Checker>& tiles,
+long cfCheckerFiducialCorner(const ccAffineRectangle& fiducialRect1,
+                             const ccAffineRectangle& fiducialRect2,
+                             const ccVector<2>& fiducialPoint, const ccVector<2>& xStep,
+                             const ccVector<2>& yStep, const std::vector<cc_Corner>& corners,
+                             const std::vector<cc_Checker>& tiles,
                              const ccCalib2VertexFeatureParams& params);
 
 // The corner mirrored from the start corner across the first bar's axis (label (-2, -5)),
 // written to `anchor`; `anchor` is left unchanged when none qualifies.
 void cfCheckerSecondAnchor(std::vector<cc_Corner>& corners, const ccVector<2>& fiducialPoint,
-                           const ccVector<2>& xStep, const ccVector<2>& yStep, const ccVector<2>& startPosition,
+                           const ccVector<2>& xStep, const ccVector<2>& yStep,
+                           const ccVector<2>& startPosition,
                            const ccCalib2VertexFeatureParams& params, cc_Corner*& anchor);
 
 // Breadth-first label propagation from the queue's labelled first corner through the mesh;
@@ -68,7 +73,8 @@ void cfCheckerPropagateLabels(std::vector<cc_Corner*>& queue, const ccXform<2>& 
 void cfCheckerPrecisionFilter(std::vector<cc_Corner>& corners, double precisionThreshold);
 
 // One (position, label * pitch) pair per valid and labelled corner, in corner list order.
-void cfCheckerFeaturePairs(const std::vector<cc_Corner>& corners, const ccCalib2VertexFeatureParams& params,
+void cfCheckerFeaturePairs(const std::vector<cc_Corner>& corners,
+                           const ccCalib2VertexFeatureParams& params,
                            std::vector<ccPair<ccVector<2>>>& features);
 
 // Plate row order: ascending plate y, then (for y equal within 1e-15) ascending plate x.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The checker-area mask and the background flattening that the fiducial retry under uneven
 // lighting searches on: the board's convex hull as a mask, a median window of about five
 // grid pitches, and the image minus its median background re-centred on mid grey.
@@ -32,9 +33,15 @@ constexpr long kMaxMedianArea = 32768;
 constexpr int kMidGrey = 128;
 constexpr int kFlattenLimit = 127;
 
-double sign(double v) { return v > 0.0 ? 1.0 : v < 0.0 ? -1.0 : 0.0; }
-long tolerantFloor(double v) { return static_cast<long>(std::floor(v * (1.0 + kTolerantRounding * sign(v)))); }
-long tolerantCeil(double v) { return static_cast<long>(std::ceil(v * (1.0 - kTolerantRounding * sign(v)))); }
+double sign(double v) {
+  return v > 0.0 ? 1.0 : v < 0.0 ? -1.0 : 0.0;
+}
+long tolerantFloor(double v) {
+  return static_cast<long>(std::floor(v * (1.0 + kTolerantRounding * sign(v))));
+}
+long tolerantCeil(double v) {
+  return static_cast<long>(std::ceil(v * (1.0 - kTolerantRounding * sign(v))));
+}
 
 bool insideBoard(const cc_Corner& c) {
   return c.valid && c.linked.size() >= kMinHullLinks && c.linked.size() <= kMaxHullLinks;
@@ -43,7 +50,8 @@ bool insideBoard(const cc_Corner& c) {
 // Background of `image` by a masked median of window `size` (a plain copy for a window of
 // one pixel), over the image window cut to the mask's.
 ccPelBuffer<unsigned char> medianBackground(const ccPelBuffer_const<unsigned char>& image,
-                                            const ccPelBuffer<unsigned char>& mask, const ccPair<long>& size) {
+                                            const ccPelBuffer<unsigned char>& mask,
+                                            const ccPair<long>& size) {
   if (size.x() < 2 && size.y() < 2) return cfPelCopy(image);
   ccPair<long> k(size.x() | 1, size.y() | 1);
   cstd_assert_(k.x() >= 1 && k.y() >= 1);
@@ -54,7 +62,8 @@ ccPelBuffer<unsigned char> medianBackground(const ccPelBuffer_const<unsigned cha
       k.y(k.y() - 2);
   }
   // Grey levels that take part: mid grey +- the flattening limit, within the pixel range.
-  const ccPair<long> range(std::max(0, kMidGrey - kFlattenLimit), std::min(255, kMidGrey + kFlattenLimit));
+  const ccPair<long> range(std::max(0, kMidGrey - kFlattenLimit),
+                           std::min(255, kMidGrey + kFlattenLimit));
   const ccPelMedianParams params(k, range, true);
   ccPelBuffer<unsigned char> background;
   if (mask.isBound())
@@ -83,13 +92,15 @@ void cfCheckerCreateMask(const std::vector<cc_Corner>& corners, ccPelBuffer<unsi
   mask = ccPelBuffer<unsigned char>(box, kMaskRowAlignment);
   cfPelSet(mask, static_cast<unsigned char>(0));
   const ccPolyline hull(cfConvexHull(points), true);
-  cfRasterize(ccRegionTree(hull, false), mask, kMaskInside, eBoundaryInclude, RasterizeSampParams());
+  cfRasterize(ccRegionTree(hull, false), mask, kMaskInside, eBoundaryInclude,
+              RasterizeSampParams());
 }
 
 ccPair<long> cfCheckerMedianSize(const ccPelRect& window, unsigned long count) {
   cstd_assert_(count >= 1);
   const long area = window.width() * window.height();
-  long s = tolerantCeil(kMedianPitches * std::sqrt(static_cast<double>(area) / static_cast<double>(count)));
+  long s = tolerantCeil(kMedianPitches *
+                        std::sqrt(static_cast<double>(area) / static_cast<double>(count)));
   s |= 1;
   s = std::min(s, kMaxMedianSize);
   return ccPair<long>(s, s);

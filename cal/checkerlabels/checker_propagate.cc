@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Grid label propagation: a breadth-first walk of the corner mesh from a labelled corner,
 // where the direction of each mesh edge in grid axes says which neighbouring label a linked
 // corner gets. A label handed out twice in one walk means the mesh went wrong there, so the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where labelling starts: the valid corner nearest a target point with label axes taken from
 // the mesh (no anchor, or a caller's origin), or the corner next to the fiducial with the
 // fiducial's axes, and the second anchor mirrored across the fiducial's first bar.
@@ -32,7 +33,8 @@ struct cc_CornerAngle {
 const cc_Corner* firstRichCorner(const std::vector<cc_Corner>& corners) {
   for (const cc_Corner& c : corners) {
     if (!c.valid || c.linked.size() != kFullLinks) continue;
-    if (std::all_of(c.linked.begin(), c.linked.end(), [](const cc_Corner* l) { return l->valid; })) return &c;
+    if (std::all_of(c.linked.begin(), c.linked.end(), [](const cc_Corner* l) { return l->valid; }))
+      return &c;
   }
   return nullptr;
 }
@@ -69,7 +71,8 @@ const cc_Corner* usableCorner(const cc_Checker& tile, const ccCalib2VertexFeatur
 // The region spanned by the two bars from their crossing point: along xStep as far as the
 // first bar reaches, along yStep as far as the second.
 ccAffineRectangle barSpan(const ccAffineRectangle& rect1, const ccAffineRectangle& rect2,
-                          const ccVector<2>& point, const ccVector<2>& xStep, const ccVector<2>& yStep) {
+                          const ccVector<2>& point, const ccVector<2>& xStep,
+                          const ccVector<2>& yStep) {
   auto reach = [&point](const ccAffineRectangle& r, const ccVector<2>& axis) {
     const ccVector<2> corners[4] = {r.cornerPo(), r.cornerPx(), r.cornerPopp(), r.cornerPy()};
     double best = -std::numeric_limits<double>::max();
@@ -80,7 +83,8 @@ ccAffineRectangle barSpan(const ccAffineRectangle& rect1, const ccAffineRectangl
   cstd_assert_(s1 > 0.0 && s2 > 0.0);
   cstd_assert_(!cfRealEq(xStep, yStep, 1e-15));
   const ccVector<2> q1 = point + xStep * s1, q2 = point + yStep * s2;
-  cstd_assert_(!cfRealEq(point, q1, 1e-15) && !cfRealEq(point, q2, 1e-15) && !cfRealEq(q1, q2, 1e-15));
+  cstd_assert_(!cfRealEq(point, q1, 1e-15) && !cfRealEq(point, q2, 1e-15) &&
+               !cfRealEq(q1, q2, 1e-15));
   return ccAffineRectangle(point, q1, q2);
 }
 
@@ -106,17 +110,19 @@ const cc_Checker* fiducialTile(const std::vector<cc_Checker>& tiles, const ccAff
 }
 
 // True when `direction` lies strictly inside the angle swept from xStep to yStep.
-bool insideAxisAngle(const ccVector<2>& direction, const ccVector<2>& xStep, const ccVector<2>& yStep) {
+bool insideAxisAngle(const ccVector<2>& direction, const ccVector<2>& xStep,
+                     const ccVector<2>& yStep) {
   const double sweep = (yStep.angle() - xStep.angle()).signedNorm().toDouble();
   const double sigma = sweep > 0.0 ? 1.0 : -1.0;
-  const double phi = ccRadian(sigma * (direction.angle() - xStep.angle()).toDouble()).norm().toDouble();
+  const double phi =
+      ccRadian(sigma * (direction.angle() - xStep.angle()).toDouble()).norm().toDouble();
   return phi < std::fabs(sweep);
 }
 
 }  // namespace
 
-cc_Corner* cfCheckerStartCorner(const ccVector<2>& target, std::vector<cc_Corner>& corners, ccVector<2>& xStep,
-                                ccVector<2>& yStep) {
+cc_Corner* cfCheckerStartCorner(const ccVector<2>& target, std::vector<cc_Corner>& corners,
+                                ccVector<2>& xStep, ccVector<2>& yStep) {
   double bestDistance = std::numeric_limits<double>::max();
   cc_Corner* nearest = nullptr;
   for (cc_Corner& c : corners) {
@@ -127,7 +133,8 @@ cc_Corner* cfCheckerStartCorner(const ccVector<2>& target, std::vector<cc_Corner
       nearest = &c;
     }
   }
-  if (nearest == nullptr) throw ccCalib2VertexFeatureDefs::FailedCorrespondence(L"Failed to establish correspondence.");
+  if (nearest == nullptr)
+    throw ccCalib2VertexFeatureDefs::FailedCorrespondence(L"Failed to establish correspondence.");
 
   ccVector<2> u(1.0, 0.0), v(0.0, 1.0);
   if (const cc_Corner* rich = firstRichCorner(corners)) meshAxes(*rich, u, v);
@@ -143,12 +150,15 @@ cc_Corner* cfCheckerStartCorner(const ccVector<2>& target, std::vector<cc_Corner
   return nearest;
 }
 
-long cfCheckerFiducialCorner(const ccAffineRectangle& fiducialRect1, const ccAffineRectangle& fiducialRect2,
-                             const ccVector<2>& fiducialPoint, const ccVector<2>& xStep, const ccVector<2>& yStep,
-                             const std::vector<cc_Corner>& corners, const std::vector<cc_Checker>& tiles,
+long cfCheckerFiducialCorner(const ccAffineRectangle& fiducialRect1,
+                             const ccAffineRectangle& fiducialRect2,
+                             const ccVector<2>& fiducialPoint, const ccVector<2>& xStep,
+                             const ccVector<2>& yStep, const std::vector<cc_Corner>& corners,
+                             const std::vector<cc_Checker>& tiles,
                              const ccCalib2VertexFeatureParams& params) {
   const ccAffineRectangle span = barSpan(fiducialRect1, fiducialRect2, fiducialPoint, xStep, yStep);
-  const ccMatrix<2> gridFromImage = ccMatrix<2>(xStep.x(), yStep.x(), xStep.y(), yStep.y()).inverse();
+  const ccMatrix<2> gridFromImage =
+      ccMatrix<2>(xStep.x(), yStep.x(), xStep.y(), yStep.y()).inverse();
 
   const cc_Checker* best = fiducialTile(tiles, span, fiducialPoint, gridFromImage, params);
   if (best == nullptr) return -1;
@@ -169,7 +179,8 @@ long cfCheckerFiducialCorner(const ccAffineRectangle& fiducialRect1, const ccAff
 }
 
 void cfCheckerSecondAnchor(std::vector<cc_Corner>& corners, const ccVector<2>& fiducialPoint,
-                           const ccVector<2>& xStep, const ccVector<2>& yStep, const ccVector<2>& startPosition,
+                           const ccVector<2>& xStep, const ccVector<2>& yStep,
+                           const ccVector<2>& startPosition,
                            const ccCalib2VertexFeatureParams& params, cc_Corner*& anchor) {
   cstd_assert_(cfRealEq(yStep.length(), 1.0, 1e-15));
   const ccLine barAxis(xStep, fiducialPoint);
@@ -191,6 +202,7 @@ void cfCheckerSecondAnchor(std::vector<cc_Corner>& corners, const ccVector<2>& f
       nearest = &c;
     }
   }
-  if (nearest != nullptr && std::sqrt(bestDistance) < kSecondAnchorTolerance * (x - startPosition).length())
+  if (nearest != nullptr &&
+      std::sqrt(bestDistance) < kSecondAnchorTolerance * (x - startPosition).length())
     anchor = nearest;
 }

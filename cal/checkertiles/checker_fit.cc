@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Vertex positions from the edge lines measured next to each corner: the least-squares
 // intersection of the lines in homogeneous form, with the RMS distance of the result from
 // the lines as its error.

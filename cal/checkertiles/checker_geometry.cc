@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Geometric rules shared by the mesh and caliper stages.
 #include "cal/checkertiles/checker_geometry.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Small geometric rules shared by the mesh and caliper stages of the checkerboard detection:
 // the "in line" test on tile centres, the overlap of two tiles and the surround test on a
 // ring of points. Internal to cal/checkertiles.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The mesh of checker tiles: light squares that touch diagonally are linked, and each link
 // makes one corner (a board vertex). Links the overlap test missed are recovered from the
 // rows of tiles they continue; configurations no checkerboard shows are broken up.

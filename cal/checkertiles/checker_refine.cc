@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Caliper measurement of the board's edges: for every usable tile, the four sides of its
 // square are located from the quad of its diagonal neighbours' centres, measured with five
 // calipers each on the working image, fitted with a line, and the line is handed to the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The geometric stages of the checkerboard detection, in the order the pipeline runs them:
 // tiles from the image (and again from the first pass's blobs once the fiducial is known),
 // the mesh of diagonally touching tiles with one corner per touching pair, edge lines
@@ -22,7 +23,8 @@
 // Non-uniform lighting: edge map, watershed regions, regions the watershed missed; fills
 // the thickened edge map, the blob results and the blob list for a second pass. Fiducial
 // rectangles are client coordinates, both degenerate when no fiducial is known.
-void cfCheckerFindTiles(const ccPelBuffer_const<unsigned char>& image, const ccAffineRectangle& fiducialRect1,
+void cfCheckerFindTiles(const ccPelBuffer_const<unsigned char>& image,
+                        const ccAffineRectangle& fiducialRect1,
                         const ccAffineRectangle& fiducialRect2, bool uniformLighting,
                         std::vector<cc_Checker>& tiles, ccPelBuffer<unsigned char>& edgeMapOut,
                         ccBlobResults& blobResults, std::vector<const ccBlob*>& blobList);
@@ -32,7 +34,8 @@ void cfCheckerFindTiles(const ccPelBuffer_const<unsigned char>& image, const ccA
 // reserves one slot per blob and never reallocates afterwards.
 void cfCheckerTilesFromBlobs(const ccPelBuffer_const<unsigned char>& image,
                              const ccPelBuffer_const<unsigned char>& edgeMap,
-                             const ccAffineRectangle& fiducialRect1, const ccAffineRectangle& fiducialRect2,
+                             const ccAffineRectangle& fiducialRect1,
+                             const ccAffineRectangle& fiducialRect2,
                              const std::vector<const ccBlob*>& blobList, bool uniformLighting,
                              std::vector<cc_Checker>& tiles);
 
@@ -51,7 +54,8 @@ void cfCheckerBuildMesh(const ccPelBuffer_const<unsigned char>& image, bool seco
 // per side and adds it to the corners at the side's ends, linking those corners. With
 // params.needBothCheckers() false, also makes single-tile corners at a tile's outer quad
 // points (appended to `corners`, which must have room).
-void cfCheckerRefineCorners(const ccPelBuffer_const<unsigned char>& image, const ccCalib2VertexFeatureParams& params,
+void cfCheckerRefineCorners(const ccPelBuffer_const<unsigned char>& image,
+                            const ccCalib2VertexFeatureParams& params,
                             std::vector<cc_Checker>& tiles, std::vector<cc_Corner>& corners);
 
 // Gives every qualifying corner its least-squares position (homogeneous intersection of its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Checker tile detection: segments the detection image into candidate light squares, by a
 // global automatic threshold when the board is evenly lit, or by the regions between edges
 // (watershed of the edge map) when it is not, and turns the blobs into tiles.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Checker tiles from segmented blobs: a fixed chain of shape and surround filters, and the
 // grown convex outline that the mesh stage compares between tiles.
 #include <algorithm>

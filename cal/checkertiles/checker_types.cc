@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Slot rules of checker tiles and line bookkeeping of corners.
 #include "cal/checkertiles/checker_types.h"
 
@@ -29,11 +30,13 @@ bool addToSlots(std::vector<T*>& slots, int& count, T* entry) {
 // Removes slot `index` of the first `count` slots, shifting the later ones down.
 template <class T>
 void removeSlot(std::vector<T*>& slots, int& count, int index) {
-  for (int k = index; k + 1 < count; ++k) slots[static_cast<std::size_t>(k)] = slots[static_cast<std::size_t>(k) + 1];
+  for (int k = index; k + 1 < count; ++k)
+    slots[static_cast<std::size_t>(k)] = slots[static_cast<std::size_t>(k) + 1];
   slots[static_cast<std::size_t>(count) - 1] = nullptr;
   --count;
   // Back to the regular four slots once the fifth entry is gone.
-  if (count <= kRegularSlots && slots.size() > static_cast<std::size_t>(kRegularSlots)) slots.resize(kRegularSlots);
+  if (count <= kRegularSlots && slots.size() > static_cast<std::size_t>(kRegularSlots))
+    slots.resize(kRegularSlots);
 }
 
 bool touches(const cc_Corner* corner, const cc_Checker* tile) {
@@ -45,7 +48,9 @@ void cc_Checker::addNeighbour(cc_Checker* tile) {
   if (addToSlots(neighbours, neighbourCount, tile)) rejected = true;
 }
 
-void cc_Checker::addCorner(cc_Corner* corner) { addToSlots(corners, cornerCount, corner); }
+void cc_Checker::addCorner(cc_Corner* corner) {
+  addToSlots(corners, cornerCount, corner);
+}
 
 void cc_Checker::removeLink(const cc_Checker* tile) {
   int slot = -1;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The records that the checkerboard stages share: a checker tile (one light square found
 // in the image) and a corner (one board vertex, where two tiles touch diagonally). Tiles
 // and corners point at each other by raw pointers, so neither list may reallocate once

@@ -1,6 +1,7 @@
-// Calibrates from a dot grid drawn in memory: 13 x 17 dark dots 15 pixels wide, 30 pixels apart, on a
-// light ground. Prints the number of dots, the worst residual and where the image centre
-// lies on the plate; exits 1 if the result is not what the drawing says.
+// SPDX-License-Identifier: Apache-2.0
+// Calibrates from a dot grid drawn in memory: 13 x 17 dark dots 15 pixels wide, 30 pixels apart, on
+// a light ground. Prints the number of dots, the worst residual and where the image centre lies on
+// the plate; exits 1 if the result is not what the drawing says.
 #include <cmath>
 #include <cstdio>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* Checkerboard vertex finder behind a small C interface, so that it can be called from C and
  * from other languages as well as from the calibration module. It finds the vertices of a
  * checkerboard (the X-junctions where four squares meet) in an 8-bit image, labels them with
@@ -149,11 +150,11 @@ typedef struct cclft_crspPair {
    * vertex, scaled so that a clean vertex (sigma << s0) has weight 1 and a vertex with
    * sigma = s0 weight 1/2. Use it as a least-squares weight. */
   double weight;
-  int32_t labelX; /* offset 48: the labels as integers */
-  int32_t labelY; /* offset 52 */
-  double covXX;   /* offset 56: covariance of (imageX, imageY), pixels^2 */
-  double covXY;   /* offset 64 */
-  double covYY;   /* offset 72 */
+  int32_t labelX;  /* offset 48: the labels as integers */
+  int32_t labelY;  /* offset 52 */
+  double covXX;    /* offset 56: covariance of (imageX, imageY), pixels^2 */
+  double covXY;    /* offset 64 */
+  double covYY;    /* offset 72 */
   double contrast; /* offset 80: light minus dark grey level around the vertex */
   double stepX;    /* offset 88: local grid spacing (mean distance to neighbours), pixels */
   double reserved; /* offset 96 */
@@ -177,8 +178,8 @@ cclft_calibrationCheckerFinderParams_destruct(cclft_calibrationCheckerFinderPara
 CCALIB_EXPORT cclft_status cclft_calibrationCheckerFinderResultSet_construct(
     cclft_calibrationCheckerFinderResultSet** resultSet);
 /* Frees a result set made by _construct; null is accepted. */
-CCALIB_EXPORT cclft_status
-cclft_calibrationCheckerFinderResultSet_destruct(cclft_calibrationCheckerFinderResultSet* resultSet);
+CCALIB_EXPORT cclft_status cclft_calibrationCheckerFinderResultSet_destruct(
+    cclft_calibrationCheckerFinderResultSet* resultSet);
 /* The list of pairs of a result set; it lives as long as the result set. */
 CCALIB_EXPORT cclft_status cclft_calibrationCheckerFinderResultSet_getPairs(
     const cclft_calibrationCheckerFinderResultSet* resultSet,
@@ -193,8 +194,8 @@ CCALIB_EXPORT cclft_status cclft_calibrationCheckerFinder_run(
     cclft_calibrationCheckerFinderResultSet* resultSet);
 
 /* Number of pairs, and a pointer to the first (null when there are none). */
-CCALIB_EXPORT cclft_status cstd_vector_cclft_crspPair_getSize(
-    const cstd_vector_cclft_crspPair* pairs, size_t* size);
+CCALIB_EXPORT cclft_status
+cstd_vector_cclft_crspPair_getSize(const cstd_vector_cclft_crspPair* pairs, size_t* size);
 CCALIB_EXPORT cclft_status cstd_vector_cclft_crspPair_getBeginConst(
     const cstd_vector_cclft_crspPair* pairs, const cclft_crspPair** begin);
 
@@ -209,7 +210,8 @@ CCALIB_EXPORT cclft_status cstd_vector_cclft_crspPair_getBeginConst(
 #define CCLFT_STATIC_ASSERT _Static_assert
 #endif
 CCLFT_STATIC_ASSERT(offsetof(cclft_calibrationCheckerFinderParams, useFiducial) == 0, "layout");
-CCLFT_STATIC_ASSERT(offsetof(cclft_calibrationCheckerFinderParams, precisionThreshold) == 8, "layout");
+CCLFT_STATIC_ASSERT(offsetof(cclft_calibrationCheckerFinderParams, precisionThreshold) == 8,
+                    "layout");
 CCLFT_STATIC_ASSERT(offsetof(cclft_calibrationCheckerFinderParams, startPoint) == 16, "layout");
 CCLFT_STATIC_ASSERT(offsetof(cclft_calibrationCheckerFinderParams, labelMode) == 32, "layout");
 CCLFT_STATIC_ASSERT(offsetof(cclft_calibrationCheckerFinderParams, minContrast) == 40, "layout");

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The checker finder's C interface: records, statuses, and the fence that keeps C++
 // exceptions from crossing into C callers (they are parked per thread instead).
 #include <atomic>
@@ -51,11 +52,14 @@ std::exception_ptr cclftTakePendingException() {
   return e;
 }
 
-long cclftLiveResultSets() { return gLiveResultSets.load(); }
+long cclftLiveResultSets() {
+  return gLiveResultSets.load();
+}
 
 extern "C" {
 
-cclft_status cclft_calibrationCheckerFinderParams_construct(cclft_calibrationCheckerFinderParams* params) {
+cclft_status cclft_calibrationCheckerFinderParams_construct(
+    cclft_calibrationCheckerFinderParams* params) {
   if (params == nullptr) return CCLFT_STATUS_BAD_PARAMS;
   *params = cclft_calibrationCheckerFinderParams{};
   params->useFiducial = 0;
@@ -70,7 +74,8 @@ cclft_status cclft_calibrationCheckerFinderParams_construct(cclft_calibrationChe
   return CCLFT_STATUS_OK;
 }
 
-cclft_status cclft_calibrationCheckerFinderParams_destruct(cclft_calibrationCheckerFinderParams* params) {
+cclft_status cclft_calibrationCheckerFinderParams_destruct(
+    cclft_calibrationCheckerFinderParams* params) {
   return params == nullptr ? CCLFT_STATUS_BAD_PARAMS : CCLFT_STATUS_OK;
 }
 
@@ -83,7 +88,8 @@ cclft_status cclft_calibrationCheckerFinderResultSet_construct(
   return CCLFT_STATUS_OK;
 }
 
-cclft_status cclft_calibrationCheckerFinderResultSet_destruct(cclft_calibrationCheckerFinderResultSet* resultSet) {
+cclft_status cclft_calibrationCheckerFinderResultSet_destruct(
+    cclft_calibrationCheckerFinderResultSet* resultSet) {
   if (resultSet != nullptr) {
     delete resultSet;
     --gLiveResultSets;
@@ -92,13 +98,15 @@ cclft_status cclft_calibrationCheckerFinderResultSet_destruct(cclft_calibrationC
 }
 
 cclft_status cclft_calibrationCheckerFinderResultSet_getPairs(
-    const cclft_calibrationCheckerFinderResultSet* resultSet, const cstd_vector_cclft_crspPair** pairs) {
+    const cclft_calibrationCheckerFinderResultSet* resultSet,
+    const cstd_vector_cclft_crspPair** pairs) {
   if (resultSet == nullptr || pairs == nullptr) return CCLFT_STATUS_BAD_PARAMS;
   *pairs = &resultSet->pairs;
   return CCLFT_STATUS_OK;
 }
 
-cclft_status cstd_vector_cclft_crspPair_getSize(const cstd_vector_cclft_crspPair* pairs, size_t* size) {
+cclft_status cstd_vector_cclft_crspPair_getSize(const cstd_vector_cclft_crspPair* pairs,
+                                                size_t* size) {
   if (pairs == nullptr || size == nullptr) return CCLFT_STATUS_BAD_PARAMS;
   *size = pairs->items.size();
   return CCLFT_STATUS_OK;
@@ -111,15 +119,16 @@ cclft_status cstd_vector_cclft_crspPair_getBeginConst(const cstd_vector_cclft_cr
   return CCLFT_STATUS_OK;
 }
 
-cclft_status cclft_calibrationCheckerFinder_run(const cimg_image8Const* image,
-                                                const cclft_calibrationCheckerFinderParams* params,
-                                                cclft_calibrationCheckerFinderResultSet* resultSet) {
+cclft_status cclft_calibrationCheckerFinder_run(
+    const cimg_image8Const* image, const cclft_calibrationCheckerFinderParams* params,
+    cclft_calibrationCheckerFinderResultSet* resultSet) {
   using namespace cclft_internal;
   tPendingException = nullptr;
   if (image == nullptr || params == nullptr || resultSet == nullptr) return CCLFT_STATUS_BAD_PARAMS;
   resultSet->pairs.items.clear();
   if (image->data == nullptr) return CCLFT_STATUS_UNBOUND_IMAGE;
-  if (image->width < 0 || image->height < 0 || image->stride < image->width) return CCLFT_STATUS_BAD_IMAGE;
+  if (image->width < 0 || image->height < 0 || image->stride < image->width)
+    return CCLFT_STATUS_BAD_IMAGE;
   if (!validParams(*params)) return CCLFT_STATUS_BAD_PARAMS;
 
   GrayView view{image->data, image->stride, image->width, image->height};
@@ -127,7 +136,8 @@ cclft_status cclft_calibrationCheckerFinder_run(const cimg_image8Const* image,
   settings.useFiducial = params->useFiducial != 0;
   settings.labelFromStartPoint = params->labelMode == CCLFT_LABEL_START_POINT;
   settings.precisionThreshold = params->precisionThreshold;
-  settings.startPoint = Vec(params->startPoint.x - image->offsetX, params->startPoint.y - image->offsetY);
+  settings.startPoint =
+      Vec(params->startPoint.x - image->offsetX, params->startPoint.y - image->offsetY);
   settings.maxCandidates = params->maxCandidates;
   settings.minContrast = params->minContrast;
   settings.minVertices = params->minVertices;

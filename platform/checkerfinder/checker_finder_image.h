@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // C++ side of the checker finder's C interface: a C view of a pel buffer, and the way an
 // exception thrown inside the finder (a cancellation, an allocation failure) comes back to
 // a C++ caller.

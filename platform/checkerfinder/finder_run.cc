@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The checker finder's pipeline: candidates, grid growth, refinement, checks, labels.
 #include "platform/checkerfinder/finder_run.h"
 
@@ -48,8 +49,9 @@ void refineGrid(const GrayView& image, const FinderSettings& settings, double no
     const double border = std::min(std::min(n.pos.x(), image.width - 1 - n.pos.x()),
                                    std::min(n.pos.y(), image.height - 1 - n.pos.y()));
     const int fitting = static_cast<int>(std::floor(cfMaxRefineRadius(border)));
-    const int radius = std::clamp(std::min(static_cast<int>(std::lround(kWindowPerStep * steps[k])), fitting),
-                                  kMinWindow, kMaxWindow);
+    const int radius =
+        std::clamp(std::min(static_cast<int>(std::lround(kWindowPerStep * steps[k])), fitting),
+                   kMinWindow, kMaxWindow);
     const RefinedVertex r = cfRefineVertex(image, n.pos, radius, noise);
     const double maxMove = std::max(kMinMove, kMaxMovePerStep * steps[k]);
     if (!r.ok || r.pos.distance(n.pos) > maxMove || r.asymmetry > kMaxAsymmetry) {
@@ -85,8 +87,8 @@ Outcome cfRunCheckerFinder(const GrayView& image, const FinderSettings& settings
   vertices.clear();
   // Step 1.
   const double noise = cfImageNoiseVariance(image);
-  std::vector<Candidate> candidates =
-      cfFindJunctionCandidates(image, settings.minContrast, settings.maxCandidates, std::sqrt(noise));
+  std::vector<Candidate> candidates = cfFindJunctionCandidates(
+      image, settings.minContrast, settings.maxCandidates, std::sqrt(noise));
   ccAttention::check();
   // Step 2.
   Grid grid = cfGrowBestGrid(image, candidates, settings);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The checker finder as a list of named steps, on a window-coordinate image view.
 #ifndef PLATFORM_CHECKERFINDER_FINDER_RUN_H
 #define PLATFORM_CHECKERFINDER_FINDER_RUN_H

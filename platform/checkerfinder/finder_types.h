@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Values shared by the steps of the checker finder: the image view it works on, its
 // settings, junction candidates, grid nodes and the vertices it reports.
 #ifndef PLATFORM_CHECKERFINDER_FINDER_TYPES_H
@@ -54,11 +55,11 @@ struct FinderSettings {
 
 // A junction candidate: a local maximum of the X-junction response.
 struct Candidate {
-  Vec pos;              // window coordinates, pixels
-  float response = 0;   // ring response, larger is more junction-like
-  int level = 0;        // pyramid level it was found on (scale 2^level)
-  int node = -1;        // grid node it was taken by, or -1
-  int attempt = -1;     // growth attempt that took or refused it as a seed
+  Vec pos;             // window coordinates, pixels
+  float response = 0;  // ring response, larger is more junction-like
+  int level = 0;       // pyramid level it was found on (scale 2^level)
+  int node = -1;       // grid node it was taken by, or -1
+  int attempt = -1;    // growth attempt that took or refused it as a seed
 };
 
 // A labelled grid vertex during growth, in the grid's own label frame.

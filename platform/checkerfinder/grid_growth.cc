@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Grid growth: seeds, local predictions, the checker colour test and pruning.
 #include "platform/checkerfinder/grid_growth.h"
 
@@ -50,7 +51,9 @@ constexpr double kHashCell = 16.0;
 class CandidateIndex {
  public:
   CandidateIndex(const std::vector<Candidate>& c, int width, int height)
-      : c_(c), gw_(static_cast<int>(width / kHashCell) + 1), gh_(static_cast<int>(height / kHashCell) + 1),
+      : c_(c),
+        gw_(static_cast<int>(width / kHashCell) + 1),
+        gh_(static_cast<int>(height / kHashCell) + 1),
         cells_(static_cast<std::size_t>(gw_) * gh_) {
     for (std::size_t k = 0; k < c.size(); ++k) {
       cells_[cell(c[k].pos)].push_back(static_cast<int>(k));
@@ -93,7 +96,8 @@ class CandidateIndex {
         for (int gx = cx - ring; gx <= cx + ring; gx += (edgeRow ? 1 : 2 * ring)) {
           if (gx >= 0 && gx < gw_) {
             for (int m : cells_[static_cast<std::size_t>(gy) * gw_ + gx]) {
-              if (m != self) found.emplace_back((c_[static_cast<std::size_t>(m)].pos - p).lengthSq(), m);
+              if (m != self)
+                found.emplace_back((c_[static_cast<std::size_t>(m)].pos - p).lengthSq(), m);
             }
           }
           if (ring == 0) break;
@@ -108,7 +112,8 @@ class CandidateIndex {
     }
     std::sort(found.begin(), found.end());
     std::vector<int> out;
-    for (std::size_t m = 0; m < found.size() && static_cast<int>(m) < k; ++m) out.push_back(found[m].second);
+    for (std::size_t m = 0; m < found.size() && static_cast<int>(m) < k; ++m)
+      out.push_back(found[m].second);
     return out;
   }
 
@@ -156,7 +161,8 @@ class Grower {
       if (len < 3.0) continue;
       const int o = index_.nearest(c - a, kLooseTolerance * len);
       if (o < 0 || o == n || o == seed) continue;
-      const Vec axis = (cand_[static_cast<std::size_t>(n)].pos - cand_[static_cast<std::size_t>(o)].pos) * 0.5;
+      const Vec axis =
+          (cand_[static_cast<std::size_t>(n)].pos - cand_[static_cast<std::size_t>(o)].pos) * 0.5;
       bool known = false;
       for (const Axis& ax : axes) {
         if (std::fabs(ax.v.cross(axis)) < 0.2 * ax.v.length() * axis.length() &&
@@ -220,7 +226,9 @@ class Grower {
     cand_[static_cast<std::size_t>(candidate)].attempt = attempt_;
     cand_[static_cast<std::size_t>(candidate)].node = node;
   }
-  bool taken(int candidate) const { return cand_[static_cast<std::size_t>(candidate)].attempt == attempt_; }
+  bool taken(int candidate) const {
+    return cand_[static_cast<std::size_t>(candidate)].attempt == attempt_;
+  }
 
   // Tries to label the next vertex from node k along `axis` in direction `sign`, bridging
   // up to kMaxGap missing vertices; returns the new node or -1.
@@ -253,8 +261,10 @@ class Grower {
       // Use the target's own neighbours on the other axis when they exist.
       const int oi = other == 0 ? 1 : 0, oj = other == 1 ? 1 : 0;
       const int fwd = grid_.find(ti + oi, tj + oj), bwd = grid_.find(ti - oi, tj - oj);
-      if (fwd >= 0) v = grid_.nodes[static_cast<std::size_t>(fwd)].pos - q;
-      else if (bwd >= 0) v = q - grid_.nodes[static_cast<std::size_t>(bwd)].pos;
+      if (fwd >= 0)
+        v = grid_.nodes[static_cast<std::size_t>(fwd)].pos - q;
+      else if (bwd >= 0)
+        v = q - grid_.nodes[static_cast<std::size_t>(bwd)].pos;
       // Edges required through the midpoints: only towards vertices already in the grid;
       // beyond the new vertex the squares may be cut short by the board's border, and
       // along a borrowed step the edge may be turned (perspective).
@@ -296,10 +306,13 @@ class Grower {
       const int b2 = grid_.find(n.i - 2 * di, n.j - 2 * dj);
       if (b2 < 0) return v1;
       secondOrder = true;
-      const Vec v0 = grid_.nodes[static_cast<std::size_t>(b1)].pos - grid_.nodes[static_cast<std::size_t>(b2)].pos;
-      ratio = std::clamp(v1.length() / std::max(v0.length(), 1e-9), 1.0 / kMaxStepRatio, kMaxStepRatio);
-      const double turn = std::clamp(wrapAngle(std::atan2(v1.y(), v1.x()) - std::atan2(v0.y(), v0.x())),
-                                     -kMaxStepTurn, kMaxStepTurn);
+      const Vec v0 = grid_.nodes[static_cast<std::size_t>(b1)].pos -
+                     grid_.nodes[static_cast<std::size_t>(b2)].pos;
+      ratio =
+          std::clamp(v1.length() / std::max(v0.length(), 1e-9), 1.0 / kMaxStepRatio, kMaxStepRatio);
+      const double turn =
+          std::clamp(wrapAngle(std::atan2(v1.y(), v1.x()) - std::atan2(v0.y(), v0.x())),
+                     -kMaxStepTurn, kMaxStepTurn);
       return rotate(v1, turn) * ratio;
     }
     // Parallelograms with the neighbouring row or column.
@@ -310,7 +323,8 @@ class Grower {
       const int a = grid_.find(n.i + s * oi, n.j + s * oj);
       const int b = grid_.find(n.i + s * oi + di, n.j + s * oj + dj);
       if (a >= 0 && b >= 0) {
-        sum += grid_.nodes[static_cast<std::size_t>(b)].pos - grid_.nodes[static_cast<std::size_t>(a)].pos;
+        sum += grid_.nodes[static_cast<std::size_t>(b)].pos -
+               grid_.nodes[static_cast<std::size_t>(a)].pos;
         ++count;
       }
     }
@@ -343,7 +357,9 @@ double contrastAt(const GrayView& image, const Vec& p, const Vec& u, const Vec& 
   const double contrast = a - b;
   const double c = std::fabs(contrast);
   if (c <= 0.0) return 0.0;
-  if (std::fabs(s[0] - s[1]) > kDiagonalAgreement * c || std::fabs(s[2] - s[3]) > kDiagonalAgreement * c) return 0.0;
+  if (std::fabs(s[0] - s[1]) > kDiagonalAgreement * c ||
+      std::fabs(s[2] - s[3]) > kDiagonalAgreement * c)
+    return 0.0;
   const double mid = 0.5 * (a + b);
   for (int k = 4; k < 8; ++k) {
     if ((edges & (1u << (k - 4))) == 0) continue;
@@ -354,8 +370,8 @@ double contrastAt(const GrayView& image, const Vec& p, const Vec& u, const Vec& 
 
 }  // namespace
 
-double cfCheckerContrast(const GrayView& image, const Vec& p, const Vec& u, const Vec& v, unsigned edges,
-                         bool strict) {
+double cfCheckerContrast(const GrayView& image, const Vec& p, const Vec& u, const Vec& v,
+                         unsigned edges, bool strict) {
   const double tolerance = strict ? kEdgeMidTolerance : kLooseEdgeMidTolerance;
   const double c = contrastAt(image, p, u, v, edges, kSampleReach, tolerance);
   return c != 0.0 ? c : contrastAt(image, p, u, v, edges, kNearSampleReach, tolerance);
@@ -365,7 +381,9 @@ Vec cfGridAxis(const Grid& grid, const GridNode& n, int axis) {
   const int di = axis == 0 ? 1 : 0, dj = axis == 1 ? 1 : 0;
   const int f = grid.find(n.i + di, n.j + dj), b = grid.find(n.i - di, n.j - dj);
   if (f >= 0 && b >= 0) {
-    return (grid.nodes[static_cast<std::size_t>(f)].pos - grid.nodes[static_cast<std::size_t>(b)].pos) * 0.5;
+    return (grid.nodes[static_cast<std::size_t>(f)].pos -
+            grid.nodes[static_cast<std::size_t>(b)].pos) *
+           0.5;
   }
   if (f >= 0) return grid.nodes[static_cast<std::size_t>(f)].pos - n.pos;
   if (b >= 0) return n.pos - grid.nodes[static_cast<std::size_t>(b)].pos;
@@ -409,7 +427,8 @@ Grid cfGrowBestGrid(const GrayView& image, std::vector<Candidate>& candidates,
   int seeds = 0;
   int lookups = 0;
   const int maxLookups = kSeedLookups * settings.maxSeeds;
-  for (std::size_t o = 0; o < order.size() && seeds < settings.maxSeeds && lookups < maxLookups; ++o) {
+  for (std::size_t o = 0; o < order.size() && seeds < settings.maxSeeds && lookups < maxLookups;
+       ++o) {
     const int s = order[o];
     if (claimed[static_cast<std::size_t>(s)]) continue;
     ++lookups;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Step 2 of the checker finder: growing a labelled grid over the junction candidates.
 #ifndef PLATFORM_CHECKERFINDER_GRID_GROWTH_H
 #define PLATFORM_CHECKERFINDER_GRID_GROWTH_H
@@ -35,7 +36,8 @@ struct Grid {
 
  private:
   static std::uint64_t key(int i, int j) {
-    return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(i)) << 32) | static_cast<std::uint32_t>(j);
+    return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(i)) << 32) |
+           static_cast<std::uint32_t>(j);
   }
   std::unordered_map<std::uint64_t, int> index_;
 };
@@ -47,9 +49,15 @@ struct Grid {
 // is not between light and dark: within 35 % of the contrast from the middle grey when
 // `strict`, 45 % otherwise) or a sample falls outside the image. Samples lie at 0.35 of the
 // steps from p, or, when that fails, at 0.2.
-enum : unsigned { kEdgePlusU = 1, kEdgeMinusU = 2, kEdgePlusV = 4, kEdgeMinusV = 8, kAllEdges = 15 };
-double cfCheckerContrast(const GrayView& image, const Vec& p, const Vec& u, const Vec& v, unsigned edges,
-                         bool strict);
+enum : unsigned {
+  kEdgePlusU = 1,
+  kEdgeMinusU = 2,
+  kEdgePlusV = 4,
+  kEdgeMinusV = 8,
+  kAllEdges = 15
+};
+double cfCheckerContrast(const GrayView& image, const Vec& p, const Vec& u, const Vec& v,
+                         unsigned edges, bool strict);
 
 // Grows grids from seeds taken in order of distance from settings.startPoint and returns
 // the one with most vertices (possibly empty). Each grid is checked by cfPruneGrid.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Label frames: the start-point convention and the plate's fiducial.
 #include "platform/checkerfinder/grid_labels.h"
 
@@ -11,10 +12,10 @@ namespace {
 // The fiducial on the plate, in squares: the anchor vertex, the cells whose centres lie on
 // the light bars, and the dark strips beside the bars.
 constexpr int kAnchor = -2;
-constexpr double kBarAxis = -3.5;           // bar A along y = -3.5, bar B along x = -3.5
-constexpr int kBarACells[2] = {-5, 1};      // cells i = -5 .. 1 lie under bar A
-constexpr int kBarBCells[2] = {-3, 0};      // cells j = -3 .. 0 lie under bar B
-constexpr double kStripOffset = 0.375;      // dark strips at the bar axis +- this
+constexpr double kBarAxis = -3.5;       // bar A along y = -3.5, bar B along x = -3.5
+constexpr int kBarACells[2] = {-5, 1};  // cells i = -5 .. 1 lie under bar A
+constexpr int kBarBCells[2] = {-3, 0};  // cells j = -3 .. 0 lie under bar B
+constexpr double kStripOffset = 0.375;  // dark strips at the bar axis +- this
 // Vertices used to fit the local homography: within this many squares of the anchor.
 constexpr int kFitReach = 5;
 constexpr int kMinFitPoints = 6;
@@ -154,7 +155,7 @@ LabelMap cfStartPointLabels(const Grid& grid, const Vec& startPoint) {
 
 bool cfFiducialLabels(const GrayView& image, const Grid& grid, double minContrast, LabelMap& map) {
   // The eight signed permutations from grid offsets to plate offsets.
-  static const int kMaps[8][2][2] = {{{1, 0}, {0, 1}},  {{-1, 0}, {0, 1}},  {{1, 0}, {0, -1}},
+  static const int kMaps[8][2][2] = {{{1, 0}, {0, 1}},   {{-1, 0}, {0, 1}}, {{1, 0}, {0, -1}},
                                      {{-1, 0}, {0, -1}}, {{0, 1}, {1, 0}},  {{0, -1}, {1, 0}},
                                      {{0, 1}, {-1, 0}},  {{0, -1}, {-1, 0}}};
   double bestScore = -1;

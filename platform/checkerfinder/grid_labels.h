@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Step 5 of the checker finder: from the grid's own label frame to the labels reported.
 #ifndef PLATFORM_CHECKERFINDER_GRID_LABELS_H
 #define PLATFORM_CHECKERFINDER_GRID_LABELS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // X-junction candidates. The response at a pixel looks at 16 samples on a circle of radius
 // 3 pixels around it (n = 0 .. 15, counter-clockwise from +x, sample n + 8 opposite n):
 //   sum  = sum over n < 4 of |I(n) + I(n+8) - I(n+4) - I(n+12)|   (high where opposite
@@ -52,7 +53,8 @@ void downsample(const GrayView& in, Level& out) {
     const std::uint8_t* b = a + in.stride;
     std::uint8_t* o = out.pixels.data() + static_cast<std::size_t>(y) * w;
     for (int x = 0; x < w; ++x) {
-      o[x] = static_cast<std::uint8_t>((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
+      o[x] =
+          static_cast<std::uint8_t>((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
     }
   }
   out.view = GrayView{out.pixels.data(), w, w, h};
@@ -64,7 +66,8 @@ void downsample(const GrayView& in, Level& out) {
 void responseRow(const GrayView& im, int y, std::int16_t* out) {
   const std::uint8_t* r[7];
   for (int k = 0; k < 7; ++k) r[k] = im.data + static_cast<std::ptrdiff_t>(y - 3 + k) * im.stride;
-  const std::uint8_t *r0 = r[0], *r1 = r[1], *r2 = r[2], *r3 = r[3], *r4 = r[4], *r5 = r[5], *r6 = r[6];
+  const std::uint8_t *r0 = r[0], *r1 = r[1], *r2 = r[2], *r3 = r[3], *r4 = r[4], *r5 = r[5],
+                     *r6 = r[6];
   const int x1 = im.width - kRingRadius;
   auto abs16 = [](std::int16_t v) { return static_cast<std::int16_t>(v < 0 ? -v : v); };
   for (int x = kRingRadius; x < x1; ++x) {
@@ -72,16 +75,18 @@ void responseRow(const GrayView& im, int y, std::int16_t* out) {
     const std::int16_t p4 = r6[x], p5 = r6[x - 1], p6 = r5[x - 2], p7 = r4[x - 3];
     const std::int16_t p8 = r3[x - 3], p9 = r2[x - 3], p10 = r1[x - 2], p11 = r0[x - 1];
     const std::int16_t p12 = r0[x], p13 = r0[x + 1], p14 = r1[x + 2], p15 = r2[x + 3];
-    const std::int16_t sum = static_cast<std::int16_t>(
-        abs16(static_cast<std::int16_t>(p0 + p8 - p4 - p12)) + abs16(static_cast<std::int16_t>(p1 + p9 - p5 - p13)) +
-        abs16(static_cast<std::int16_t>(p2 + p10 - p6 - p14)) + abs16(static_cast<std::int16_t>(p3 + p11 - p7 - p15)));
+    const std::int16_t sum =
+        static_cast<std::int16_t>(abs16(static_cast<std::int16_t>(p0 + p8 - p4 - p12)) +
+                                  abs16(static_cast<std::int16_t>(p1 + p9 - p5 - p13)) +
+                                  abs16(static_cast<std::int16_t>(p2 + p10 - p6 - p14)) +
+                                  abs16(static_cast<std::int16_t>(p3 + p11 - p7 - p15)));
     const std::int16_t diff = static_cast<std::int16_t>(
         abs16(static_cast<std::int16_t>(p0 - p8)) + abs16(static_cast<std::int16_t>(p1 - p9)) +
         abs16(static_cast<std::int16_t>(p2 - p10)) + abs16(static_cast<std::int16_t>(p3 - p11)) +
         abs16(static_cast<std::int16_t>(p4 - p12)) + abs16(static_cast<std::int16_t>(p5 - p13)) +
         abs16(static_cast<std::int16_t>(p6 - p14)) + abs16(static_cast<std::int16_t>(p7 - p15)));
-    const std::int16_t ring = static_cast<std::int16_t>(p0 + p1 + p2 + p3 + p4 + p5 + p6 + p7 + p8 + p9 + p10 +
-                                                        p11 + p12 + p13 + p14 + p15);
+    const std::int16_t ring = static_cast<std::int16_t>(p0 + p1 + p2 + p3 + p4 + p5 + p6 + p7 + p8 +
+                                                        p9 + p10 + p11 + p12 + p13 + p14 + p15);
     const std::int16_t centre =
         static_cast<std::int16_t>(r3[x] + r3[x - 1] + r3[x + 1] + r2[x] + r4[x]);
     out[x] = static_cast<std::int16_t>(5 * (sum - diff) -
@@ -165,14 +170,16 @@ std::vector<Candidate> cfFindJunctionCandidates(const GrayView& image, double mi
     if (level == 0) {
       current.view = image;
     } else {
-      if (previous.view.width / 2 < kMinLevelSide || previous.view.height / 2 < kMinLevelSide) break;
+      if (previous.view.width / 2 < kMinLevelSide || previous.view.height / 2 < kMinLevelSide)
+        break;
       downsample(previous.view, current);
     }
     ccAttention::check();
     std::vector<Candidate> found;
     // Each pyramid level halves the noise.
     const double noiseThreshold = kScaledResponsePerNoise * noiseSigma / (1 << level);
-    levelMaxima(current.view, static_cast<int>(std::max(contrastThreshold, noiseThreshold)), level, found);
+    levelMaxima(current.view, static_cast<int>(std::max(contrastThreshold, noiseThreshold)), level,
+                found);
     keepStrongest(found, maxCandidates);
     const double radius = std::max(kMergeRadiusLevelPixels * (1 << level), 2.0);
     for (const Candidate& c : found) {
@@ -180,8 +187,10 @@ std::vector<Candidate> cfFindJunctionCandidates(const GrayView& image, double mi
       cellOf(c.pos, cx, cy);
       bool duplicate = false;
       const int reach = static_cast<int>(radius / kMergeCell) + 1;
-      for (int gy = std::max(0, cy - reach); gy <= std::min(gh - 1, cy + reach) && !duplicate; ++gy) {
-        for (int gx = std::max(0, cx - reach); gx <= std::min(gw - 1, cx + reach) && !duplicate; ++gx) {
+      for (int gy = std::max(0, cy - reach); gy <= std::min(gh - 1, cy + reach) && !duplicate;
+           ++gy) {
+        for (int gx = std::max(0, cx - reach); gx <= std::min(gw - 1, cx + reach) && !duplicate;
+             ++gx) {
           for (int k : grid[static_cast<std::size_t>(gy) * gw + gx]) {
             if (merged[static_cast<std::size_t>(k)].pos.distance(c.pos) <= radius) {
               duplicate = true;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Step 1 of the checker finder: X-junction candidates at every scale, without segmenting
 // squares.
 #ifndef PLATFORM_CHECKERFINDER_JUNCTION_CANDIDATES_H

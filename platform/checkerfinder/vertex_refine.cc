@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Gradient-orthogonality refinement of checker vertices, on integer pixels of a locally
 // smoothed image: the weighted sums over the pixel grid equal their continuous integrals
 // for images this smooth, so the estimate has no sub-pixel phase bias (bilinear
@@ -38,7 +39,8 @@ std::vector<double> makeKernel() {
   std::vector<double> k(2 * kSmoothReach + 1);
   double s = 0;
   for (int i = -kSmoothReach; i <= kSmoothReach; ++i) {
-    k[static_cast<std::size_t>(i + kSmoothReach)] = std::exp(-i * i / (2 * kSmoothSigma * kSmoothSigma));
+    k[static_cast<std::size_t>(i + kSmoothReach)] =
+        std::exp(-i * i / (2 * kSmoothSigma * kSmoothSigma));
     s += k[static_cast<std::size_t>(i + kSmoothReach)];
   }
   for (double& v : k) v /= s;
@@ -79,11 +81,13 @@ class GradientPatch {
     const std::vector<double>& k = kernel();
     tmp_.resize(static_cast<std::size_t>(en) * m);
     for (int y = 0; y < en; ++y) {
-      const std::uint8_t* row = image.data + static_cast<std::ptrdiff_t>(ey0 + y) * image.stride + (x0_ - 1);
+      const std::uint8_t* row =
+          image.data + static_cast<std::ptrdiff_t>(ey0 + y) * image.stride + (x0_ - 1);
       double* t = tmp_.data() + static_cast<std::size_t>(y) * m;
       for (int x = 0; x < m; ++x) {
         double a = 0;
-        for (int i = -kSmoothReach; i <= kSmoothReach; ++i) a += k[static_cast<std::size_t>(i + kSmoothReach)] * row[x + i];
+        for (int i = -kSmoothReach; i <= kSmoothReach; ++i)
+          a += k[static_cast<std::size_t>(i + kSmoothReach)] * row[x + i];
         t[x] = a;
       }
     }
@@ -134,7 +138,9 @@ class GradientPatch {
 };
 
 // The weight of a window of the given radius reaches zero at this distance, pixels.
-double windowReach(int radius) { return kWindowReachPerRadius * radius + 0.5; }
+double windowReach(int radius) {
+  return kWindowReachPerRadius * radius + 0.5;
+}
 
 // Weight of a pixel at squared relative distance r2 = |p - q|^2 / rw^2 (zero from 1 on):
 // smooth, so that the sums over the pixel grid follow q continuously.
@@ -216,7 +222,8 @@ double cfImageNoiseVariance(const GrayView& image) {
   if (count == 0) return kQuantisationVariance;
   long seen = 0;
   int median = 0;
-  while (median < 511 && seen + hist[static_cast<std::size_t>(median)] <= count / 2) seen += hist[static_cast<std::size_t>(median++)];
+  while (median < 511 && seen + hist[static_cast<std::size_t>(median)] <= count / 2)
+    seen += hist[static_cast<std::size_t>(median++)];
   const double sigma = 1.4826 * (0.5 * median) / std::sqrt(1.5);
   return std::max(kQuantisationVariance, sigma * sigma);
 }
@@ -227,7 +234,8 @@ double cfMaxRefineRadius(double reach) {
   return (reach - 0.5 - 2 - kPatchSlack - 2 - kSmoothReach - 1) / kWindowReachPerRadius;
 }
 
-RefinedVertex cfRefineVertex(const GrayView& image, const Vec& start, int radius, double noiseVariance) {
+RefinedVertex cfRefineVertex(const GrayView& image, const Vec& start, int radius,
+                             double noiseVariance) {
   RefinedVertex out;
   const double rw = windowReach(radius);
   const int half = static_cast<int>(rw) + 2 + kPatchSlack;
@@ -289,7 +297,8 @@ RefinedVertex cfRefineVertex(const GrayView& image, const Vec& start, int radius
     for (int dx = -reach; dx <= reach; ++dx) {
       const double w = windowWeight((dx * dx + dy * dy) / (rw * rw));
       if (w == 0.0) continue;
-      const double a = patch.smoothAt(q.x() + dx, q.y() + dy), b = patch.smoothAt(q.x() - dx, q.y() - dy);
+      const double a = patch.smoothAt(q.x() + dx, q.y() + dy),
+                   b = patch.smoothAt(q.x() - dx, q.y() - dy);
       num += w * (a - b) * (a - b);
       mean += w * a;
       den += w * a * a;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Step 3 of the checker finder: sub-pixel vertex positions and their uncertainty.
 #ifndef PLATFORM_CHECKERFINDER_VERTEX_REFINE_H
 #define PLATFORM_CHECKERFINDER_VERTEX_REFINE_H
@@ -20,14 +21,15 @@ struct RefinedVertex {
 // the least-squares sense: q solves sum w g g^T (p - q) = 0 over the pixels p of a disc,
 // with the weight w = (1 - |p - q|^2 / r^2)^4, r = 1.3 radius + 0.5, and g the central
 // differences of the image smoothed by a Gaussian of 1.2 px, less their weighted mean
-// (the lighting's own gradient); iterated until q moves less than 0.001 px. Any point-symmetric junction (a checker vertex under any affine or
-// projective view, with any symmetric blur) satisfies the equation at its centre. The
-// covariance propagates the pixel noise (variance noiseVariance, grey levels squared)
-// through the equations: sg2 A^-1 (sum w^2 |p - q|^2 g g^T) A^-1 with A = sum w g g^T and
-// sg2 the resulting noise variance of a gradient component.
-// Fails (ok false) when the window leaves the image, the system is singular (an edge, not
-// a junction), or q wanders farther than `radius` from `start`.
-RefinedVertex cfRefineVertex(const GrayView& image, const Vec& start, int radius, double noiseVariance);
+// (the lighting's own gradient); iterated until q moves less than 0.001 px. Any point-symmetric
+// junction (a checker vertex under any affine or projective view, with any symmetric blur)
+// satisfies the equation at its centre. The covariance propagates the pixel noise (variance
+// noiseVariance, grey levels squared) through the equations: sg2 A^-1 (sum w^2 |p - q|^2 g g^T)
+// A^-1 with A = sum w g g^T and sg2 the resulting noise variance of a gradient component. Fails (ok
+// false) when the window leaves the image, the system is singular (an edge, not a junction), or q
+// wanders farther than `radius` from `start`.
+RefinedVertex cfRefineVertex(const GrayView& image, const Vec& start, int radius,
+                             double noiseVariance);
 
 // The largest window radius whose pixels all lie within `reach` pixels of the start point.
 double cfMaxRefineRadius(double reach);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Affine rectangles: parallelograms given by a corner and two side vectors, used for
 // caliper search regions and for the fiducial bars. The unit square maps onto the shape:
 // cornerPo = image of (0, 0), cornerPx of (1, 0), cornerPy of (0, 1), cornerPopp of (1, 1).
@@ -16,7 +17,8 @@ class ccAffineRectangle {
   explicit ccAffineRectangle(const ccXform<2>& unitToShape) : unitToShape_(unitToShape) {}
   // Centred on `center`, with side lengths along the rotated x and y directions; skew turns
   // the y side away from the perpendicular of the x side (see ccXform<2>).
-  ccAffineRectangle(const ccVector<2>& center, double xLength, double yLength, ccRadian rotation, ccRadian skew) {
+  ccAffineRectangle(const ccVector<2>& center, double xLength, double yLength, ccRadian rotation,
+                    ccRadian skew) {
     ccMatrix<2> m = ccMatrix<2>::fromScaleSkewRotation(xLength, yLength, skew, rotation);
     unitToShape_ = ccXform<2>(m, center - m * ccVector<2>(0.5, 0.5));
   }
@@ -55,7 +57,9 @@ class ccAffineRectangle {
   }
 
   // The shape mapped through an affine transform.
-  ccAffineRectangle mapped(const ccXform<2>& x) const { return ccAffineRectangle(x * unitToShape_); }
+  ccAffineRectangle mapped(const ccXform<2>& x) const {
+    return ccAffineRectangle(x * unitToShape_);
+  }
 
  private:
   ccXform<2> unitToShape_;

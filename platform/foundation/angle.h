@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Angles in radians and degrees. Both are thin wrappers around a double so that an angle
 // never silently mixes with a length in an argument list.
 #ifndef PLATFORM_FOUNDATION_ANGLE_H
@@ -36,8 +37,14 @@ class ccRadian {
   constexpr ccRadian operator-(ccRadian o) const { return ccRadian(value_ - o.value_); }
   constexpr ccRadian operator*(double s) const { return ccRadian(value_ * s); }
   constexpr ccRadian operator/(double s) const { return ccRadian(value_ / s); }
-  ccRadian& operator+=(ccRadian o) { value_ += o.value_; return *this; }
-  ccRadian& operator-=(ccRadian o) { value_ -= o.value_; return *this; }
+  ccRadian& operator+=(ccRadian o) {
+    value_ += o.value_;
+    return *this;
+  }
+  ccRadian& operator-=(ccRadian o) {
+    value_ -= o.value_;
+    return *this;
+  }
   constexpr bool operator<(ccRadian o) const { return value_ < o.value_; }
   constexpr bool operator>(ccRadian o) const { return value_ > o.value_; }
   constexpr bool operator<=(ccRadian o) const { return value_ <= o.value_; }
@@ -74,8 +81,14 @@ class ccDegree {
 
 inline ccRadian::ccRadian(const ccDegree& d) : value_(d.toDouble() * (ccPi / 180.0)) {}
 
-inline double sin(ccRadian a) { return std::sin(a.toDouble()); }
-inline double cos(ccRadian a) { return std::cos(a.toDouble()); }
-inline double tan(ccRadian a) { return std::tan(a.toDouble()); }
+inline double sin(ccRadian a) {
+  return std::sin(a.toDouble());
+}
+inline double cos(ccRadian a) {
+  return std::cos(a.toDouble());
+}
+inline double tan(ccRadian a) {
+  return std::tan(a.toDouble());
+}
 
 #endif  // PLATFORM_FOUNDATION_ANGLE_H

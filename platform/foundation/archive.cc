@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Little-endian binary archive over memory or a file.
 #include "platform/foundation/archive.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Binary archive: one operator|| per value type both writes (when storing) and reads (when
 // loading), so every class describes its format once. The encoding is fixed-width
 // little-endian whatever the host; `long` and `unsigned long` travel as 32 bits.
@@ -179,10 +180,10 @@ struct ccArchiveMinBytes {
   // Numbers travel at their own width, except long and unsigned long (32 bits); strings
   // need at least their 32-bit count; anything else at least one byte.
   static constexpr std::size_t value =
-      std::is_same<T, long>::value || std::is_same<T, unsigned long>::value ? 4
-      : std::is_arithmetic<T>::value                                       ? sizeof(T)
+      std::is_same<T, long>::value || std::is_same<T, unsigned long>::value         ? 4
+      : std::is_arithmetic<T>::value                                                ? sizeof(T)
       : std::is_same<T, std::string>::value || std::is_same<T, std::wstring>::value ? 4
-                                                                                     : 1;
+                                                                                    : 1;
 };
 template <>
 struct ccArchiveMinBytes<ccRadian> {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reporting of failed internal checks.
 #include "platform/foundation/assert.h"
 
@@ -21,7 +22,9 @@ void ccAssertion::fail(const char* condition, const char* file, int line) {
   if (h != nullptr) h(condition, file, line);
 }
 
-unsigned long ccAssertion::failureCount() { return tFailures; }
+unsigned long ccAssertion::failureCount() {
+  return tFailures;
+}
 
 ccAssertion::Handler ccAssertion::setHandler(Handler handler) {
   return gHandler.exchange(handler != nullptr ? handler : &defaultHandler);

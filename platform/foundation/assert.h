@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Internal consistency checks that report and carry on. A failed check is counted, handed
 // to the installed handler (by default a line on standard error naming the condition, file
 // and line) and execution continues; it never throws and never aborts. Tests observe

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Per-thread deadlines and cancel tokens behind ccAttention::check().
 #include "platform/foundation/attention.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Cooperative cancellation. Long operations call ccAttention::check() between stages; a
 // caller arms the check for its own thread with a deadline or cancels explicitly (from any
 // thread, through the token). When nothing is armed check() costs one thread-local load.

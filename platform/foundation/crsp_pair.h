@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A weighted correspondence: an image (or client) position paired with a plate position,
 // with a weight that says how much a fit should trust the pair.
 #ifndef PLATFORM_FOUNDATION_CRSP_PAIR_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Diagnostics records and the functions that append them.
 #include "platform/foundation/diag.h"
 

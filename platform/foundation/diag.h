@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Diagnostics: a caller-owned container into which an operation records images, texts and
 // overlay graphics of its inputs, intermediate stages and results, so that a person can see
 // afterwards what happened. Recording is optional and selected by category flags; nothing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Exception base classes, text conversion and the failure-status converters.
 #include "platform/foundation/exception.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Exceptions of the library: every failure is reported by throwing one of these. All are
 // persistent, so a failure can be stored and shipped like any other value; the foundation's
 // own leaf classes below are registered, so an archive re-creates them by class name. On

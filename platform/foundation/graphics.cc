@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Out-of-line parts of the overlay graphics: the polymorphic classes' anchors, the deep
 // copies of graphic lists and the tablet's layer ordering.
 #include "platform/foundation/graphics.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Overlay graphics that diagnostics attach to images: colours, drawing properties, shapes
 // wrapped as graphics, owning lists of graphics and a tablet that collects what is drawn on
 // it. Graphics only record what to draw; rendering them is up to a viewer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Histogram statistics in integer counts where possible, doubles for the moments.
 #include "platform/foundation/histo_stats.h"
 

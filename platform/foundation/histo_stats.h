@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Summary statistics of a histogram: the count, extremes, mean, standard deviation and
 // median of the values it counts. Bin i counts the occurrences of value i.
 #ifndef PLATFORM_FOUNDATION_HISTO_STATS_H

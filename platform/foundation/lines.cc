@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Segments, lines and the orthogonal least-squares line fit.
 #include "platform/foundation/lines.h"
 
@@ -11,10 +12,13 @@ namespace {
 // their sum: the major axis is then set by rounding, not by the data.
 constexpr double kIsotropicScatter = 1e-12;
 
-bool isFinite(const ccVector<2>& p) { return std::isfinite(p.x()) && std::isfinite(p.y()); }
+bool isFinite(const ccVector<2>& p) {
+  return std::isfinite(p.x()) && std::isfinite(p.y());
+}
 
 // Crossing of two lines given by unit normals n and offsets d (points p with n . p = d).
-std::vector<ccVector<2>> crossing(const ccVector<2>& n1, double d1, const ccVector<2>& n2, double d2) {
+std::vector<ccVector<2>> crossing(const ccVector<2>& n1, double d1, const ccVector<2>& n2,
+                                  double d2) {
   double det = n1.cross(n2);  // sine of the angle between the lines
   if (!(std::fabs(det) > ccFLine::kParallelSine)) return {};
   return {ccVector<2>((d1 * n2.y() - d2 * n1.y()) / det, (n1.x() * d2 - n2.x() * d1) / det)};
@@ -33,14 +37,17 @@ ccVector<2> ccLineSeg::nearestPoint(const ccVector<2>& p) const {
 }
 
 ccLine::ccLine(const ccVector<2>& direction, const ccVector<2>& point) : point_(point) {
-  if (!isFinite(direction) || !isFinite(point)) throw ccBadArgument(L"A line needs a finite point and direction");
+  if (!isFinite(direction) || !isFinite(point))
+    throw ccBadArgument(L"A line needs a finite point and direction");
   if (direction.lengthSq() == 0.0) throw ccBadArgument(L"A line needs a non-zero direction");
   dir_ = direction.unit();
 }
 
 ccLine::ccLine(ccRadian angle, const ccVector<2>& point) : ccLine(ccVector<2>(1.0, angle), point) {}
 
-double ccLine::distance(const ccVector<2>& p) const { return std::fabs(signedDistance(p)); }
+double ccLine::distance(const ccVector<2>& p) const {
+  return std::fabs(signedDistance(p));
+}
 
 std::vector<ccVector<2>> ccLine::intersection(const ccLine& other) const {
   ccVector<2> n1 = dir_.perp(), n2 = other.dir_.perp();
@@ -54,7 +61,8 @@ ccFLine::ccFLine(ccRadian angle, double distance)
   }
 }
 
-ccFLine::ccFLine(const ccVector<2>& point, ccRadian angle) : angle_(angle), cos_(cos(angle)), sin_(sin(angle)) {
+ccFLine::ccFLine(const ccVector<2>& point, ccRadian angle)
+    : angle_(angle), cos_(cos(angle)), sin_(sin(angle)) {
   if (!std::isfinite(angle.toDouble()) || !isFinite(point)) {
     throw ccBadArgument(L"A line needs a finite point and angle");
   }
@@ -62,14 +70,17 @@ ccFLine::ccFLine(const ccVector<2>& point, ccRadian angle) : angle_(angle), cos_
 }
 
 ccFLine::ccFLine(const ccLineSeg& segment) {
-  if (!isFinite(segment.p1()) || !isFinite(segment.p2())) throw ccBadArgument(L"A line needs a finite segment");
+  if (!isFinite(segment.p1()) || !isFinite(segment.p2()))
+    throw ccBadArgument(L"A line needs a finite segment");
   if (segment.isDegenerate()) throw ccBadArgument(L"A degenerate segment does not define a line");
   *this = ccFLine(segment.p1(), segment.angle());
 }
 
 ccFLine::ccFLine(const ccLine& line) : ccFLine(line.point(), line.angle()) {}
 
-double ccFLine::distanceTo(const ccVector<2>& p) const { return std::fabs(signedDistance(p)); }
+double ccFLine::distanceTo(const ccVector<2>& p) const {
+  return std::fabs(signedDistance(p));
+}
 
 std::vector<ccVector<2>> ccFLine::intersection(const ccFLine& other) const {
   return crossing(normal(), distance_, other.normal(), other.distance_);
@@ -80,9 +91,12 @@ bool ccLSLineFitter::fit(ccFLine& line) const {
   return fitAndError(points_, line, error);
 }
 
-bool ccLSLineFitter::fitAndError(ccFLine& line, double& error) const { return fitAndError(points_, line, error); }
+bool ccLSLineFitter::fitAndError(ccFLine& line, double& error) const {
+  return fitAndError(points_, line, error);
+}
 
-bool ccLSLineFitter::fitAndError(const std::vector<ccVector<2>>& points, ccFLine& line, double& error) const {
+bool ccLSLineFitter::fitAndError(const std::vector<ccVector<2>>& points, ccFLine& line,
+                                 double& error) const {
   const std::size_t n = points.size();
   if (n < 2) return false;
   ccVector<2> c;
@@ -104,7 +118,8 @@ bool ccLSLineFitter::fitAndError(const std::vector<ccVector<2>>& points, ccFLine
   if (!(sum > 0.0) || gap <= kIsotropicScatter * sum) return false;
 
   ccRadian angle(0.5 * std::atan2(2.0 * sxy, sxx - syy));
-  if (ccVector<2>(1.0, angle).dot(points.back() - points.front()) < 0.0) angle = angle + ccRadian(ccPi);
+  if (ccVector<2>(1.0, angle).dot(points.back() - points.front()) < 0.0)
+    angle = angle + ccRadian(ccPi);
   ccFLine fitted(c, angle);
   double ss = 0.0;
   for (const ccVector<2>& p : points) {

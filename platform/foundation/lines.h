@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Straight-line geometry: segments, infinite lines in point-direction and angle-distance
 // form, and the orthogonal least-squares line fit used on caliper edge points.
 //
@@ -106,7 +107,9 @@ class CCALIB_EXPORT ccFLine {
   // The point of the line nearest the origin.
   ccVector<2> point() const { return normal() * distance_; }
 
-  double signedDistance(const ccVector<2>& p) const { return cos_ * p.y() - sin_ * p.x() - distance_; }
+  double signedDistance(const ccVector<2>& p) const {
+    return cos_ * p.y() - sin_ * p.x() - distance_;
+  }
   double distanceTo(const ccVector<2>& p) const;
   ccVector<2> project(const ccVector<2>& p) const { return p - normal() * signedDistance(p); }
 
@@ -137,7 +140,9 @@ class CCALIB_EXPORT ccLSLineFitter {
   ccLSLineFitter() = default;
 
   void addPoint(const ccVector<2>& p) { points_.push_back(p); }
-  void addPoints(const std::vector<ccVector<2>>& points) { points_.insert(points_.end(), points.begin(), points.end()); }
+  void addPoints(const std::vector<ccVector<2>>& points) {
+    points_.insert(points_.end(), points.begin(), points.end());
+  }
   void clear() { points_.clear(); }
   int numPoints() const { return static_cast<int>(points_.size()); }
 

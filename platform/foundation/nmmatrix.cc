@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Dense matrices and their singular value decomposition by one-sided Jacobi rotations
 // (Hestenes' method: orthogonalise the columns of A by plane rotations accumulated in V).
 #include "platform/foundation/nmmatrix.h"
@@ -17,10 +18,13 @@ constexpr double kEps = std::numeric_limits<double>::epsilon();
 // any matrix met here, so the bound only stops a run on pathological rounding.
 constexpr int kMaxJacobiSweeps = 80;
 
-std::wstring sizeText(int r, int c) { return std::to_wstring(r) + L"x" + std::to_wstring(c); }
+std::wstring sizeText(int r, int c) {
+  return std::to_wstring(r) + L"x" + std::to_wstring(c);
+}
 
 void requireNonNegativeSize(int rows, int cols) {
-  if (rows < 0 || cols < 0) throw ccBadArgument(L"A matrix size cannot be negative: " + sizeText(rows, cols));
+  if (rows < 0 || cols < 0)
+    throw ccBadArgument(L"A matrix size cannot be negative: " + sizeText(rows, cols));
 }
 
 // Orthonormal completion: a unit vector of length m orthogonal to the first `count` columns
@@ -60,7 +64,8 @@ ccNMMatrix::ccNMMatrix(int rows, int cols, double fill) : rows_(rows), cols_(col
   data_.assign(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols), fill);
 }
 
-ccNMMatrix::ccNMMatrix(int rows, int cols, std::initializer_list<double> rowMajor) : rows_(rows), cols_(cols) {
+ccNMMatrix::ccNMMatrix(int rows, int cols, std::initializer_list<double> rowMajor)
+    : rows_(rows), cols_(cols) {
   requireNonNegativeSize(rows, cols);
   if (rowMajor.size() != static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols)) {
     throw ccBadArgument(L"The element list does not fill a " + sizeText(rows, cols) + L" matrix");
@@ -125,14 +130,17 @@ ccNMMatrix ccNMMatrix::operator*(double s) const {
 
 ccNMMatrix ccNMMatrix::operator+(const ccNMMatrix& o) const {
   if (rows_ != o.rows_ || cols_ != o.cols_) {
-    throw ccBadArgument(L"Cannot add a " + sizeText(rows_, cols_) + L" and a " + sizeText(o.rows_, o.cols_) + L" matrix");
+    throw ccBadArgument(L"Cannot add a " + sizeText(rows_, cols_) + L" and a " +
+                        sizeText(o.rows_, o.cols_) + L" matrix");
   }
   ccNMMatrix s = *this;
   for (std::size_t i = 0; i < data_.size(); ++i) s.data_[i] += o.data_[i];
   return s;
 }
 
-ccNMMatrix ccNMMatrix::operator-(const ccNMMatrix& o) const { return *this + o * -1.0; }
+ccNMMatrix ccNMMatrix::operator-(const ccNMMatrix& o) const {
+  return *this + o * -1.0;
+}
 
 double ccNMMatrix::maxAbs() const {
   double m = 0.0;
@@ -143,15 +151,18 @@ double ccNMMatrix::maxAbs() const {
 void ccNMMatrix::decompose(ccNMMatrix& U, std::vector<double>& W, ccNMMatrix& V) const {
   const int m = rows_, n = cols_;
   for (double v : data_) {
-    if (!std::isfinite(v)) throw ccMathError(L"Cannot decompose a matrix that holds a non-finite element");
+    if (!std::isfinite(v))
+      throw ccMathError(L"Cannot decompose a matrix that holds a non-finite element");
   }
   const std::size_t um = static_cast<std::size_t>(m), un = static_cast<std::size_t>(n);
 
   // Column-major working copies: g holds the columns of A V, v the columns of V.
   std::vector<double> g(um * un), v(un * un, 0.0);
   for (int r = 0; r < m; ++r)
-    for (int c = 0; c < n; ++c) g[static_cast<std::size_t>(c) * um + static_cast<std::size_t>(r)] = (*this)(r, c);
-  for (int i = 0; i < n; ++i) v[static_cast<std::size_t>(i) * un + static_cast<std::size_t>(i)] = 1.0;
+    for (int c = 0; c < n; ++c)
+      g[static_cast<std::size_t>(c) * um + static_cast<std::size_t>(r)] = (*this)(r, c);
+  for (int i = 0; i < n; ++i)
+    v[static_cast<std::size_t>(i) * un + static_cast<std::size_t>(i)] = 1.0;
 
   // Columns count as orthogonal when |gi . gj| <= tol |gi| |gj|; the tolerance allows for the
   // rounding of an m-term dot product.
@@ -199,8 +210,9 @@ void ccNMMatrix::decompose(ccNMMatrix& U, std::vector<double>& W, ccNMMatrix& V)
   }
   std::vector<int> order(un);
   std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(),
-                   [&](int a, int b) { return norms[static_cast<std::size_t>(a)] > norms[static_cast<std::size_t>(b)]; });
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+    return norms[static_cast<std::size_t>(a)] > norms[static_cast<std::size_t>(b)];
+  });
 
   W.assign(un, 0.0);
   U = ccNMMatrix(m, n);
@@ -218,7 +230,8 @@ void ccNMMatrix::decompose(ccNMMatrix& U, std::vector<double>& W, ccNMMatrix& V)
     int src = order[static_cast<std::size_t>(j)];
     double w = norms[static_cast<std::size_t>(src)];
     W[static_cast<std::size_t>(j)] = w;
-    for (int k = 0; k < n; ++k) V(k, j) = v[static_cast<std::size_t>(src) * un + static_cast<std::size_t>(k)];
+    for (int k = 0; k < n; ++k)
+      V(k, j) = v[static_cast<std::size_t>(src) * un + static_cast<std::size_t>(k)];
     if (w > negligible && w > 0.0) {
       const double* gs = &g[static_cast<std::size_t>(src) * um];
       for (int k = 0; k < m; ++k) basis.push_back(gs[k] / w);
@@ -239,12 +252,12 @@ void ccNMMatrix::decompose(ccNMMatrix& U, std::vector<double>& W, ccNMMatrix& V)
 
 ccNMMatrix ccNMMatrix::solveLeastSquares(const ccNMMatrix& B, double relativeRankTolerance) const {
   if (B.rows_ != rows_) {
-    throw ccBadArgument(L"The right-hand side has " + std::to_wstring(B.rows_) + L" rows, the matrix " +
-                        std::to_wstring(rows_));
+    throw ccBadArgument(L"The right-hand side has " + std::to_wstring(B.rows_) +
+                        L" rows, the matrix " + std::to_wstring(rows_));
   }
   if (rows_ < cols_) {
-    throw ccMathError(L"Least squares needs at least as many equations as unknowns (" + std::to_wstring(rows_) +
-                      L" < " + std::to_wstring(cols_) + L")");
+    throw ccMathError(L"Least squares needs at least as many equations as unknowns (" +
+                      std::to_wstring(rows_) + L" < " + std::to_wstring(cols_) + L")");
   }
   const int m = rows_, n = cols_, k = B.cols_;
   // Householder QR first: R (n x n) has the singular values of A, and the Jacobi sweeps then
@@ -253,8 +266,10 @@ ccNMMatrix ccNMMatrix::solveLeastSquares(const ccNMMatrix& B, double relativeRan
   const std::size_t um = static_cast<std::size_t>(m);
   std::vector<double> a(um * static_cast<std::size_t>(n + k));  // columns of A, then of B
   for (int i = 0; i < m; ++i) {
-    for (int c = 0; c < n; ++c) a[static_cast<std::size_t>(c) * um + static_cast<std::size_t>(i)] = (*this)(i, c);
-    for (int c = 0; c < k; ++c) a[static_cast<std::size_t>(n + c) * um + static_cast<std::size_t>(i)] = B(i, c);
+    for (int c = 0; c < n; ++c)
+      a[static_cast<std::size_t>(c) * um + static_cast<std::size_t>(i)] = (*this)(i, c);
+    for (int c = 0; c < k; ++c)
+      a[static_cast<std::size_t>(n + c) * um + static_cast<std::size_t>(i)] = B(i, c);
   }
   for (int j = 0; j < n; ++j) {
     double* x = &a[static_cast<std::size_t>(j) * um];
@@ -280,8 +295,10 @@ ccNMMatrix ccNMMatrix::solveLeastSquares(const ccNMMatrix& B, double relativeRan
   }
   ccNMMatrix rTop(n, n), bTop(n, k);
   for (int i = 0; i < n; ++i) {
-    for (int c = i; c < n; ++c) rTop(i, c) = a[static_cast<std::size_t>(c) * um + static_cast<std::size_t>(i)];
-    for (int c = 0; c < k; ++c) bTop(i, c) = a[static_cast<std::size_t>(n + c) * um + static_cast<std::size_t>(i)];
+    for (int c = i; c < n; ++c)
+      rTop(i, c) = a[static_cast<std::size_t>(c) * um + static_cast<std::size_t>(i)];
+    for (int c = 0; c < k; ++c)
+      bTop(i, c) = a[static_cast<std::size_t>(n + c) * um + static_cast<std::size_t>(i)];
   }
 
   ccNMMatrix U, V;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Dense matrices of doubles with run-time size, and the singular value decomposition that the
 // homogeneous corner fit and the least-squares transform fits are built on.
 #ifndef PLATFORM_FOUNDATION_NMMATRIX_H
@@ -30,8 +31,12 @@ class CCALIB_EXPORT ccNMMatrix {
   double element(int row, int col) const;
   void element(int row, int col, double value);
   // Unchecked access; the index must lie inside the matrix.
-  double operator()(int row, int col) const { return data_[static_cast<std::size_t>(row) * cols_ + col]; }
-  double& operator()(int row, int col) { return data_[static_cast<std::size_t>(row) * cols_ + col]; }
+  double operator()(int row, int col) const {
+    return data_[static_cast<std::size_t>(row) * cols_ + col];
+  }
+  double& operator()(int row, int col) {
+    return data_[static_cast<std::size_t>(row) * cols_ + col];
+  }
 
   ccNMMatrix transpose() const;
   // Matrix product; throws ccBadArgument when the inner sizes differ.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Images. A pel buffer is a window onto shared pixel storage: copies share pixels (use
 // cfPelCopy for a deep copy), sub-windows share pixels with their parent, and each buffer
 // object carries its own client-from-image transform.
@@ -85,7 +86,9 @@ class ccPelBuffer_const {
   void clientFromImageXformBase(const cc2XformBasePtrh& x) { xform_ = x; }
   // Takes the other buffer's client transform (shares it).
   template <class U>
-  void copyXforms(const ccPelBuffer_const<U>& other) { xform_ = other.xform_; }
+  void copyXforms(const ccPelBuffer_const<U>& other) {
+    xform_ = other.xform_;
+  }
 
   void requireBound() const {
     if (!storage_) throw ccPel::UnboundWindow();
@@ -98,7 +101,8 @@ class ccPelBuffer_const {
   T* base() const { return storage_.get() + (winY_ - rootY_) * stride_ + (winX_ - rootX_); }
 
   void allocate(const ccPelRect& r, int rowAlignmentBytes) {
-    if (r.width() < 0 || r.height() < 0) throw ccPel::BadWindow(L"An image size cannot be negative");
+    if (r.width() < 0 || r.height() < 0)
+      throw ccPel::BadWindow(L"An image size cannot be negative");
     std::ptrdiff_t stride = r.width();
     if (rowAlignmentBytes > static_cast<int>(sizeof(T))) {
       std::ptrdiff_t perRow = rowAlignmentBytes / static_cast<std::ptrdiff_t>(sizeof(T));
@@ -116,8 +120,8 @@ class ccPelBuffer_const {
   std::shared_ptr<T> storage_;
   std::ptrdiff_t stride_ = 0;
   long rootX_ = 0, rootY_ = 0, rootWidth_ = 0, rootHeight_ = 0;  // allocated area, image frame
-  long winX_ = 0, winY_ = 0, width_ = 0, height_ = 0;              // window, image frame
-  cc2XformBasePtrh xform_;                                          // null: identity
+  long winX_ = 0, winY_ = 0, width_ = 0, height_ = 0;            // window, image frame
+  cc2XformBasePtrh xform_;                                       // null: identity
 };
 
 template <class T>
@@ -137,7 +141,9 @@ class ccPelBuffer : public ccPelBuffer_const<T> {
   using ccPelBuffer_const<T>::row;
   using ccPelBuffer_const<T>::at;
   T* row(long j) { return this->storage_ ? this->base() + j * this->stride_ : nullptr; }
-  T& at(long x, long y) { return this->base()[(y - this->winY_) * this->stride_ + (x - this->winX_)]; }
+  T& at(long x, long y) {
+    return this->base()[(y - this->winY_) * this->stride_ + (x - this->winX_)];
+  }
 };
 
 #endif  // PLATFORM_FOUNDATION_PEL_BUFFER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Pixel operations on 8-bit images.
 #include "platform/foundation/pel_ops.h"
 
@@ -41,10 +42,18 @@ ccPelBuffer<unsigned char> cfPelSub(const ccPelBuffer_const<unsigned char>& a,
     for (long i = 0; i < r.width(); ++i) {
       int d = static_cast<int>(pa[i]) - static_cast<int>(pb[i]);
       switch (mode) {
-        case ePelSubWrap: po[i] = static_cast<unsigned char>(d & 0xFF); break;
-        case ePelSubAbsolute: po[i] = static_cast<unsigned char>(std::abs(d)); break;
-        case ePelSubOffset: po[i] = static_cast<unsigned char>(std::min(255, std::max(0, d + 128))); break;
-        default: po[i] = static_cast<unsigned char>(d > 0 ? d : 0); break;
+        case ePelSubWrap:
+          po[i] = static_cast<unsigned char>(d & 0xFF);
+          break;
+        case ePelSubAbsolute:
+          po[i] = static_cast<unsigned char>(std::abs(d));
+          break;
+        case ePelSubOffset:
+          po[i] = static_cast<unsigned char>(std::min(255, std::max(0, d + 128)));
+          break;
+        default:
+          po[i] = static_cast<unsigned char>(d > 0 ? d : 0);
+          break;
       }
     }
   }
@@ -66,7 +75,8 @@ void cfPelMax(const ccPelBuffer_const<unsigned char>& a, const ccPelBuffer_const
   }
 }
 
-void cfPelHistogram(const ccPelBuffer_const<unsigned char>& image, std::vector<unsigned long>& histogram) {
+void cfPelHistogram(const ccPelBuffer_const<unsigned char>& image,
+                    std::vector<unsigned long>& histogram) {
   image.requireBound();
   // Four interleaved count tables: images dominated by one value (edge maps are mostly 0)
   // would otherwise serialise on one counter's load-add-store chain.

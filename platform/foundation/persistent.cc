@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Persistent base and the class-name factory registry.
 #include "platform/foundation/persistent.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Base class of every object that can be written to and read back from a ccArchive, and
 // the factory registry that re-creates such objects by type name when an archive is read.
 #ifndef PLATFORM_FOUNDATION_PERSISTENT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Closed-form least-squares point-to-point fits on centred coordinates.
 #include "platform/foundation/point_fitter.h"
 
@@ -27,22 +28,25 @@ ccLSPointToPointFitter::ccLSPointToPointFitter(const std::vector<ccVector<2>>& t
 
 ccXform<2> ccLSPointToPointFitter::fit(int dof) const {
   if (dof != 2 && dof != 4 && dof != 6) {
-    throw ccBadArgument(L"A point-to-point fit has 2, 4 or 6 degrees of freedom, not " + std::to_wstring(dof));
+    throw ccBadArgument(L"A point-to-point fit has 2, 4 or 6 degrees of freedom, not " +
+                        std::to_wstring(dof));
   }
   if (to_.size() != from_.size()) {
-    throw ccMathError(L"The point lists differ in size (" + std::to_wstring(to_.size()) + L" to-points, " +
-                      std::to_wstring(from_.size()) + L" from-points)");
+    throw ccMathError(L"The point lists differ in size (" + std::to_wstring(to_.size()) +
+                      L" to-points, " + std::to_wstring(from_.size()) + L" from-points)");
   }
   const std::size_t needed = dof == 6 ? 3 : dof == 4 ? 2 : 1;
   if (from_.size() < needed) {
-    throw ccMathError(L"A fit with " + std::to_wstring(dof) + L" degrees of freedom needs at least " +
-                      std::to_wstring(needed) + L" points, got " + std::to_wstring(from_.size()));
+    throw ccMathError(L"A fit with " + std::to_wstring(dof) +
+                      L" degrees of freedom needs at least " + std::to_wstring(needed) +
+                      L" points, got " + std::to_wstring(from_.size()));
   }
   double maxAbs = 0.0;
   for (std::size_t i = 0; i < from_.size(); ++i) {
     const ccVector<2>& f = from_[i];
     const ccVector<2>& t = to_[i];
-    if (!std::isfinite(f.x()) || !std::isfinite(f.y()) || !std::isfinite(t.x()) || !std::isfinite(t.y())) {
+    if (!std::isfinite(f.x()) || !std::isfinite(f.y()) || !std::isfinite(t.x()) ||
+        !std::isfinite(t.y())) {
       throw ccMathError(L"The point lists hold a non-finite point");
     }
     maxAbs = std::max({maxAbs, std::fabs(f.x()), std::fabs(f.y())});
@@ -51,7 +55,7 @@ ccXform<2> ccLSPointToPointFitter::fit(int dof) const {
   const ccVector<2> cf = mean(from_), ct = mean(to_);
   if (dof == 2) return ccXform<2>(ccMatrix<2>(), ct - cf);
 
-  double sxx = 0.0, sxy = 0.0, syy = 0.0;     // scatter of the from-points
+  double sxx = 0.0, sxy = 0.0, syy = 0.0;                 // scatter of the from-points
   double txfx = 0.0, txfy = 0.0, tyfx = 0.0, tyfy = 0.0;  // cross scatter
   for (std::size_t i = 0; i < from_.size(); ++i) {
     ccVector<2> f = from_[i] - cf, t = to_[i] - ct;
@@ -65,7 +69,8 @@ ccXform<2> ccLSPointToPointFitter::fit(int dof) const {
   }
   const double n = static_cast<double>(from_.size());
   const double coincident = n * (kCoincidentFraction * maxAbs) * (kCoincidentFraction * maxAbs);
-  if (!(sxx + syy > coincident)) throw ccMathError(L"The from-points coincide; no transform fits them");
+  if (!(sxx + syy > coincident))
+    throw ccMathError(L"The from-points coincide; no transform fits them");
 
   ccMatrix<2> m;
   if (dof == 4) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Least-squares transform between two matched point lists: the affine fit of the dot-grid
 // calibration and the simpler translation and similarity fits.
 #ifndef PLATFORM_FOUNDATION_POINT_FITTER_H
@@ -18,7 +19,8 @@ class CCALIB_EXPORT ccLSPointToPointFitter {
   // larger (an aspect ratio of about 1e-6 between the widths of the point cloud).
   static constexpr double kMinSpreadRatio = 1e-12;
 
-  ccLSPointToPointFitter(const std::vector<ccVector<2>>& toPoints, const std::vector<ccVector<2>>& fromPoints);
+  ccLSPointToPointFitter(const std::vector<ccVector<2>>& toPoints,
+                         const std::vector<ccVector<2>>& fromPoints);
 
   // Fits with the given degrees of freedom:
   //   2: translation (at least 1 point);

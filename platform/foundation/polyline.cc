@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Polygon measures, boundary distances, convex hull and convex clipping.
 #include "platform/foundation/polyline.h"
 
@@ -15,7 +16,9 @@ constexpr double kStraightTurn = 1e-12;
 // no meaningful area centroid (it is a line or a point up to rounding).
 constexpr double kZeroAreaFraction = 1e-13;
 
-bool isFinite(const ccVector<2>& p) { return std::isfinite(p.x()) && std::isfinite(p.y()); }
+bool isFinite(const ccVector<2>& p) {
+  return std::isfinite(p.x()) && std::isfinite(p.y());
+}
 
 void requireFinite(const std::vector<ccVector<2>>& points, const wchar_t* what) {
   for (const ccVector<2>& p : points) {
@@ -41,8 +44,8 @@ ccVector<2> vertexMean(const std::vector<ccVector<2>>& v) {
 }
 
 // Squared distance from p to segment ab, and the nearest point.
-double segmentPointSq(const ccVector<2>& a, const ccVector<2>& ab, double abLen2, const ccVector<2>& p,
-                      ccVector<2>& nearest) {
+double segmentPointSq(const ccVector<2>& a, const ccVector<2>& ab, double abLen2,
+                      const ccVector<2>& p, ccVector<2>& nearest) {
   double t = abLen2 > 0.0 ? ab.dot(p - a) / abLen2 : 0.0;
   nearest = t <= 0.0 ? a : t >= 1.0 ? a + ab : a + ab * t;
   return (p - nearest).lengthSq();
@@ -59,8 +62,8 @@ std::vector<Seg> segments(const ccPolyline& p) {
   std::vector<Seg> out;
   auto add = [&out](const ccVector<2>& a, const ccVector<2>& b) {
     ccVector<2> ab = b - a;
-    out.push_back({a, ab, ab.lengthSq(), std::min(a.x(), b.x()), std::max(a.x(), b.x()), std::min(a.y(), b.y()),
-                   std::max(a.y(), b.y())});
+    out.push_back({a, ab, ab.lengthSq(), std::min(a.x(), b.x()), std::max(a.x(), b.x()),
+                   std::min(a.y(), b.y()), std::max(a.y(), b.y())});
   };
   if (p.numVertices() == 1) add(p.vertex(0), p.vertex(0));
   for (int i = 0; i < p.numSegments(); ++i) add(p.segment(i).p1(), p.segment(i).p2());
@@ -69,7 +72,8 @@ std::vector<Seg> segments(const ccPolyline& p) {
 
 // Squared gap between two boxes (0 when they meet).
 double boxGapSq(const Seg& s, const Seg& t) {
-  double dx = std::max({0.0, t.x0 - s.x1, s.x0 - t.x1}), dy = std::max({0.0, t.y0 - s.y1, s.y0 - t.y1});
+  double dx = std::max({0.0, t.x0 - s.x1, s.x0 - t.x1}),
+         dy = std::max({0.0, t.y0 - s.y1, s.y0 - t.y1});
   return dx * dx + dy * dy;
 }
 
@@ -93,7 +97,8 @@ double segmentNearestSq(const Seg& s, const Seg& t, ccVector<2>& onS, ccVector<2
   // A proper crossing: the ends of each segment lie strictly on opposite sides of the other.
   double d1 = s.ab.cross(t.a - s.a), d2 = s.ab.cross(tb - s.a);
   double d3 = t.ab.cross(s.a - t.a), d4 = t.ab.cross(sb - t.a);
-  if (((d1 < 0.0 && d2 > 0.0) || (d1 > 0.0 && d2 < 0.0)) && ((d3 < 0.0 && d4 > 0.0) || (d3 > 0.0 && d4 < 0.0))) {
+  if (((d1 < 0.0 && d2 > 0.0) || (d1 > 0.0 && d2 < 0.0)) &&
+      ((d3 < 0.0 && d4 > 0.0) || (d3 > 0.0 && d4 < 0.0))) {
     onS = onT = t.a + t.ab * (d1 / (d1 - d2));
     best = 0.0;
   }
@@ -133,7 +138,9 @@ double ccPolyline::signedArea() const {
   return 0.5 * twice;
 }
 
-double ccPolyline::area() const { return std::fabs(signedArea()); }
+double ccPolyline::area() const {
+  return std::fabs(signedArea());
+}
 
 ccRect ccPolyline::boundingBox() const {
   if (vertices_.empty()) return ccRect();
@@ -202,7 +209,9 @@ ccPolyline::PrincipalMoments ccPolyline::principalMomentsArea() const {
   }
   double area = 0.5 * a2;
   ccRect box = boundingBox();
-  if (!(std::fabs(area) > kZeroAreaFraction * (box.width() * box.width() + box.height() * box.height()))) return result;
+  if (!(std::fabs(area) >
+        kZeroAreaFraction * (box.width() * box.width() + box.height() * box.height())))
+    return result;
   double cx = sx / (6.0 * area), cy = sy / (6.0 * area);
   // Central moments; the signed sums are negated for a negatively oriented polygon.
   double sign = area > 0.0 ? 1.0 : -1.0;
@@ -264,7 +273,9 @@ ccPolyline ccPolyline::mapped(const ccXform<2>& x) const {
 std::vector<ccVector<2>> cfConvexHull(const std::vector<ccVector<2>>& points) {
   requireFinite(points, L"The point list of a convex hull");
   std::vector<ccVector<2>> p = points;
-  auto less = [](const ccVector<2>& a, const ccVector<2>& b) { return a.x() < b.x() || (a.x() == b.x() && a.y() < b.y()); };
+  auto less = [](const ccVector<2>& a, const ccVector<2>& b) {
+    return a.x() < b.x() || (a.x() == b.x() && a.y() < b.y());
+  };
   std::sort(p.begin(), p.end(), less);
   p.erase(std::unique(p.begin(), p.end()), p.end());
   if (p.size() < 3) return p;
@@ -272,7 +283,9 @@ std::vector<ccVector<2>> cfConvexHull(const std::vector<ccVector<2>>& points) {
   // Lower chain left to right, then upper chain right to left, keeping strict left turns.
   std::vector<ccVector<2>> hull(2 * p.size());
   std::size_t k = 0;
-  auto turn = [&hull](std::size_t k2, const ccVector<2>& c) { return (hull[k2 - 1] - hull[k2 - 2]).cross(c - hull[k2 - 2]); };
+  auto turn = [&hull](std::size_t k2, const ccVector<2>& c) {
+    return (hull[k2 - 1] - hull[k2 - 2]).cross(c - hull[k2 - 2]);
+  };
   for (const ccVector<2>& c : p) {
     while (k >= 2 && turn(k, c) <= 0.0) --k;
     hull[k++] = c;

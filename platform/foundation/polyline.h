@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Polygons and polylines: area and moments, convexity, bounding boxes, distances between
 // outlines, convex hulls and clipping by a convex polygon. Tile outlines and fiducial zones
 // of the checkerboard detection are held and compared as ccPolyline.
@@ -42,7 +43,8 @@ class CCALIB_EXPORT ccPolyline {
   };
 
   ccPolyline() = default;
-  ccPolyline(const std::vector<ccVector<2>>& vertices, bool closed) : vertices_(vertices), closed_(closed) {}
+  ccPolyline(const std::vector<ccVector<2>>& vertices, bool closed)
+      : vertices_(vertices), closed_(closed) {}
 
   const std::vector<ccVector<2>>& vertices() const { return vertices_; }
   void vertices(const std::vector<ccVector<2>>& v) { vertices_ = v; }
@@ -85,7 +87,9 @@ class CCALIB_EXPORT ccPolyline {
   // Every vertex mapped through x; the closed flag is kept.
   ccPolyline mapped(const ccXform<2>& x) const;
 
-  bool operator==(const ccPolyline& o) const { return closed_ == o.closed_ && vertices_ == o.vertices_; }
+  bool operator==(const ccPolyline& o) const {
+    return closed_ == o.closed_ && vertices_ == o.vertices_;
+  }
   bool operator!=(const ccPolyline& o) const { return !(*this == o); }
 
  private:
@@ -93,7 +97,9 @@ class CCALIB_EXPORT ccPolyline {
   bool closed_ = false;
 };
 
-inline ccPolyline operator*(const ccXform<2>& x, const ccPolyline& p) { return p.mapped(x); }
+inline ccPolyline operator*(const ccXform<2>& x, const ccPolyline& p) {
+  return p.mapped(x);
+}
 
 // Convex hull by Andrew's monotone chain, O(n log n). The hull vertices come in the order of
 // positive shoelace area (so a closed ccPolyline of them passes isConvex()), starting from the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Axis-aligned rectangles: ccRect (real coordinates) and ccPelRect (pixel windows).
 // A rectangle is its upper-left corner and its size; lr() = ul() + size is the corner just
 // outside it, so a pixel window of width w starting at x covers columns x .. x + w - 1.
@@ -19,7 +20,9 @@ class ccRectangle {
   constexpr ccRectangle() = default;
   ccRectangle(T x, T y, T width, T height) : x_(x), y_(y), w_(width), h_(height) {}
   ccRectangle(const Point& ul, const Point& size)
-      : x_(static_cast<T>(ul.x())), y_(static_cast<T>(ul.y())), w_(static_cast<T>(size.x())),
+      : x_(static_cast<T>(ul.x())),
+        y_(static_cast<T>(ul.y())),
+        w_(static_cast<T>(size.x())),
         h_(static_cast<T>(size.y())) {}
 
   T x() const { return x_; }
@@ -38,7 +41,9 @@ class ccRectangle {
 
   // True when the point lies in [x, x + w) x [y, y + h).
   bool contains(T px, T py) const { return px >= x_ && py >= y_ && px < x_ + w_ && py < y_ + h_; }
-  bool contains(const Point& p) const { return contains(static_cast<T>(p.x()), static_cast<T>(p.y())); }
+  bool contains(const Point& p) const {
+    return contains(static_cast<T>(p.x()), static_cast<T>(p.y()));
+  }
   // True when `r` lies wholly inside this rectangle.
   bool encloses(const ccRectangle& r) const {
     return r.x_ >= x_ && r.y_ >= y_ && r.x_ + r.w_ <= x_ + w_ && r.y_ + r.h_ <= y_ + h_;
@@ -74,7 +79,9 @@ class ccRectangle {
   }
   ccRectangle translated(T dx, T dy) const { return ccRectangle(x_ + dx, y_ + dy, w_, h_); }
 
-  bool operator==(const ccRectangle& o) const { return x_ == o.x_ && y_ == o.y_ && w_ == o.w_ && h_ == o.h_; }
+  bool operator==(const ccRectangle& o) const {
+    return x_ == o.x_ && y_ == o.y_ && w_ == o.w_ && h_ == o.h_;
+  }
   bool operator!=(const ccRectangle& o) const { return !(*this == o); }
 
  private:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Polygon regions and their scanline rasterisation.
 #include "platform/foundation/region_tree.h"
 
@@ -37,18 +38,21 @@ ccRegionTree::ccRegionTree(const ccPolyline& boundary, bool complement) : bounda
   if (complement) throw ccBadArgument(L"A region outside a polygon is not supported");
   if (!boundary.closed()) throw ccBadArgument(L"A region needs a closed boundary polygon");
   for (const ccVector<2>& p : boundary.vertices()) {
-    if (!std::isfinite(p.x()) || !std::isfinite(p.y())) throw ccBadArgument(L"The region boundary holds a non-finite point");
+    if (!std::isfinite(p.x()) || !std::isfinite(p.y()))
+      throw ccBadArgument(L"The region boundary holds a non-finite point");
   }
 }
 
-void cfRasterize(const ccRegionTree& region, ccPelBuffer<unsigned char>& image, unsigned char value, int boundaryFillMode,
-                 const RasterizeSampParams& params) {
+void cfRasterize(const ccRegionTree& region, ccPelBuffer<unsigned char>& image, unsigned char value,
+                 int boundaryFillMode, const RasterizeSampParams& params) {
   image.requireBound();
   if (boundaryFillMode < eBoundaryExclude || boundaryFillMode > eBoundaryInclude) {
-    throw ccBadArgument(L"Unknown boundary fill mode " + std::to_wstring(boundaryFillMode) + L" (0, 1 or 2)");
+    throw ccBadArgument(L"Unknown boundary fill mode " + std::to_wstring(boundaryFillMode) +
+                        L" (0, 1 or 2)");
   }
   const ccVector<2> offset = params.sampleOffset;
-  if (!std::isfinite(offset.x()) || !std::isfinite(offset.y())) throw ccBadArgument(L"The sample offset is not finite");
+  if (!std::isfinite(offset.x()) || !std::isfinite(offset.y()))
+    throw ccBadArgument(L"The sample offset is not finite");
   const std::vector<ccVector<2>>& v = region.boundary().vertices();
   const std::size_t n = v.size();
   if (n < 3) return;
@@ -67,7 +71,8 @@ void cfRasterize(const ccRegionTree& region, ccPelBuffer<unsigned char>& image, 
   const ccPelRect win = image.window();
   const long x0 = win.x(), x1 = win.x() + win.width();
   long yFirst, yLast;
-  clampRange(std::ceil(ymin), std::floor(ymax) + 1.0, win.y(), win.y() + win.height(), yFirst, yLast);
+  clampRange(std::ceil(ymin), std::floor(ymax) + 1.0, win.y(), win.y() + win.height(), yFirst,
+             yLast);
 
   std::vector<double> xs;
   std::vector<std::pair<long, long>> boundaryRuns;  // [first, last) columns, clamped
@@ -117,7 +122,8 @@ void cfRasterize(const ccRegionTree& region, ccPelBuffer<unsigned char>& image, 
     }
 
     if (boundaryFillMode == eBoundaryInclude) {
-      for (const auto& run : boundaryRuns) std::fill(row + (run.first - x0), row + (run.second - x0), value);
+      for (const auto& run : boundaryRuns)
+        std::fill(row + (run.first - x0), row + (run.second - x0), value);
     }
     for (const auto& old : saved) row[old.first - x0] = old.second;
   }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Polygonal regions and their rasterisation into 8-bit images: the checker-area mask is the
 // convex hull of the board's corners filled into a pixel buffer.
 #ifndef PLATFORM_FOUNDATION_REGION_TREE_H
@@ -50,7 +51,8 @@ struct RasterizeSampParams {
 // `boundaryFillMode` says (a ccRasterizeBoundaryMode value).
 // Throws ccPel::UnboundWindow for an unbound image, ccBadArgument for an unknown boundary mode
 // or a non-finite sample offset.
-CCALIB_EXPORT void cfRasterize(const ccRegionTree& region, ccPelBuffer<unsigned char>& image, unsigned char value,
-                               int boundaryFillMode, const RasterizeSampParams& params = RasterizeSampParams());
+CCALIB_EXPORT void cfRasterize(const ccRegionTree& region, ccPelBuffer<unsigned char>& image,
+                               unsigned char value, int boundaryFillMode,
+                               const RasterizeSampParams& params = RasterizeSampParams());
 
 #endif  // PLATFORM_FOUNDATION_REGION_TREE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Run-length images: encoding, decoding and region operations.
 #include "platform/foundation/rle_buffer.h"
 
@@ -20,37 +21,44 @@ const ccRLEBuffer::Shape kLastShape = ccRLEBuffer::eShapeCross3;
 cc_Instantiator gExemplar(typeid(ccRLEBuffer), &ccRLEBuffer::make);
 
 void checkSize(const ccPelRect& window) {
-  if (window.width() < 0 || window.height() < 0) throw ccPel::BadWindow(L"ccRLEBuffer: negative size");
+  if (window.width() < 0 || window.height() < 0)
+    throw ccPel::BadWindow(L"ccRLEBuffer: negative size");
   if (window.width() > kMaxSide || window.height() > kMaxSide) {
     throw ccPel::BadWindow(L"ccRLEBuffer: the window is too large");
   }
 }
 
 // Encodes one row of n pixels as runs and closes the row in the row table.
-void appendRowTo(std::vector<ccRLEBuffer::Run>& runs, std::vector<std::size_t>& rowStart, const unsigned char* p,
-                 long n) {
+void appendRowTo(std::vector<ccRLEBuffer::Run>& runs, std::vector<std::size_t>& rowStart,
+                 const unsigned char* p, long n) {
   long i = 0;
   while (i < n) {
     unsigned char v = p[i];
     long s = i;
     while (i < n && p[i] == v) ++i;
-    runs.push_back(ccRLEBuffer::Run{static_cast<std::int32_t>(s), static_cast<std::int32_t>(i - s), v});
+    runs.push_back(
+        ccRLEBuffer::Run{static_cast<std::int32_t>(s), static_cast<std::int32_t>(i - s), v});
   }
   rowStart.push_back(runs.size());
 }
 
 // Decodes row runs into `out` (which holds the row's width).
 void decodeRow(const ccRLEBuffer::Run* b, const ccRLEBuffer::Run* e, unsigned char* out) {
-  for (const ccRLEBuffer::Run* r = b; r != e; ++r) std::memset(out + r->start, r->value, static_cast<std::size_t>(r->length));
+  for (const ccRLEBuffer::Run* r = b; r != e; ++r)
+    std::memset(out + r->start, r->value, static_cast<std::size_t>(r->length));
 }
 
 }  // namespace
 
 ccRLEBuffer::~ccRLEBuffer() = default;
 
-ccPersistent* ccRLEBuffer::make() { return new ccRLEBuffer; }
+ccPersistent* ccRLEBuffer::make() {
+  return new ccRLEBuffer;
+}
 
-ccRLEBuffer::ccRLEBuffer(const ccPelBuffer_const<unsigned char>& image) { encode(image); }
+ccRLEBuffer::ccRLEBuffer(const ccPelBuffer_const<unsigned char>& image) {
+  encode(image);
+}
 
 ccRLEBuffer::ccRLEBuffer(const ccPelRect& window, unsigned char value) {
   checkSize(window);
@@ -76,11 +84,13 @@ void ccRLEBuffer::assign(const ccPelRect& window, const std::vector<Run>& runs,
   checkSize(window);
   if (rowStart.size() != static_cast<std::size_t>(window.height()) + 1 || rowStart.front() != 0 ||
       rowStart.back() != runs.size()) {
-    throw ccBadArgument(L"ccRLEBuffer: the row table does not match the window height and the runs");
+    throw ccBadArgument(
+        L"ccRLEBuffer: the row table does not match the window height and the runs");
   }
   std::vector<RowRange> rows(static_cast<std::size_t>(window.height()));
   for (std::size_t j = 0; j < rows.size(); ++j) {
-    if (rowStart[j + 1] < rowStart[j]) throw ccBadArgument(L"ccRLEBuffer: the row table is not increasing");
+    if (rowStart[j + 1] < rowStart[j])
+      throw ccBadArgument(L"ccRLEBuffer: the row table is not increasing");
     rows[j] = RowRange(runs.data() + rowStart[j], runs.data() + rowStart[j + 1]);
   }
   assign(window, rows);
@@ -137,7 +147,9 @@ void ccRLEBuffer::makeDegenerate() {
   rowStart_.assign(1, 0);
 }
 
-void ccRLEBuffer::appendRow(const unsigned char* p, long n) { appendRowTo(runs_, rowStart_, p, n); }
+void ccRLEBuffer::appendRow(const unsigned char* p, long n) {
+  appendRowTo(runs_, rowStart_, p, n);
+}
 
 void ccRLEBuffer::encode(const ccPelBuffer_const<unsigned char>& image) {
   image.requireBound();
@@ -170,7 +182,8 @@ ccPelBuffer<unsigned char> ccRLEBuffer::image() const {
 }
 
 unsigned char ccRLEBuffer::value(long x, long y) const {
-  if (!window().contains(x, y)) throw ccPel::BadWindow(L"ccRLEBuffer::value: the pixel lies outside the window");
+  if (!window().contains(x, y))
+    throw ccPel::BadWindow(L"ccRLEBuffer::value: the pixel lies outside the window");
   const Run* b = rowBegin(y - y_);
   const Run* e = rowEnd(y - y_);
   long c = x - x_;
@@ -194,7 +207,8 @@ void ccRLEBuffer::remap(const std::vector<unsigned char>& table) {
   // Compacts in place: the write position never passes the read position.
   std::size_t w = 0;
   for (long j = 0; j < height_; ++j) {
-    const std::size_t b = rowStart_[static_cast<std::size_t>(j)], e = rowStart_[static_cast<std::size_t>(j) + 1];
+    const std::size_t b = rowStart_[static_cast<std::size_t>(j)],
+                      e = rowStart_[static_cast<std::size_t>(j) + 1];
     const std::size_t first = w;
     for (std::size_t k = b; k < e; ++k) {
       const Run r = runs_[k];
@@ -245,7 +259,8 @@ void ccRLEBuffer::mask(const ccRLEBuffer& m, int maskValue, int setValue, bool i
 }
 
 ccRLEBuffer ccRLEBuffer::gmorphMax(int shape) const {
-  if (shape < 0 || shape > kLastShape) throw ccBadArgument(L"ccRLEBuffer::gmorphMax: unknown shape");
+  if (shape < 0 || shape > kLastShape)
+    throw ccBadArgument(L"ccRLEBuffer::gmorphMax: unknown shape");
   if (degen()) return *this;
   const bool horizontal = shape != eShapeVertical3;
   const bool vertical = shape != eShapeHorizontal3;
@@ -326,7 +341,8 @@ std::vector<unsigned long> ccRLEBuffer::histogram() const {
   return h;
 }
 
-std::vector<unsigned long> ccRLEBuffer::histogramUnder(const ccPelBuffer_const<unsigned char>& image) const {
+std::vector<unsigned long> ccRLEBuffer::histogramUnder(
+    const ccPelBuffer_const<unsigned char>& image) const {
   image.requireBound();
   std::vector<unsigned long> h(256, 0);
   const ccPelRect win = image.window();
@@ -336,7 +352,8 @@ std::vector<unsigned long> ccRLEBuffer::histogramUnder(const ccPelBuffer_const<u
       if (r->value == 0) continue;
       long a = x_ + r->start, b = a + r->length;  // [a, b) in the image frame
       if (y < win.y() || y >= win.y() + win.height() || a < win.x() || b > win.x() + win.width()) {
-        throw ccPel::BadWindow(L"ccRLEBuffer::histogramUnder: the region reaches outside the image");
+        throw ccPel::BadWindow(
+            L"ccRLEBuffer::histogramUnder: the region reaches outside the image");
       }
       const unsigned char* p = &image.at(a, y);
       for (long i = 0; i < b - a; ++i) ++h[p[i]];
@@ -354,7 +371,8 @@ std::size_t ccRLEBuffer::countNonZero() const {
 }
 
 bool ccRLEBuffer::operator==(const ccRLEBuffer& o) const {
-  if (window() != o.window() || runs_.size() != o.runs_.size() || rowStart_ != o.rowStart_) return false;
+  if (window() != o.window() || runs_.size() != o.runs_.size() || rowStart_ != o.rowStart_)
+    return false;
   for (std::size_t k = 0; k < runs_.size(); ++k) {
     const Run &a = runs_[k], &b = o.runs_[k];
     if (a.start != b.start || a.length != b.length || a.value != b.value) return false;
@@ -395,14 +413,16 @@ void ccRLEBuffer::dispatchSerialize(ccArchive& ar) {
   rowStart.reserve(static_cast<std::size_t>(h) + 1);
   for (std::uint32_t j = 0; j < h; ++j) {
     std::uint32_t n = ar.exchangeCount(0, 5);
-    if (n > static_cast<std::uint64_t>(w)) throw ccArchive::BadData(L"ccRLEBuffer: a row holds too many runs");
+    if (n > static_cast<std::uint64_t>(w))
+      throw ccArchive::BadData(L"ccRLEBuffer: a row holds too many runs");
     long next = 0;
     for (std::uint32_t k = 0; k < n; ++k) {
       std::int32_t len = 0;
       unsigned char v = 0;
       ar || len;
       ar || v;
-      if (len <= 0 || len > w - next) throw ccArchive::BadData(L"ccRLEBuffer: a run does not fit its row");
+      if (len <= 0 || len > w - next)
+        throw ccArchive::BadData(L"ccRLEBuffer: a run does not fit its row");
       if (k > 0 && runs.back().value == v) {
         runs.back().length += len;  // keep adjacent runs distinct
       } else {

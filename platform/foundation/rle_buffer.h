@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Run-length encoded 8-bit images: compact storage for segmentations, masks and blob regions
 // that are mostly constant, and the region operations the calibration stages need on them.
 //
@@ -44,10 +45,12 @@ class CCALIB_EXPORT ccRLEBuffer : public ccPersistent {
   // From rows of runs: runs[rowStart[j] .. rowStart[j + 1]) describe row j and must partition
   // it (starts increasing from 0, positive lengths summing to the width). Adjacent runs of
   // equal value are merged. Throws ccBadArgument when the runs do not fit the window.
-  ccRLEBuffer(const ccPelRect& window, const std::vector<Run>& runs, const std::vector<std::size_t>& rowStart);
+  ccRLEBuffer(const ccPelRect& window, const std::vector<Run>& runs,
+              const std::vector<std::size_t>& rowStart);
   ~ccRLEBuffer() override;
   // Replaces the content as the constructor above would, reusing this buffer's storage.
-  void assign(const ccPelRect& window, const std::vector<Run>& runs, const std::vector<std::size_t>& rowStart);
+  void assign(const ccPelRect& window, const std::vector<Run>& runs,
+              const std::vector<std::size_t>& rowStart);
   // The same with row j given as the range [rows[j].first, rows[j].second), for runs that
   // are not stored in one array.
   using RowRange = std::pair<const Run*, const Run*>;
@@ -111,8 +114,12 @@ class CCALIB_EXPORT ccRLEBuffer : public ccPersistent {
   std::size_t countNonZero() const;
 
   // Read access to the runs of row j (0 = top row of the window).
-  const Run* rowBegin(long j) const { return runs_.data() + rowStart_[static_cast<std::size_t>(j)]; }
-  const Run* rowEnd(long j) const { return runs_.data() + rowStart_[static_cast<std::size_t>(j) + 1]; }
+  const Run* rowBegin(long j) const {
+    return runs_.data() + rowStart_[static_cast<std::size_t>(j)];
+  }
+  const Run* rowEnd(long j) const {
+    return runs_.data() + rowStart_[static_cast<std::size_t>(j) + 1];
+  }
   std::size_t runCount() const { return runs_.size(); }
 
   // Same window, offset and pixels.

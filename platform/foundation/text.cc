@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Locale-independent number formatting on std::to_chars.
 #include "platform/foundation/text.h"
 

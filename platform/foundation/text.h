@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Number-to-text conversions for diagnostics and tool output. Every result is narrow UTF-8
 // text, independent of the process locale (the decimal point is always '.').
 #ifndef PLATFORM_FOUNDATION_TEXT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Two-dimensional points and vectors, generic pairs, and the rounding and tolerance helpers
 // used by every geometric computation.
 #ifndef PLATFORM_FOUNDATION_VECTOR_H
@@ -10,10 +11,14 @@
 #include "platform/foundation/angle.h"
 
 // Rounds to the nearest integer, halves away from zero (2.5 -> 3, -2.5 -> -3).
-inline long iRound(double v) { return static_cast<long>(v < 0.0 ? -std::floor(-v + 0.5) : std::floor(v + 0.5)); }
+inline long iRound(double v) {
+  return static_cast<long>(v < 0.0 ? -std::floor(-v + 0.5) : std::floor(v + 0.5));
+}
 
 // True when |a - b| <= tolerance.
-inline bool cfRealEq(double a, double b, double tolerance = 1e-15) { return std::fabs(a - b) <= tolerance; }
+inline bool cfRealEq(double a, double b, double tolerance = 1e-15) {
+  return std::fabs(a - b) <= tolerance;
+}
 
 template <int N>
 class ccVector;
@@ -25,7 +30,8 @@ class ccVector<2> {
   constexpr ccVector() = default;
   constexpr ccVector(double x, double y) : x_(x), y_(y) {}
   // The vector of the given length pointing at the given angle.
-  ccVector(double length, ccRadian angle) : x_(length * std::cos(angle.toDouble())), y_(length * std::sin(angle.toDouble())) {}
+  ccVector(double length, ccRadian angle)
+      : x_(length * std::cos(angle.toDouble())), y_(length * std::sin(angle.toDouble())) {}
 
   constexpr double x() const { return x_; }
   constexpr double y() const { return y_; }
@@ -54,10 +60,26 @@ class ccVector<2> {
   constexpr ccVector operator-() const { return ccVector(-x_, -y_); }
   constexpr ccVector operator*(double s) const { return ccVector(x_ * s, y_ * s); }
   constexpr ccVector operator/(double s) const { return ccVector(x_ / s, y_ / s); }
-  ccVector& operator+=(const ccVector& o) { x_ += o.x_; y_ += o.y_; return *this; }
-  ccVector& operator-=(const ccVector& o) { x_ -= o.x_; y_ -= o.y_; return *this; }
-  ccVector& operator*=(double s) { x_ *= s; y_ *= s; return *this; }
-  ccVector& operator/=(double s) { x_ /= s; y_ /= s; return *this; }
+  ccVector& operator+=(const ccVector& o) {
+    x_ += o.x_;
+    y_ += o.y_;
+    return *this;
+  }
+  ccVector& operator-=(const ccVector& o) {
+    x_ -= o.x_;
+    y_ -= o.y_;
+    return *this;
+  }
+  ccVector& operator*=(double s) {
+    x_ *= s;
+    y_ *= s;
+    return *this;
+  }
+  ccVector& operator/=(double s) {
+    x_ /= s;
+    y_ /= s;
+    return *this;
+  }
   constexpr bool operator==(const ccVector& o) const { return x_ == o.x_ && y_ == o.y_; }
   constexpr bool operator!=(const ccVector& o) const { return !(*this == o); }
 
@@ -66,7 +88,9 @@ class ccVector<2> {
   double y_ = 0.0;
 };
 
-inline ccVector<2> operator*(double s, const ccVector<2>& v) { return v * s; }
+inline ccVector<2> operator*(double s, const ccVector<2>& v) {
+  return v * s;
+}
 
 // Component-wise equality within an absolute tolerance.
 inline bool cfRealEq(const ccVector<2>& a, const ccVector<2>& b, double tolerance) {
@@ -95,7 +119,9 @@ struct ccPair {
 };
 
 // Written "(x, y)", for logs and test messages.
-inline std::ostream& operator<<(std::ostream& out, const ccVector<2>& v) { return out << '(' << v.x() << ", " << v.y() << ')'; }
+inline std::ostream& operator<<(std::ostream& out, const ccVector<2>& v) {
+  return out << '(' << v.x() << ", " << v.y() << ')';
+}
 template <class T>
 std::ostream& operator<<(std::ostream& out, const ccPair<T>& p) {
   return out << '(' << p.first << ", " << p.second << ')';

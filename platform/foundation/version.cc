@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "ccalib_version.h"
 
-const char* cfLibraryVersion() { return CCALIB_VERSION_STRING; }
+const char* cfLibraryVersion() {
+  return CCALIB_VERSION_STRING;
+}

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // 2 x 2 matrices and affine transforms of the plane (matrix plus translation).
 //
 // Decomposition used by the constructors and the rotation/scale accessors: a matrix is
@@ -26,7 +27,8 @@ class ccMatrix<2> {
   // Row-major elements: (0,0), (0,1), (1,0), (1,1).
   constexpr ccMatrix(double e00, double e01, double e10, double e11) : e_{e00, e01, e10, e11} {}
   // From scales, skew and rotation (see the file comment).
-  static ccMatrix fromScaleSkewRotation(double xScale, double yScale, ccRadian skew, ccRadian rotation) {
+  static ccMatrix fromScaleSkewRotation(double xScale, double yScale, ccRadian skew,
+                                        ccRadian rotation) {
     double r = rotation.toDouble(), k = skew.toDouble();
     return ccMatrix(xScale * std::cos(r), -yScale * std::sin(r + k), xScale * std::sin(r),
                     yScale * std::cos(r + k));
@@ -39,7 +41,8 @@ class ccMatrix<2> {
   // True when the determinant is zero relative to the size of the elements.
   bool isSingular() const {
     double scale = std::fabs(e_[0]) + std::fabs(e_[1]) + std::fabs(e_[2]) + std::fabs(e_[3]);
-    return scale == 0.0 || !std::isfinite(scale) || std::fabs(determinant()) <= 1e-15 * scale * scale;
+    return scale == 0.0 || !std::isfinite(scale) ||
+           std::fabs(determinant()) <= 1e-15 * scale * scale;
   }
   // The inverse; callers check isSingular() first (a singular matrix gives non-finite elements).
   ccMatrix inverse() const {
@@ -64,7 +67,9 @@ class ccMatrix<2> {
     return ccMatrix(e_[0] * o.e_[0] + e_[1] * o.e_[2], e_[0] * o.e_[1] + e_[1] * o.e_[3],
                     e_[2] * o.e_[0] + e_[3] * o.e_[2], e_[2] * o.e_[1] + e_[3] * o.e_[3]);
   }
-  ccMatrix operator*(double s) const { return ccMatrix(e_[0] * s, e_[1] * s, e_[2] * s, e_[3] * s); }
+  ccMatrix operator*(double s) const {
+    return ccMatrix(e_[0] * s, e_[1] * s, e_[2] * s, e_[3] * s);
+  }
   ccMatrix operator+(const ccMatrix& o) const {
     return ccMatrix(e_[0] + o.e_[0], e_[1] + o.e_[1], e_[2] + o.e_[2], e_[3] + o.e_[3]);
   }
@@ -88,7 +93,8 @@ class ccXform<2> {
   constexpr ccXform() = default;
   constexpr ccXform(const ccMatrix<2>& m, const ccVector<2>& t) : m_(m), t_(t) {}
   // From translation, scales, skew and rotation (see the file comment).
-  ccXform(const ccVector<2>& translation, double xScale, double yScale, ccRadian skew, ccRadian rotation)
+  ccXform(const ccVector<2>& translation, double xScale, double yScale, ccRadian skew,
+          ccRadian rotation)
       : m_(ccMatrix<2>::fromScaleSkewRotation(xScale, yScale, skew, rotation)), t_(translation) {}
 
   const ccMatrix<2>& matrix() const { return m_; }
@@ -125,8 +131,8 @@ class ccXform<2> {
 // Written "[a b tx; c d ty]" (matrix rows, translation last), for logs and test messages.
 inline std::ostream& operator<<(std::ostream& out, const ccXform<2>& x) {
   const ccMatrix<2>& m = x.matrix();
-  return out << '[' << m.element(0, 0) << ' ' << m.element(0, 1) << ' ' << x.trans().x() << "; " << m.element(1, 0)
-             << ' ' << m.element(1, 1) << ' ' << x.trans().y() << ']';
+  return out << '[' << m.element(0, 0) << ' ' << m.element(0, 1) << ' ' << x.trans().x() << "; "
+             << m.element(1, 0) << ' ' << m.element(1, 1) << ' ' << x.trans().y() << ']';
 }
 
 #endif  // PLATFORM_FOUNDATION_XFORM_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Linear polymorphic transform.
 #include "platform/foundation/xform_base.h"
 
@@ -5,24 +6,31 @@
 
 namespace {
 // Registered so that archives can re-create linear transforms held by handle.
-const cc_Instantiator kLinearExemplar(typeid(cc2XformLinear), [] { return static_cast<ccPersistent*>(new cc2XformLinear); });
+const cc_Instantiator kLinearExemplar(typeid(cc2XformLinear), [] {
+  return static_cast<ccPersistent*>(new cc2XformLinear);
+});
 }  // namespace
 
 cc2XformBase::~cc2XformBase() = default;
 cc2XformLinear::~cc2XformLinear() = default;
 
 cc2XformBasePtrh cc2XformLinear::inverseBase() const {
-  if (xform_.isSingular()) throw ccMathError(L"The linear transform is singular and has no inverse");
+  if (xform_.isSingular())
+    throw ccMathError(L"The linear transform is singular and has no inverse");
   return std::make_shared<cc2XformLinear>(xform_.inverse());
 }
 
-cc2XformBasePtrh cc2XformLinear::clone() const { return std::make_shared<cc2XformLinear>(*this); }
+cc2XformBasePtrh cc2XformLinear::clone() const {
+  return std::make_shared<cc2XformLinear>(*this);
+}
 
 cc2XformBasePtrh cc2XformLinear::composedAfter(const ccXform<2>& left) const {
   return std::make_shared<cc2XformLinear>(left * xform_);
 }
 
-cc2XformBasePtrh cc2XformLinear::operator*(const cc2XformBase& other) const { return other.composedAfter(xform_); }
+cc2XformBasePtrh cc2XformLinear::operator*(const cc2XformBase& other) const {
+  return other.composedAfter(xform_);
+}
 
 void cc2XformLinear::dispatchSerialize(ccArchive& ar) {
   if (haveVisited(ar, this, sizeof(*this))) return;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Polymorphic transforms of the plane, shared through counted handles. A transform maps
 // points of one frame (for an image: image pixels) into another (client units).
 #ifndef PLATFORM_FOUNDATION_XFORM_BASE_H
@@ -44,12 +45,16 @@ class CCALIB_EXPORT cc2XformLinear : public cc2XformBase {
   cc2XformLinear() = default;  // identity
   explicit cc2XformLinear(const ccXform<2>& x) : xform_(x) {}
   // Translation, scales, skew and rotation, as ccXform<2>.
-  cc2XformLinear(const ccVector<2>& translation, double xScale, double yScale, ccRadian skew, ccRadian rotation)
+  cc2XformLinear(const ccVector<2>& translation, double xScale, double yScale, ccRadian skew,
+                 ccRadian rotation)
       : xform_(translation, xScale, yScale, skew, rotation) {}
   ~cc2XformLinear() override;
 
   const ccXform<2>& xform() const { return xform_; }
-  void xform(const ccXform<2>& x) { mutating(); xform_ = x; }
+  void xform(const ccXform<2>& x) {
+    mutating();
+    xform_ = x;
+  }
 
   ccVector<2> mapPoint(const ccVector<2>& p) const override { return xform_.mapPoint(p); }
   bool isLinear() const override { return true; }
@@ -61,7 +66,9 @@ class CCALIB_EXPORT cc2XformLinear : public cc2XformBase {
   // Composition: (*this) * other applies other first, then this transform. A linear
   // transform after a polynomial one is again polynomial of the same order.
   cc2XformBasePtrh operator*(const cc2XformBase& other) const;
-  cc2XformLinear operator*(const cc2XformLinear& other) const { return cc2XformLinear(xform_ * other.xform_); }
+  cc2XformLinear operator*(const cc2XformLinear& other) const {
+    return cc2XformLinear(xform_ * other.xform_);
+  }
 
  protected:
   void dispatchSerialize(ccArchive& ar) override;

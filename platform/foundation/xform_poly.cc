@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Polynomial transforms: least-squares fit on normalised coordinates, Newton inversion,
 // affine composition and persistence; and the polynomial map records of older archives.
 #include "platform/foundation/xform_poly.h"
@@ -13,13 +14,17 @@
 namespace {
 
 // Registered so that archives can re-create these classes by name.
-const cc_Instantiator kPolyExemplar(typeid(cc2XformPoly), [] { return static_cast<ccPersistent*>(new cc2XformPoly); });
-const cc_Instantiator kMapExemplar(typeid(cc2DPolynomialMap),
-                                   [] { return static_cast<ccPersistent*>(new cc2DPolynomialMap); });
+const cc_Instantiator kPolyExemplar(typeid(cc2XformPoly),
+                                    [] { return static_cast<ccPersistent*>(new cc2XformPoly); });
+const cc_Instantiator kMapExemplar(typeid(cc2DPolynomialMap), [] {
+  return static_cast<ccPersistent*>(new cc2DPolynomialMap);
+});
 
 // Samples per side of the grid laid over the from-points' bounding box to fit the
 // approximate inverse (only samples inside the points' convex hull are used).
-int inverseSamplesPerSide(int order) { return 3 * order + 6; }
+int inverseSamplesPerSide(int order) {
+  return 3 * order + 6;
+}
 // A map folds over when the Jacobian determinant at a sample has the wrong sign or is at most
 // this fraction of the largest determinant found.
 constexpr double kFoldTolerance = 1e-9;
@@ -30,9 +35,13 @@ constexpr int kMaxStepHalvings = 30;
 constexpr double kNewtonConverged = 1e-15;  // stop: rounding level reached
 constexpr double kNewtonAccept = 1e-9;      // above this after the iterations: no inverse
 
-int numTerms(int order) { return cc2DPolynomialMap::numTerms(order); }
+int numTerms(int order) {
+  return cc2DPolynomialMap::numTerms(order);
+}
 
-bool isFinite(const ccVector<2>& p) { return std::isfinite(p.x()) && std::isfinite(p.y()); }
+bool isFinite(const ccVector<2>& p) {
+  return std::isfinite(p.x()) && std::isfinite(p.y());
+}
 
 // Powers 0..order of u and v.
 void powers(const ccVector<2>& u, int order, double* pu, double* pv) {
@@ -54,13 +63,15 @@ ccXform<2> normaliser(const std::vector<ccVector<2>>& points) {
     ry = std::max(ry, std::fabs(p.y() - c.y()));
   }
   if (!(rx > 0.0) || !(ry > 0.0)) {
-    throw ccMathError(L"The points lie on one line parallel to an axis; no polynomial is determined");
+    throw ccMathError(
+        L"The points lie on one line parallel to an axis; no polynomial is determined");
   }
   ccMatrix<2> s(1.0 / rx, 0.0, 0.0, 1.0 / ry);
   return ccXform<2>(s, -(s * c));
 }
 
-bool validPolynomial(int order, const ccXform<2>& pre, const std::vector<double>& ax, const std::vector<double>& ay) {
+bool validPolynomial(int order, const ccXform<2>& pre, const std::vector<double>& ax,
+                     const std::vector<double>& ay) {
   if (order < 1 || order > cc2XformPoly::kMaxOrder) return false;
   std::size_t n = static_cast<std::size_t>(numTerms(order));
   if (ax.size() != n || ay.size() != n) return false;
@@ -182,8 +193,8 @@ cc2XformPoly::Polynomial cc2XformPoly::Polynomial::after(const ccXform<2>& left)
 namespace {
 
 // Least-squares polynomial of the given order taking from[i] to to[i]: pre, ax, ay.
-void fitPolynomial(const std::vector<ccVector<2>>& to, const std::vector<ccVector<2>>& from, int order,
-                   ccXform<2>& pre, std::vector<double>& ax, std::vector<double>& ay) {
+void fitPolynomial(const std::vector<ccVector<2>>& to, const std::vector<ccVector<2>>& from,
+                   int order, ccXform<2>& pre, std::vector<double>& ax, std::vector<double>& ay) {
   const int terms = numTerms(order);
   const int n = static_cast<int>(from.size());
   pre = normaliser(from);
@@ -200,8 +211,8 @@ void fitPolynomial(const std::vector<ccVector<2>>& to, const std::vector<ccVecto
   try {
     x = a.solveLeastSquares(b, cc2XformPoly::kRankTolerance);
   } catch (const ccMathError&) {
-    throw ccMathError(L"The points do not determine a polynomial of order " + std::to_wstring(order) +
-                      L" (rank deficient)");
+    throw ccMathError(L"The points do not determine a polynomial of order " +
+                      std::to_wstring(order) + L" (rank deficient)");
   }
   ax.resize(static_cast<std::size_t>(terms));
   ay.resize(static_cast<std::size_t>(terms));
@@ -220,7 +231,8 @@ std::vector<ccVector<2>> hullSamples(const std::vector<ccVector<2>>& from, int p
   const std::size_t h = hull.size();
   for (int i = 0; i < perSide; ++i) {
     for (int j = 0; j < perSide; ++j) {
-      ccVector<2> p(box.x() + box.width() * (j + 0.5) / perSide, box.y() + box.height() * (i + 0.5) / perSide);
+      ccVector<2> p(box.x() + box.width() * (j + 0.5) / perSide,
+                    box.y() + box.height() * (i + 0.5) / perSide);
       bool inside = h >= 3;
       for (std::size_t e = 0; e < h && inside; ++e) {
         inside = (hull[(e + 1) % h] - hull[e]).cross(p - hull[e]) >= 0.0;
@@ -241,23 +253,25 @@ cc2XformPoly::cc2XformPoly() {
 
 cc2XformPoly::~cc2XformPoly() = default;
 
-cc2XformPoly::cc2XformPoly(const std::vector<ccVector<2>>& toPoints, const std::vector<ccVector<2>>& fromPoints,
-                           int order) {
+cc2XformPoly::cc2XformPoly(const std::vector<ccVector<2>>& toPoints,
+                           const std::vector<ccVector<2>>& fromPoints, int order) {
   if (order < 1 || order > kMaxOrder) {
-    throw ccBadArgument(L"A polynomial transform has order 1 to " + std::to_wstring(kMaxOrder) + L", not " +
-                        std::to_wstring(order));
+    throw ccBadArgument(L"A polynomial transform has order 1 to " + std::to_wstring(kMaxOrder) +
+                        L", not " + std::to_wstring(order));
   }
   if (toPoints.size() != fromPoints.size()) {
-    throw ccMathError(L"The point lists differ in size (" + std::to_wstring(toPoints.size()) + L" to-points, " +
-                      std::to_wstring(fromPoints.size()) + L" from-points)");
+    throw ccMathError(L"The point lists differ in size (" + std::to_wstring(toPoints.size()) +
+                      L" to-points, " + std::to_wstring(fromPoints.size()) + L" from-points)");
   }
   const std::size_t terms = static_cast<std::size_t>(numTerms(order));
   if (fromPoints.size() < terms) {
-    throw ccMathError(L"A polynomial transform of order " + std::to_wstring(order) + L" needs at least " +
-                      std::to_wstring(terms) + L" point pairs, got " + std::to_wstring(fromPoints.size()));
+    throw ccMathError(L"A polynomial transform of order " + std::to_wstring(order) +
+                      L" needs at least " + std::to_wstring(terms) + L" point pairs, got " +
+                      std::to_wstring(fromPoints.size()));
   }
   for (std::size_t i = 0; i < fromPoints.size(); ++i) {
-    if (!isFinite(fromPoints[i]) || !isFinite(toPoints[i])) throw ccMathError(L"The point lists hold a non-finite point");
+    if (!isFinite(fromPoints[i]) || !isFinite(toPoints[i]))
+      throw ccMathError(L"The point lists hold a non-finite point");
   }
   map_.order = order;
   fitPolynomial(toPoints, fromPoints, order, map_.pre, map_.ax, map_.ay);
@@ -309,12 +323,15 @@ ccVector<2> cc2XformPoly::solve(const ccVector<2>& q) const {
     if (!improved) break;  // stalled at rounding level
   }
   if (!(e <= kNewtonAccept)) {
-    throw ccMathError(L"The point lies outside the region where the polynomial transform can be inverted");
+    throw ccMathError(
+        L"The point lies outside the region where the polynomial transform can be inverted");
   }
   return p;
 }
 
-ccVector<2> cc2XformPoly::mapPoint(const ccVector<2>& p) const { return inverse_ ? solve(p) : map_.eval(p); }
+ccVector<2> cc2XformPoly::mapPoint(const ccVector<2>& p) const {
+  return inverse_ ? solve(p) : map_.eval(p);
+}
 
 cc2XformBasePtrh cc2XformPoly::inverseBase() const {
   auto inv = std::make_shared<cc2XformPoly>(*this);
@@ -322,7 +339,9 @@ cc2XformBasePtrh cc2XformPoly::inverseBase() const {
   return inv;
 }
 
-cc2XformBasePtrh cc2XformPoly::clone() const { return std::make_shared<cc2XformPoly>(*this); }
+cc2XformBasePtrh cc2XformPoly::clone() const {
+  return std::make_shared<cc2XformPoly>(*this);
+}
 
 ccXform<2> cc2XformPoly::linearAt(const ccVector<2>& p) const {
   if (!inverse_) {
@@ -337,7 +356,8 @@ ccXform<2> cc2XformPoly::linearAt(const ccVector<2>& p) const {
 }
 
 cc2XformBasePtrh cc2XformPoly::composedAfter(const ccXform<2>& left) const {
-  if (left.isSingular()) throw ccMathError(L"Composing with a singular transform gives no invertible map");
+  if (left.isSingular())
+    throw ccMathError(L"Composing with a singular transform gives no invertible map");
   const ccXform<2> leftInv = left.inverse();
   auto out = std::make_shared<cc2XformPoly>(*this);
   if (!inverse_) {
@@ -352,7 +372,8 @@ cc2XformBasePtrh cc2XformPoly::composedAfter(const ccXform<2>& left) const {
 
 namespace {
 
-void exchangePolynomial(ccArchive& ar, int& order, ccXform<2>& pre, std::vector<double>& ax, std::vector<double>& ay) {
+void exchangePolynomial(ccArchive& ar, int& order, ccXform<2>& pre, std::vector<double>& ax,
+                        std::vector<double>& ay) {
   long o = order;
   ar || o;
   ar || pre;
@@ -389,7 +410,8 @@ void cc2XformPoly::dispatchSerialize(ccArchive& ar) {
   setVisited(ar, this, sizeof(*this));
 }
 
-cc2XformPoly cf_2XformPolyConvert(const cc2DPolynomialMap& forward, const cc2DPolynomialMap& inverse) {
+cc2XformPoly cf_2XformPolyConvert(const cc2DPolynomialMap& forward,
+                                  const cc2DPolynomialMap& inverse) {
   cc2XformPoly x;
   x.map_.order = forward.order();
   x.map_.pre = ccXform<2>();

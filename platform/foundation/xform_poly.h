@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Polynomial transforms of the plane: the non-linear client-from-image maps of the dot-grid
 // calibration (orders 3 and 5), fitted by least squares to matched point lists, inverted
 // numerically, composed with affine maps and stored in archives.
@@ -26,7 +27,8 @@ class CCALIB_EXPORT cc2DPolynomialMap : public ccPersistent {
   cc2DPolynomialMap();
   // Throws ccBadArgument when the order is outside 1..kMaxOrder, a coefficient list does not
   // hold numTerms(order) values, or a coefficient is not finite.
-  cc2DPolynomialMap(int order, const std::vector<double>& xCoefficients, const std::vector<double>& yCoefficients);
+  cc2DPolynomialMap(int order, const std::vector<double>& xCoefficients,
+                    const std::vector<double>& yCoefficients);
   ~cc2DPolynomialMap() override;
 
   static int numTerms(int order) { return (order + 1) * (order + 2) / 2; }
@@ -84,7 +86,8 @@ class CCALIB_EXPORT cc2XformPoly : public cc2XformBase {
   // differ in size, hold fewer pairs than numTerms(order) or a non-finite point, do not
   // determine the polynomial (rank deficient, e.g. all points on a line or on too few grid
   // rows), or give a map that folds over (Jacobian changes sign) within the points' hull.
-  cc2XformPoly(const std::vector<ccVector<2>>& toPoints, const std::vector<ccVector<2>>& fromPoints, int order);
+  cc2XformPoly(const std::vector<ccVector<2>>& toPoints, const std::vector<ccVector<2>>& fromPoints,
+               int order);
   cc2XformPoly(const cc2XformPoly&) = default;
   cc2XformPoly& operator=(const cc2XformPoly&) = default;
   ~cc2XformPoly() override;
@@ -130,7 +133,7 @@ class CCALIB_EXPORT cc2XformPoly : public cc2XformBase {
   ccVector<2> solve(const ccVector<2>& q) const;
 
   friend CCALIB_EXPORT cc2XformPoly cf_2XformPolyConvert(const cc2DPolynomialMap& forward,
-                                                          const cc2DPolynomialMap& inverse);
+                                                         const cc2DPolynomialMap& inverse);
 
   Polynomial map_;     // the defining polynomial, from frame -> to frame
   Polynomial approx_;  // approximate inverse of map_, to frame -> from frame
@@ -142,6 +145,7 @@ class CCALIB_EXPORT cc2XformPoly : public cc2XformBase {
 // exactly; its inverseBase() uses `inverse` as the first guess of the Newton refinement. The
 // records carry no fitted region, so the inverse's residual limits (1e-15 to stop, 1e-9 to
 // accept) apply in raw units of the to frame rather than normalised ones.
-CCALIB_EXPORT cc2XformPoly cf_2XformPolyConvert(const cc2DPolynomialMap& forward, const cc2DPolynomialMap& inverse);
+CCALIB_EXPORT cc2XformPoly cf_2XformPolyConvert(const cc2DPolynomialMap& forward,
+                                                const cc2DPolynomialMap& inverse);
 
 #endif  // PLATFORM_FOUNDATION_XFORM_POLY_H

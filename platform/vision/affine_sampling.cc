@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Affine-rectangle profile sampling with nearest, bilinear and cubic-convolution reads.
 #include "platform/vision/affine_sampling.h"
 
@@ -51,13 +52,20 @@ void cubicWeights(double f, double w[4]) {
 // dominate the cost.
 inline double sinSmall(double x) {
   const double x2 = x * x;
-  return x * (1.0 + x2 * (-1.0 / 6 + x2 * (1.0 / 120 + x2 * (-1.0 / 5040 + x2 * (1.0 / 362880 +
-         x2 * (-1.0 / 39916800 + x2 * (1.0 / 6227020800.0)))))));
+  return x * (1.0 + x2 * (-1.0 / 6 +
+                          x2 * (1.0 / 120 +
+                                x2 * (-1.0 / 5040 +
+                                      x2 * (1.0 / 362880 +
+                                            x2 * (-1.0 / 39916800 + x2 * (1.0 / 6227020800.0)))))));
 }
 inline double cosSmall(double x) {
   const double x2 = x * x;
-  return 1.0 + x2 * (-1.0 / 2 + x2 * (1.0 / 24 + x2 * (-1.0 / 720 + x2 * (1.0 / 40320 +
-         x2 * (-1.0 / 3628800 + x2 * (1.0 / 479001600.0 + x2 * (-1.0 / 87178291200.0)))))));
+  return 1.0 + x2 * (-1.0 / 2 +
+                     x2 * (1.0 / 24 +
+                           x2 * (-1.0 / 720 +
+                                 x2 * (1.0 / 40320 + x2 * (-1.0 / 3628800 +
+                                                           x2 * (1.0 / 479001600.0 +
+                                                                 x2 * (-1.0 / 87178291200.0)))))));
 }
 
 // Normalised Lanczos-3 weights for the six pixels at offsets -2 .. 3 from the pixel at or

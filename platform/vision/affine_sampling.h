@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Sampling of an 8-bit image over an affine rectangle: the 1-D profiles that calipers search
 // for edges, with a choice of interpolation.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Blob analysis: segments an 8-bit image by a hard or soft threshold into connected
 // components of both classes, arranges them in a containment tree and measures each one
 // (area, centre of mass, moments, boxes, boundary). Dot centres and checker tiles come from
@@ -175,12 +176,12 @@ class CCALIB_EXPORT ccBlob {
  public:
   // Measure numbers for measure(), setFilter() and setSort().
   enum Measure {
-    eLabel = 0,              // 1 for a foreground component, 0 for a background one
-    eArea = 1,               // soft area (sum of weights), pixels
-    ePixelCount = 2,         // number of the blob's own pixels
-    ePerimeter = 3,          // pixel edges between the blob and anything else, outer and holes
-    eHoles = 4,              // number of direct children
-    eCenterOfMassX = 5,      // centre of mass, image frame
+    eLabel = 0,          // 1 for a foreground component, 0 for a background one
+    eArea = 1,           // soft area (sum of weights), pixels
+    ePixelCount = 2,     // number of the blob's own pixels
+    ePerimeter = 3,      // pixel edges between the blob and anything else, outer and holes
+    eHoles = 4,          // number of direct children
+    eCenterOfMassX = 5,  // centre of mass, image frame
     eCenterOfMassY = 6,
     eAngle = 7,              // principal axis angle, radians, (-pi/2, pi/2]
     eInertiaMin = 8,         // second central moments along the principal axes, per unit area
@@ -193,12 +194,12 @@ class CCALIB_EXPORT ccBlob {
     eNotClipped = 15,        // 1 when the blob does not touch the window border, else 0
     ePrincipalCenterX = 16,  // centre of the principal box, image frame
     ePrincipalCenterY = 17,
-    eBoundMinX = 18,         // image-aligned bounding box (see below)
+    eBoundMinX = 18,  // image-aligned bounding box (see below)
     eBoundMaxX = 19,
     eBoundMinY = 20,
     eBoundMaxY = 21,
-    eBoundWidth = 22,        // 19 - 18
-    eBoundHeight = 23,       // 21 - 20
+    eBoundWidth = 22,   // 19 - 18
+    eBoundHeight = 23,  // 21 - 20
     eMeasureCount = 24,
   };
   // Measures 18 to 21 are the pixel edges of the blob's own pixels (a blob covering columns
@@ -385,7 +386,7 @@ class CCALIB_EXPORT ccBlobResults {
 // ccBadArgument for inconsistent parameters, and ccTimeout when the calling thread's
 // ccAttention deadline passes or its token is raised (checked once per image row and per few
 // thousand components). On an exception the results are empty.
-CCALIB_EXPORT void cfBlobAnalysis(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params,
-                                  ccBlobResults& results);
+CCALIB_EXPORT void cfBlobAnalysis(const ccPelBuffer_const<unsigned char>& image,
+                                  const ccBlobParams& params, ccBlobResults& results);
 
 #endif  // PLATFORM_VISION_BLOB_H

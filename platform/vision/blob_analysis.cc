@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Blob analysis proper: thresholding into class runs, binary morphology on runs, labelling of
 // both classes by union-find over runs, the containment tree, connectivity cleanup, and the
 // measures (closed-form sums over runs, per-pixel work only for fringe pixels). Work and
@@ -23,7 +24,9 @@ enum PixelClass : unsigned char {
   kSoftFg = 2,  // w < 1, foreground
   kPureFg = 3,  // w == 1
 };
-inline bool isFgClass(unsigned char c) { return c >= kSoftFg; }
+inline bool isFgClass(unsigned char c) {
+  return c >= kSoftFg;
+}
 
 // A weight moved between components below this is ignored (numerical noise of the footprint
 // integral), in weight units.
@@ -169,7 +172,8 @@ Thresholding makeThresholding(const ccBlobParams& p) {
       w = fg ? 1.0 : 0.0;
       t.level[v] = fg ? 1 : 0;
     } else {
-      w = t.high > t.low ? std::clamp((v - t.low) / (t.high - t.low), 0.0, 1.0) : (v >= t.low ? 1.0 : 0.0);
+      w = t.high > t.low ? std::clamp((v - t.low) / (t.high - t.low), 0.0, 1.0)
+                         : (v >= t.low ? 1.0 : 0.0);
       if (t.invert) w = 1.0 - w;
       fg = t.invert ? w > 0.5 : w >= 0.5;
       t.level[v] = static_cast<unsigned char>(iRound(w * (p.softness() + 1)));
@@ -196,7 +200,9 @@ Thresholding makeThresholding(const ccBlobParams& p) {
 
 // max(z, 0), its square over 2 and its cube over 6; written without branches, as their
 // arguments change sign unpredictably from pixel to pixel on noise.
-inline double pos(double z) { return z > 0.0 ? z : 0.0; }
+inline double pos(double z) {
+  return z > 0.0 ? z : 0.0;
+}
 inline double r2(double z) {
   const double p = pos(z);
   return 0.5 * p * p;
@@ -221,8 +227,9 @@ double meanStep(double a, double al, double be) {
   if (a <= -(al + be)) return 0.0;
   if (al < kFlatFootprint) return a >= 0.0 ? 1.0 : 0.0;
   if (be < kFlatFootprint || be < 1e-6 * al) return std::clamp((a + al) / (2.0 * al), 0.0, 1.0);
-  return std::clamp((r2(a + al + be) - r2(a + al - be) - r2(a - al + be) + r2(a - al - be)) / (4.0 * al * be), 0.0,
-                    1.0);
+  return std::clamp(
+      (r2(a + al + be) - r2(a + al - be) - r2(a - al + be) + r2(a - al - be)) / (4.0 * al * be),
+      0.0, 1.0);
 }
 
 // The (inverted) foreground weight of a pixel of grey level v with gradient (gx, gy).
@@ -260,8 +267,8 @@ void unionInto(std::vector<Interval>& out, const Interval* a, const Interval* ae
   }
 }
 
-void intersectInto(std::vector<Interval>& out, const Interval* a, const Interval* ae, const Interval* b,
-                   const Interval* be) {
+void intersectInto(std::vector<Interval>& out, const Interval* a, const Interval* ae,
+                   const Interval* b, const Interval* be) {
   out.clear();
   while (a != ae && b != be) {
     std::int32_t lo = std::max(a->x0, b->x0), hi = std::min(a->x1, b->x1);
@@ -317,11 +324,16 @@ RowTable<Interval> morphStep(const RowTable<Interval>& in, long width, long heig
   return out;
 }
 
-RowTable<Interval> applyMorphology(RowTable<Interval> fg, const std::vector<int>& ops, long width, long height) {
+RowTable<Interval> applyMorphology(RowTable<Interval> fg, const std::vector<int>& ops, long width,
+                                   long height) {
   for (int op : ops) {
     switch (op) {
-      case eBlobMorphErode: fg = morphStep(fg, width, height, false); break;
-      case eBlobMorphDilate: fg = morphStep(fg, width, height, true); break;
+      case eBlobMorphErode:
+        fg = morphStep(fg, width, height, false);
+        break;
+      case eBlobMorphDilate:
+        fg = morphStep(fg, width, height, true);
+        break;
       case eBlobMorphOpen:
         fg = morphStep(fg, width, height, false);
         fg = morphStep(fg, width, height, true);
@@ -370,7 +382,7 @@ struct Component {
   long pixels = 0;
   std::int32_t firstX = 0;  // first pixel in raster order, window columns / rows
   std::int32_t firstY = 0;
-  std::int32_t minX = 0;    // columns and last row of its own pixels (the first row is firstY)
+  std::int32_t minX = 0;  // columns and last row of its own pixels (the first row is firstY)
   std::int32_t maxX = 0;
   std::int32_t lastY = 0;
   std::int32_t parent = -1;
@@ -392,7 +404,8 @@ void segmentRow(const ClassRun* b, const ClassRun* e, long width, RowStore<Seg>&
 }
 
 // All segments from foreground intervals (after morphology or fill cleanup).
-void segmentsFromIntervals(const RowTable<Interval>& fg, long width, long height, RowStore<Seg>& segs) {
+void segmentsFromIntervals(const RowTable<Interval>& fg, long width, long height,
+                           RowStore<Seg>& segs) {
   const std::int32_t last = static_cast<std::int32_t>(width - 1);
   segs.clear(static_cast<std::size_t>(width));
   for (long j = 0; j < height; ++j) {
@@ -423,8 +436,8 @@ RowTable<Interval> foregroundOf(const RowStore<Seg>& segs, long height) {
 // Labels the segments (8-connected foreground, 4-connected background) and numbers the
 // components in raster order of their first pixel: sets every segment's comp to its
 // component index and fills `comps`.
-void label(RowStore<Seg>& segs, long width, long height, std::vector<Component>& comps, UnionFind& uf,
-           std::vector<std::int32_t>& index) {
+void label(RowStore<Seg>& segs, long width, long height, std::vector<Component>& comps,
+           UnionFind& uf, std::vector<std::int32_t>& index) {
   uf.parent.clear();
   const std::int32_t last = static_cast<std::int32_t>(width - 1);
   for (long j = 0; j < height; ++j) {
@@ -489,13 +502,16 @@ void label(RowStore<Seg>& segs, long width, long height, std::vector<Component>&
     if (c.border) continue;
     const Seg* b = segs.begin(c.firstY - 1);
     const Seg* e = segs.end(c.firstY - 1);
-    const Seg* s = std::upper_bound(b, e, c.firstX, [](std::int32_t x, const Seg& sg) { return x < sg.x0; }) - 1;
+    const Seg* s =
+        std::upper_bound(b, e, c.firstX, [](std::int32_t x, const Seg& sg) { return x < sg.x0; }) -
+        1;
     c.parent = s->comp;
   }
 }
 
 // The foreground intervals after flipping the class of the given components.
-RowTable<Interval> foregroundAfterFill(const RowStore<Seg>& segs, const std::vector<bool>& finalFg, long height) {
+RowTable<Interval> foregroundAfterFill(const RowStore<Seg>& segs, const std::vector<bool>& finalFg,
+                                       long height) {
   RowTable<Interval> out;
   for (long j = 0; j < height; ++j) {
     for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
@@ -520,7 +536,7 @@ struct Accumulator {
   double w = 0, sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0;
   double perimeter = 0;
   std::int32_t refX = 0, refY = 0;
-  std::int32_t minX = 0, maxX = 0, minY = 0, maxY = 0;  // own pixels, window coordinates
+  std::int32_t minX = 0, maxX = 0, minY = 0, maxY = 0;        // own pixels, window coordinates
   double boxMinX = 0, boxMaxX = 0, boxMinY = 0, boxMaxY = 0;  // with the fringe, window coordinates
   bool started = false;
 
@@ -572,7 +588,8 @@ struct Accumulator {
 
 // The class runs of one image row, at the start of `out` (which keeps room for a whole row);
 // returns their number.
-std::size_t classRuns(const unsigned char* p, long width, const Thresholding& th, std::vector<ClassRun>& out) {
+std::size_t classRuns(const unsigned char* p, long width, const Thresholding& th,
+                      std::vector<ClassRun>& out) {
   // Every pixel is written as a run start and kept only where the class changes: on noise
   // that happens at random, and a branch there would mostly be mispredicted.
   if (out.size() < static_cast<std::size_t>(width)) out.resize(static_cast<std::size_t>(width));
@@ -596,7 +613,8 @@ struct FringeRow {
   std::vector<unsigned char> fg;
   std::vector<std::int32_t> comp;
 
-  void fill(const unsigned char* p, const Seg* b, const Seg* e, long width, const Thresholding& th) {
+  void fill(const unsigned char* p, const Seg* b, const Seg* e, long width,
+            const Thresholding& th) {
     const std::size_t n = static_cast<std::size_t>(width);
     cls.resize(n);
     fg.resize(n);
@@ -625,12 +643,12 @@ struct ccBlobScratch {
   RowStore<Seg> segs;
   RowStore<ccRLEBuffer::Run> levels;
   std::vector<ccRLEBuffer::RowRange> levelRows;
-  std::vector<ClassRun> rowCls;     // class runs of one row
+  std::vector<ClassRun> rowCls;  // class runs of one row
   FringeRow fringeRows[3];
   std::vector<unsigned char> mask;
   std::vector<Component> comps;
-  std::vector<bool> pruned;     // per component: left out by connectivity cleanup
-  std::vector<bool> finalFg;    // per component: class after fill cleanup
+  std::vector<bool> pruned;         // per component: left out by connectivity cleanup
+  std::vector<bool> finalFg;        // per component: class after fill cleanup
   std::vector<std::int32_t> accOf;  // per component: its accumulator, or -1 when it cannot be kept
   std::vector<Accumulator> acc;
   UnionFind uf;
@@ -655,15 +673,17 @@ constexpr double kAreaBoundSlack = 1e-6;  // pixels
 double areaBound(const Component& k, bool soft) {
   const double n = static_cast<double>(k.pixels);
   if (!soft) return n;
-  const double box = static_cast<double>(k.maxX - k.minX + 3) * static_cast<double>(k.lastY - k.firstY + 3);
+  const double box =
+      static_cast<double>(k.maxX - k.minX + 3) * static_cast<double>(k.lastY - k.firstY + 3);
   return std::min(box, 9.0 * n);
 }
 
 // Segments of every row and, when `levels` is given, the segmentation levels as runs: one
 // run per stretch of equal level (a pure class run is one level throughout, a soft run is
 // split where the level changes).
-void classifyRows(const ccPelBuffer_const<unsigned char>& image, const Thresholding& th, std::vector<ClassRun>& cls,
-                  RowStore<Seg>& segs, RowStore<ccRLEBuffer::Run>* levels) {
+void classifyRows(const ccPelBuffer_const<unsigned char>& image, const Thresholding& th,
+                  std::vector<ClassRun>& cls, RowStore<Seg>& segs,
+                  RowStore<ccRLEBuffer::Run>* levels) {
   const long W = image.width(), H = image.height();
   segs.clear(static_cast<std::size_t>(W));
   if (levels) levels->clear(static_cast<std::size_t>(W));
@@ -729,8 +749,8 @@ void cleanup(const ccBlobParams& params, long W, long H, ccBlobScratch& sc) {
 // Gives an accumulator to every component that may be kept: without a pre-filter all that
 // cleanup kept; with one those whose area bound reaches the minimum, and their ancestors (so
 // that the tree above a kept blob is there). Returns the number of accumulators.
-std::size_t selectCandidates(const std::vector<Component>& comps, const std::vector<bool>& pruned, double minArea,
-                             bool soft, std::vector<std::int32_t>& accOf) {
+std::size_t selectCandidates(const std::vector<Component>& comps, const std::vector<bool>& pruned,
+                             double minArea, bool soft, std::vector<std::int32_t>& accOf) {
   accOf.assign(comps.size(), -1);
   std::vector<std::int32_t>& mark = accOf;  // 0: candidate, before numbering
   if (minArea <= 0.0) {
@@ -761,7 +781,8 @@ void sumRuns(const RowStore<Seg>& segs, long H, const std::vector<std::int32_t>&
     ccAttention::check();
     for (const Seg* s = segs.begin(j); s != segs.end(j); ++s) {
       const std::int32_t a = accOf[static_cast<std::size_t>(s->comp)];
-      if (a >= 0) acc[static_cast<std::size_t>(a)].addRun(static_cast<std::int32_t>(j), s->x0, s->x1);
+      if (a >= 0)
+        acc[static_cast<std::size_t>(a)].addRun(static_cast<std::int32_t>(j), s->x0, s->x1);
     }
     if (j == 0) continue;
     // Edges shared with the row above belong to no boundary.
@@ -773,7 +794,8 @@ void sumRuns(const RowStore<Seg>& segs, long H, const std::vector<std::int32_t>&
       if (a < 0) continue;
       for (const Seg* q = p; q != pe && q->x0 <= s->x1; ++q) {
         if (q->comp == s->comp) {
-          acc[static_cast<std::size_t>(a)].perimeter -= 2.0 * (std::min(q->x1, s->x1) - std::max(q->x0, s->x0) + 1);
+          acc[static_cast<std::size_t>(a)].perimeter -=
+              2.0 * (std::min(q->x1, s->x1) - std::max(q->x0, s->x0) + 1);
         }
       }
     }
@@ -794,7 +816,8 @@ void fringeCandidates(const FringeRow* up, const FringeRow& row, const FringeRow
   mask.resize(n);
   const unsigned char* c = row.cls.data();
   unsigned char* m = mask.data();
-  for (std::size_t x = 0; x < n; ++x) m[x] = static_cast<unsigned char>(c[x] - kSoftBg) <= kSoftFg - kSoftBg;
+  for (std::size_t x = 0; x < n; ++x)
+    m[x] = static_cast<unsigned char>(c[x] - kSoftBg) <= kSoftFg - kSoftBg;
   for (std::size_t x = 1; x < n; ++x) {
     const unsigned char d = c[x] != c[x - 1];
     m[x] |= d;
@@ -812,7 +835,8 @@ void fringeCandidates(const FringeRow* up, const FringeRow& row, const FringeRow
 
 // Moves fringe weight between components (soft thresholds only). Pixels between two
 // components without accumulators are skipped before their weight is worked out.
-void moveFringeWeights(const ccPelBuffer_const<unsigned char>& image, const Thresholding& th, ccBlobScratch& sc) {
+void moveFringeWeights(const ccPelBuffer_const<unsigned char>& image, const Thresholding& th,
+                       ccBlobScratch& sc) {
   const long W = image.width(), H = image.height();
   const RowStore<Seg>& segs = sc.segs;
   const std::vector<std::int32_t>& accOf = sc.accOf;
@@ -820,10 +844,12 @@ void moveFringeWeights(const ccPelBuffer_const<unsigned char>& image, const Thre
   std::vector<unsigned char>& mask = sc.mask;
   // Rows j - 1, j and j + 1 in fr[(j + 2) % 3], fr[j % 3] and fr[(j + 1) % 3].
   FringeRow* fr = sc.fringeRows;
-  for (long r = 0; r < std::min(H, 2L); ++r) fr[r].fill(image.row(r), segs.begin(r), segs.end(r), W, th);
+  for (long r = 0; r < std::min(H, 2L); ++r)
+    fr[r].fill(image.row(r), segs.begin(r), segs.end(r), W, th);
   for (long j = 0; j < H; ++j) {
     ccAttention::check();
-    if (j >= 1 && j + 1 < H) fr[(j + 1) % 3].fill(image.row(j + 1), segs.begin(j + 1), segs.end(j + 1), W, th);
+    if (j >= 1 && j + 1 < H)
+      fr[(j + 1) % 3].fill(image.row(j + 1), segs.begin(j + 1), segs.end(j + 1), W, th);
     const FringeRow* up = j > 0 ? &fr[(j + 2) % 3] : nullptr;
     const FringeRow& row = fr[j % 3];
     const FringeRow* down = j + 1 < H ? &fr[(j + 1) % 3] : nullptr;
@@ -844,7 +870,8 @@ void moveFringeWeights(const ccPelBuffer_const<unsigned char>& image, const Thre
       }
       if (!mask[static_cast<std::size_t>(x)]) continue;
       const unsigned char ownFg = row.fg[static_cast<std::size_t>(x)];
-      if (isFgClass(row.cls[static_cast<std::size_t>(x)]) != (ownFg != 0)) continue;  // changed by morphology or cleanup
+      if (isFgClass(row.cls[static_cast<std::size_t>(x)]) != (ownFg != 0))
+        continue;  // changed by morphology or cleanup
       // A neighbour of the other class: edge neighbours first (left, right, above, below),
       // then corners (above left, above right, below left, below right).
       const std::size_t ux = static_cast<std::size_t>(x);
@@ -862,7 +889,8 @@ void moveFringeWeights(const ccPelBuffer_const<unsigned char>& image, const Thre
       if (down && hasL) tryPixel(down, ux - 1);
       if (down && hasR) tryPixel(down, ux + 1);
       if (target < 0) continue;
-      const std::int32_t ownAcc = accOf[static_cast<std::size_t>(row.comp[static_cast<std::size_t>(x)])];
+      const std::int32_t ownAcc =
+          accOf[static_cast<std::size_t>(row.comp[static_cast<std::size_t>(x)])];
       const std::int32_t targetAcc = accOf[static_cast<std::size_t>(target)];
       if (ownAcc < 0 && targetAcc < 0) continue;
       // Grey-level spread across the footprint: the difference between the two neighbours
@@ -894,7 +922,8 @@ void moveFringeWeights(const ccPelBuffer_const<unsigned char>& image, const Thre
 
 // Builds the scene of one analysis; a friend of the blob classes.
 struct ccBlobBuilder {
-  static void run(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params, ccBlobResults& results);
+  static void run(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params,
+                  ccBlobResults& results);
   // run(), leaving the results empty when it throws.
   static void analyse(const ccPelBuffer_const<unsigned char>& image, const ccBlobParams& params,
                       ccBlobResults& results) {
@@ -907,8 +936,8 @@ struct ccBlobBuilder {
     }
   }
   // The blobs: the components kept, their runs, tree and measures.
-  static void makeBlobs(const ccPelBuffer_const<unsigned char>& image, double minArea, ccBlobScratch& sc,
-                        ccBlobSceneDescription& scene);
+  static void makeBlobs(const ccPelBuffer_const<unsigned char>& image, double minArea,
+                        ccBlobScratch& sc, ccBlobSceneDescription& scene);
   static void setMeasures(const Component& k, const Accumulator& a, long ox, long oy, ccBlob& b);
 };
 
@@ -921,7 +950,8 @@ void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccB
   image.requireBound();
   const long W = image.width(), H = image.height();
   if (W <= 0 || H <= 0) throw ccPel::BadWindow(L"cfBlobAnalysis: the image window is empty");
-  if (W > std::numeric_limits<std::int32_t>::max() / 2 || H > std::numeric_limits<std::int32_t>::max() / 2) {
+  if (W > std::numeric_limits<std::int32_t>::max() / 2 ||
+      H > std::numeric_limits<std::int32_t>::max() / 2) {
     throw ccPel::BadWindow(L"cfBlobAnalysis: the image window is too large");
   }
   if (params.segmentation() == ccBlobParams::eSoftThresh &&
@@ -936,7 +966,8 @@ void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccB
   classifyRows(image, th, sc.rowCls, sc.segs, params.keepRLE() ? &sc.levels : nullptr);
   if (params.keepRLE()) {
     sc.levelRows.resize(static_cast<std::size_t>(H));
-    for (long j = 0; j < H; ++j) sc.levelRows[static_cast<std::size_t>(j)] = {sc.levels.begin(j), sc.levels.end(j)};
+    for (long j = 0; j < H; ++j)
+      sc.levelRows[static_cast<std::size_t>(j)] = {sc.levels.begin(j), sc.levels.end(j)};
     results.rle_.assign(image.window(), sc.levelRows);
   } else {
     results.rle_ = ccRLEBuffer();
@@ -944,7 +975,8 @@ void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccB
 
   // 2. Morphology, labelling and cleanup.
   if (!params.morphOps().empty()) {
-    segmentsFromIntervals(applyMorphology(foregroundOf(sc.segs, H), params.morphOps(), W, H), W, H, sc.segs);
+    segmentsFromIntervals(applyMorphology(foregroundOf(sc.segs, H), params.morphOps(), W, H), W, H,
+                          sc.segs);
   }
   label(sc.segs, W, H, sc.comps, sc.uf, sc.index);
   cleanup(params, W, H, sc);
@@ -962,8 +994,8 @@ void ccBlobBuilder::run(const ccPelBuffer_const<unsigned char>& image, const ccB
   makeBlobs(image, minArea, sc, scene);
 }
 
-void ccBlobBuilder::makeBlobs(const ccPelBuffer_const<unsigned char>& image, double minArea, ccBlobScratch& sc,
-                              ccBlobSceneDescription& scene) {
+void ccBlobBuilder::makeBlobs(const ccPelBuffer_const<unsigned char>& image, double minArea,
+                              ccBlobScratch& sc, ccBlobSceneDescription& scene) {
   const long ox = image.offset().x(), oy = image.offset().y();
   const std::vector<Component>& comps = sc.comps;
   const std::vector<bool>& pruned = sc.pruned;
@@ -977,8 +1009,10 @@ void ccBlobBuilder::makeBlobs(const ccPelBuffer_const<unsigned char>& image, dou
   for (std::size_t c = comps.size(); c-- > 0;) {
     checkEvery(c);
     const std::int32_t a = accOf[c];
-    if (a >= 0 && (minArea <= 0.0 || sc.acc[static_cast<std::size_t>(a)].w >= minArea)) blobOf[c] = 0;
-    if (blobOf[c] == 0 && comps[c].parent >= 0) blobOf[static_cast<std::size_t>(comps[c].parent)] = 0;
+    if (a >= 0 && (minArea <= 0.0 || sc.acc[static_cast<std::size_t>(a)].w >= minArea))
+      blobOf[c] = 0;
+    if (blobOf[c] == 0 && comps[c].parent >= 0)
+      blobOf[static_cast<std::size_t>(comps[c].parent)] = 0;
   }
   std::size_t nBlobs = 0;
   for (std::size_t c = 0; c < comps.size(); ++c) {
@@ -1011,7 +1045,8 @@ void ccBlobBuilder::makeBlobs(const ccPelBuffer_const<unsigned char>& image, dou
       const std::int32_t b = blobOf[static_cast<std::size_t>(s->comp)];
       if (b < 0) continue;
       scene.runs_[fill[static_cast<std::size_t>(b)]++] = ccBlobSceneDescription::Run{
-          static_cast<std::int32_t>(j + oy), static_cast<std::int32_t>(s->x0 + ox), static_cast<std::int32_t>(s->x1 + ox)};
+          static_cast<std::int32_t>(j + oy), static_cast<std::int32_t>(s->x0 + ox),
+          static_cast<std::int32_t>(s->x1 + ox)};
     }
   }
 
@@ -1024,7 +1059,8 @@ void ccBlobBuilder::makeBlobs(const ccPelBuffer_const<unsigned char>& image, dou
     checkEvery(c);
     if (pruned[c]) continue;
     std::int32_t pc = comps[c].parent;
-    while (pc >= 0 && pruned[static_cast<std::size_t>(pc)]) pc = comps[static_cast<std::size_t>(pc)].parent;
+    while (pc >= 0 && pruned[static_cast<std::size_t>(pc)])
+      pc = comps[static_cast<std::size_t>(pc)].parent;
     const std::int32_t pb = pc >= 0 ? blobOf[static_cast<std::size_t>(pc)] : -1;
     if (pb >= 0) scene.blobs_[static_cast<std::size_t>(pb)].m_[ccBlob::eHoles] += 1.0;
     const std::int32_t bi = blobOf[c];
@@ -1067,7 +1103,8 @@ void ccBlobBuilder::makeBlobs(const ccPelBuffer_const<unsigned char>& image, dou
 }
 
 // The measures that come from the sums: everything but the tree and the principal box.
-void ccBlobBuilder::setMeasures(const Component& k, const Accumulator& a, long ox, long oy, ccBlob& b) {
+void ccBlobBuilder::setMeasures(const Component& k, const Accumulator& a, long ox, long oy,
+                                ccBlob& b) {
   b.pelBox_ = ccPelRect(a.minX + ox, a.minY + oy, a.maxX - a.minX + 1, a.maxY - a.minY + 1);
   double* m = b.m_;
   m[ccBlob::eLabel] = k.fg ? 1.0 : 0.0;

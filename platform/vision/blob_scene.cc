@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Blob parameters, the per-blob measurements computed on demand (boxes, regions, chain
 // codes), and the scene's filtering, sorting and rendering.
 #include <algorithm>
@@ -11,7 +12,8 @@
 namespace {
 
 void requireMeasure(int m) {
-  if (m < 0 || m >= ccBlob::eMeasureCount) throw ccBadArgument(L"Blob analysis: unknown measure number");
+  if (m < 0 || m >= ccBlob::eMeasureCount)
+    throw ccBadArgument(L"Blob analysis: unknown measure number");
 }
 
 // Projects the four corners of every run onto the turned axes and keeps the extremes.
@@ -36,7 +38,8 @@ struct Extent {
 // Parameters
 
 void ccBlobParams::setSegmentationHardThresh(int threshold, bool invert) {
-  if (threshold < 0 || threshold > 256) throw ccBadArgument(L"ccBlobParams: the hard threshold must lie in 0..256");
+  if (threshold < 0 || threshold > 256)
+    throw ccBadArgument(L"ccBlobParams: the hard threshold must lie in 0..256");
   segmentation_ = eHardThresh;
   low_ = high_ = threshold;
   softness_ = 0;
@@ -47,7 +50,8 @@ void ccBlobParams::setSegmentationSoftThresh(int low, int high, int softness, bo
   if (low < 0 || high > 255 || low > high) {
     throw ccBadArgument(L"ccBlobParams: the soft band needs 0 <= low <= high <= 255");
   }
-  if (softness < 0 || softness > kMaxSoftness) throw ccBadArgument(L"ccBlobParams: softness must lie in 0..254");
+  if (softness < 0 || softness > kMaxSoftness)
+    throw ccBadArgument(L"ccBlobParams: softness must lie in 0..254");
   segmentation_ = eSoftThresh;
   low_ = low;
   high_ = high;
@@ -56,7 +60,8 @@ void ccBlobParams::setSegmentationSoftThresh(int low, int high, int softness, bo
 }
 
 void ccBlobParams::connectivityCleanup(int mode) {
-  if (mode < eCleanupNone || mode > eCleanupFill) throw ccBadArgument(L"ccBlobParams: unknown connectivity cleanup");
+  if (mode < eCleanupNone || mode > eCleanupFill)
+    throw ccBadArgument(L"ccBlobParams: unknown connectivity cleanup");
   cleanup_ = mode;
 }
 
@@ -73,7 +78,8 @@ void ccBlobParams::prefilterMinArea(double area) {
 }
 
 void ccBlobParams::morph(int op) {
-  if (op < eBlobMorphErode || op > eBlobMorphClose) throw ccBadArgument(L"ccBlobParams: unknown morphology step");
+  if (op < eBlobMorphErode || op > eBlobMorphClose)
+    throw ccBadArgument(L"ccBlobParams: unknown morphology step");
   morph_.push_back(op);
 }
 
@@ -81,7 +87,8 @@ void ccBlobParams::morph(int op) {
 // Chain codes
 
 ccVector<2> ccBlobChainCode::start() const {
-  return ccVector<2>(static_cast<double>(startPixel.x()) - 0.5, static_cast<double>(startPixel.y()) - 0.5);
+  return ccVector<2>(static_cast<double>(startPixel.x()) - 0.5,
+                     static_cast<double>(startPixel.y()) - 0.5);
 }
 
 std::vector<ccVector<2>> ccBlobChainCode::vertices() const {
@@ -92,10 +99,18 @@ std::vector<ccVector<2>> ccBlobChainCode::vertices() const {
     if (c == eBlobDirEnd) break;
     out.push_back(p);
     switch (c) {
-      case eBlobDirPosX: p += ccVector<2>(1, 0); break;
-      case eBlobDirNegX: p += ccVector<2>(-1, 0); break;
-      case eBlobDirPosY: p += ccVector<2>(0, 1); break;
-      default: p += ccVector<2>(0, -1); break;
+      case eBlobDirPosX:
+        p += ccVector<2>(1, 0);
+        break;
+      case eBlobDirNegX:
+        p += ccVector<2>(-1, 0);
+        break;
+      case eBlobDirPosY:
+        p += ccVector<2>(0, 1);
+        break;
+      default:
+        p += ccVector<2>(0, -1);
+        break;
     }
   }
   return out;
@@ -118,7 +133,8 @@ ccRect ccBlob::boundingBox(bool client, ccRadian angle) const {
   const double c = std::cos(angle.toDouble()), s = std::sin(angle.toDouble());
   const cc2XformBase* xf = client ? scene_->xform_.get() : nullptr;
   Extent e;
-  for (const ccBlobSceneDescription::Run* r = scene_->runsBegin(*this); r != scene_->runsEnd(*this); ++r) {
+  for (const ccBlobSceneDescription::Run* r = scene_->runsBegin(*this); r != scene_->runsEnd(*this);
+       ++r) {
     const double x0 = r->x0 - 0.5, x1 = r->x1 + 0.5, y0 = r->y - 0.5, y1 = r->y + 0.5;
     ccVector<2> corners[4] = {{x0, y0}, {x1, y0}, {x0, y1}, {x1, y1}};
     for (ccVector<2>& p : corners) e.add(xf ? xf->mapPoint(p) : p, c, s);
@@ -127,7 +143,9 @@ ccRect ccBlob::boundingBox(bool client, ccRadian angle) const {
   return ccRect(e.umin, e.vmin, e.umax - e.umin, e.vmax - e.vmin);
 }
 
-ccVector<2> ccBlob::center(bool client, ccRadian angle) const { return boxCenter(boundingBox(client, angle), angle); }
+ccVector<2> ccBlob::center(bool client, ccRadian angle) const {
+  return boxCenter(boundingBox(client, angle), angle);
+}
 
 ccVector<2> ccBlob::boxCenter(const ccRect& box, ccRadian angle) {
   const double c = std::cos(angle.toDouble()), s = std::sin(angle.toDouble());
@@ -151,7 +169,9 @@ double ccBlob::aspectPrincipal(bool client) const {
   return hi > 0.0 ? lo / hi : 0.0;
 }
 
-ccPelRect ccBlob::imageBoundingBox() const { return pelBox_; }
+ccPelRect ccBlob::imageBoundingBox() const {
+  return pelBox_;
+}
 
 ccRLEBuffer ccBlob::region() const {
   if (!scene_) return ccRLEBuffer();
@@ -163,12 +183,14 @@ ccRLEBuffer ccBlob::region() const {
   for (long y = box.y(); y < box.y() + box.height(); ++y) {
     std::int32_t next = 0;
     for (; r != end && r->y == y; ++r) {
-      std::int32_t a = static_cast<std::int32_t>(r->x0 - box.x()), b = static_cast<std::int32_t>(r->x1 - box.x());
+      std::int32_t a = static_cast<std::int32_t>(r->x0 - box.x()),
+                   b = static_cast<std::int32_t>(r->x1 - box.x());
       if (a > next) runs.push_back(ccRLEBuffer::Run{next, a - next, 0});
       runs.push_back(ccRLEBuffer::Run{a, b - a + 1, 1});
       next = b + 1;
     }
-    if (next < box.width()) runs.push_back(ccRLEBuffer::Run{next, static_cast<std::int32_t>(box.width() - next), 0});
+    if (next < box.width())
+      runs.push_back(ccRLEBuffer::Run{next, static_cast<std::int32_t>(box.width() - next), 0});
     rowStart.push_back(runs.size());
   }
   return ccRLEBuffer(box, runs, rowStart);
@@ -188,7 +210,8 @@ ccBlobChainCode ccBlob::boundaryChainCode() const {
   const ccPelRect box = pelBox_;
   const long mw = box.width() + 2, mh = box.height() + 2;
   std::vector<unsigned char> mask(static_cast<std::size_t>(mw * mh), 0);
-  for (const ccBlobSceneDescription::Run* r = scene_->runsBegin(*this); r != scene_->runsEnd(*this); ++r) {
+  for (const ccBlobSceneDescription::Run* r = scene_->runsBegin(*this); r != scene_->runsEnd(*this);
+       ++r) {
     unsigned char* row = mask.data() + (r->y - box.y() + 1) * mw;
     std::fill(row + (r->x0 - box.x() + 1), row + (r->x1 - box.x() + 2), 1);
   }
@@ -234,7 +257,8 @@ ccBlobSceneDescription::~ccBlobSceneDescription() = default;
 
 void ccBlobSceneDescription::setFilter(int measure, double low, double high, bool exclude) {
   requireMeasure(measure);
-  if (!(low <= high)) throw ccBadArgument(L"ccBlobSceneDescription::setFilter: low must not exceed high");
+  if (!(low <= high))
+    throw ccBadArgument(L"ccBlobSceneDescription::setFilter: low must not exceed high");
   for (Filter& f : filters_) {
     if (f.measure == measure) {
       f = Filter{measure, low, high, exclude};
@@ -244,7 +268,9 @@ void ccBlobSceneDescription::setFilter(int measure, double low, double high, boo
   filters_.push_back(Filter{measure, low, high, exclude});
 }
 
-void ccBlobSceneDescription::clearFilters() { filters_.clear(); }
+void ccBlobSceneDescription::clearFilters() {
+  filters_.clear();
+}
 
 void ccBlobSceneDescription::reset() {
   window_ = ccPelRect();
@@ -265,7 +291,9 @@ void ccBlobSceneDescription::setSort(int measure, int order) {
   sortOrder_ = order;
 }
 
-void ccBlobSceneDescription::disableSort() { sortMeasure_ = -1; }
+void ccBlobSceneDescription::disableSort() {
+  sortMeasure_ = -1;
+}
 
 bool ccBlobSceneDescription::passes(const ccBlob& b) const {
   for (const Filter& f : filters_) {
@@ -285,9 +313,11 @@ std::vector<const ccBlob*> ccBlobSceneDescription::allBlobs(bool filteredOnly) c
   if (sortMeasure_ >= 0) {
     const int m = sortMeasure_;
     if (sortOrder_ == ccBlob::eAscending) {
-      std::stable_sort(out.begin(), out.end(), [m](const ccBlob* a, const ccBlob* b) { return a->m_[m] < b->m_[m]; });
+      std::stable_sort(out.begin(), out.end(),
+                       [m](const ccBlob* a, const ccBlob* b) { return a->m_[m] < b->m_[m]; });
     } else {
-      std::stable_sort(out.begin(), out.end(), [m](const ccBlob* a, const ccBlob* b) { return a->m_[m] > b->m_[m]; });
+      std::stable_sort(out.begin(), out.end(),
+                       [m](const ccBlob* a, const ccBlob* b) { return a->m_[m] > b->m_[m]; });
     }
   }
   return out;
@@ -298,7 +328,8 @@ const ccBlob& ccBlobSceneDescription::blob(std::size_t i) const {
   return blobs_[i];
 }
 
-ccPelBuffer<unsigned char> ccBlobSceneDescription::makeImage(bool filteredOnly, unsigned char background) const {
+ccPelBuffer<unsigned char> ccBlobSceneDescription::makeImage(bool filteredOnly,
+                                                             unsigned char background) const {
   ccPelBuffer<unsigned char> out(window_);
   if (xform_) out.clientFromImageXformBase(xform_);
   if (window_.isNull()) return out;
@@ -315,7 +346,8 @@ ccPelBuffer<unsigned char> ccBlobSceneDescription::makeImage(bool filteredOnly, 
 
 ccXform<2> ccBlobSceneDescription::clientFromImageXform() const {
   if (!xform_) return ccXform<2>();
-  if (!xform_->isLinear()) throw ccBadArgument(L"The analysed image's client transform is not linear");
+  if (!xform_->isLinear())
+    throw ccBadArgument(L"The analysed image's client transform is not linear");
   return xform_->linearAt(ccVector<2>());
 }
 

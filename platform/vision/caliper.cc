@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Caliper edge finding on projected profiles: box-difference edge filter, peak selection by
 // polarity and contrast, and a least-squares blurred-step fit for the sub-sample position.
 #include "platform/vision/caliper.h"
@@ -78,7 +79,7 @@ struct ccBlurredStep {
 };
 
 constexpr int kFitMaxIterations = 30;
-constexpr double kFitTolerance = 1e-4;     // samples; converged when t0 and s move less
+constexpr double kFitTolerance = 1e-4;  // samples; converged when t0 and s move less
 // Narrowest step width (samples) the fit may take: the spread of a one-pixel box, since no
 // edge of a pixel image is sharper. A sharp edge fits at this width instead of collapsing
 // onto a jump between two samples.
@@ -118,8 +119,8 @@ struct ccCdfPdf {
 };
 inline ccCdfPdf normalCdfPdf(double z) {
   constexpr double kInvSqrt2Pi = 0.39894228040143267794;
-  constexpr double p = 0.2316419, b1 = 0.319381530, b2 = -0.356563782, b3 = 1.781477937, b4 = -1.821255978,
-                   b5 = 1.330274429;
+  constexpr double p = 0.2316419, b1 = 0.319381530, b2 = -0.356563782, b3 = 1.781477937,
+                   b4 = -1.821255978, b5 = 1.330274429;
   const double pdf = kInvSqrt2Pi * std::exp(-0.5 * z * z);
   const double t = 1.0 / (1.0 + p * std::fabs(z));
   const double tail = pdf * t * (b1 + t * (b2 + t * (b3 + t * (b4 + t * b5))));
@@ -205,7 +206,7 @@ double areaConsistentPosition(const ccBlurredStep& step, long k0, long k1) {
   for (long k = k0; k <= k1; ++k) sum += cdf((k - step.t0) / step.s);
   const double integral = step.s * (primitive(hi) - primitive(lo));
   const double slope = cdf(hi) - cdf(lo);  // minus the derivative of the integral in t0
-  if (!(slope > 0.5)) return step.t0;  // the window misses most of the step
+  if (!(slope > 0.5)) return step.t0;      // the window misses most of the step
   return step.t0 + (integral - sum) / slope;
 }
 
@@ -226,8 +227,8 @@ constexpr double kFitWanderWidths = 1.5;        // a fit may settle this many st
                                                 // one sample) from its starting peak
 constexpr double kLobeShare = 0.5;              // a response peak's lobe: same sign, at least this
                                                 // share of the peak
-constexpr double kSameEdgeWidths = 2.0;         // edges of one sign closer than this many step widths
-                                                // (at least one sample) are one edge
+constexpr double kSameEdgeWidths = 2.0;  // edges of one sign closer than this many step widths
+                                         // (at least one sample) are one edge
 
 // Standard deviation of the filter responses' noise, from the median of their magnitudes
 // (most gaps of a profile lie on no edge).
@@ -276,8 +277,8 @@ struct ccEdgeLocation {
 // response of a blurred edge into several peaks: a fit that settles within the step's own
 // width of its starting peak is kept, so that every such peak finds the same edge. Falls back
 // to the first estimate when the fit fails or wanders further.
-ccEdgeLocation edgeLocation(const std::vector<double>& profile, const std::vector<double>& response, long g,
-                    long gFirst, long gLast, double noise) {
+ccEdgeLocation edgeLocation(const std::vector<double>& profile, const std::vector<double>& response,
+                            long g, long gFirst, long gLast, double noise) {
   const double r = response[g], mag = std::fabs(r);
   const double sign = r > 0.0 ? 1.0 : -1.0;
   const double a3 = sign * response[g - 1], c3 = sign * response[g + 1];  // aligned with the peak
@@ -291,8 +292,8 @@ ccEdgeLocation edgeLocation(const std::vector<double>& profile, const std::vecto
   // Fit window: the profile around the edge up to kFitWindowSigmas widths each side, cut
   // where the response rises again towards another edge.
   const long reach =
-      std::clamp<long>(std::lround(kFitWindowSigmas * std::max(width, kMinReachWidth)) + 1, kMinFitReach,
-                       kMaxFitReach);
+      std::clamp<long>(std::lround(kFitWindowSigmas * std::max(width, kMinReachWidth)) + 1,
+                       kMinFitReach, kMaxFitReach);
   const ccLobe lobe = lobeAround(response, g, gFirst, gLast);
   long gl = lobe.first, gr = lobe.last;
   while (gl > gFirst && g - gl < reach && !risesAgain(response, gl - 1, gl, mag, noise)) --gl;
@@ -372,7 +373,8 @@ void cfCaliperRun(const ccPelBuffer_const<unsigned char>& image,
   for (const ccCandidate& c : candidates) {
     if (static_cast<long>(found.size()) >= runParams.maxNumResults()) break;
     bool insideStronger = false;
-    for (const ccLobe& l : lobes) insideStronger = insideStronger || (c.gap >= l.first && c.gap <= l.last);
+    for (const ccLobe& l : lobes)
+      insideStronger = insideStronger || (c.gap >= l.first && c.gap <= l.last);
     lobes.push_back(lobeAround(response, c.gap, gFirst, gLast));
     if (insideStronger) continue;
     ccAttention::check();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Calipers: sub-pixel positions of straight edges crossing an affine search rectangle, found
 // on the rectangle's projected grey-level profile.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Gradient edge detection: a separable derivative-of-Gaussian operator streamed row by row,
 // with branch-free direction coding and axis-wise non-maximum suppression.
 #include "platform/vision/edge.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Gradient edge detection on 8-bit images: magnitude and direction images, thin peak
 // edgelets with sub-pixel positions, and non-maximum suppression of a magnitude image.
 //

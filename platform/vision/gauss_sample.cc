@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Separable Gaussian smoothing and subsampling: per output row a column pass then a row pass,
 // so that only the output rows are computed.
 #include "platform/vision/gauss_sample.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Gaussian smoothing with optional integer subsampling of 8-bit images: the low-pass step
 // before segmentation of evenly lit plates, and a cheap image pyramid level.
 //

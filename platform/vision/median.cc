@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Constant-time median filter (Perreault and Hebert, 2007): one 256-bin histogram per image
 // column covering the window's rows, and a kernel histogram that slides along the row by
 // adding one column histogram and removing another. Each histogram has two levels, 16

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Median filtering of 8-bit images with large rectangular windows (up to 181 x 181), with an
 // optional mask and a range of grey values that take part; used to estimate a slowly
 // varying background.

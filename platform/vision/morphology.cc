@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Grey-scale erosion and dilation by chains of 3 x 3 elements.
 #include "platform/vision/morphology.h"
 

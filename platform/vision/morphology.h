@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Grey-scale erosion and dilation with small structuring elements: a chain of 3 x 3
 // elements applied one after another, as used to thicken edge maps.
 //

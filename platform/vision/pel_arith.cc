@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Clamped pixel arithmetic over the common part of two image windows.
 #include "platform/vision/pel_arith.h"
 
@@ -26,8 +27,12 @@ void combineOverlap(ccPelBuffer<unsigned char>& a, const ccPelBuffer_const<unsig
 }
 
 // Two's complement byte of a value in -128 .. 127, and back.
-unsigned char toSigned(int v) { return static_cast<unsigned char>(v & 0xFF); }
-int fromSigned(unsigned char v) { return static_cast<int>(static_cast<std::int8_t>(v)); }
+unsigned char toSigned(int v) {
+  return static_cast<unsigned char>(v & 0xFF);
+}
+int fromSigned(unsigned char v) {
+  return static_cast<int>(static_cast<std::int8_t>(v));
+}
 
 }  // namespace
 

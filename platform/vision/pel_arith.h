@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Clamped pixel arithmetic of 8-bit images for background removal: the difference of an
 // image and its background as a signed image, and the addition of a grey level that turns
 // it back into an ordinary image centred on that level.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Masked histograms and the minimum within-group variance threshold with its score.
 #include "platform/vision/threshold.h"
 

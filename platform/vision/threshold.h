@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Grey-level histograms (optionally under a mask) and automatic thresholds from them by
 // minimum within-group variance, with a score telling whether thresholding makes sense.
 #ifndef PLATFORM_VISION_THRESHOLD_H

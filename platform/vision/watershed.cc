@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Watershed of the distance map of a binary edge map, computed locally so that its cost
 // stays close to a few raster passes: squared Euclidean distance transform (Felzenszwalb and
 // Huttenlocher, in exact integer arithmetic); every pixel drains to its highest 8-neighbour

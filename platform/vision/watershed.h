@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Segmentation of a binary edge map into the regions between the edges by a watershed of
 // the distance to the nearest edge pixel, so that short gaps in the edge lines are closed.
 //

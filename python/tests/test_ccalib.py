@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The ccalib module on the bundled sample plates: the values the runs find, the way they
 reach Python (arrays, axes, pitches, labels, transforms) and the errors raised."""
 import os

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Analytic blurred straight edges for caliper and edge accuracy tests.
 #include "tests/support/blurred_edge.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Straight edges rendered with sub-millipixel ground truth: the Gaussian-blurred step is
 // evaluated analytically and averaged over each pixel's area, so that no sample grid
 // quantises the edge position (a supersampled hard step moves axis-aligned edges by up to

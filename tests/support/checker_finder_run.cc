@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tests/support/checker_finder_run.h"
 
 #include <cmath>
@@ -60,12 +61,14 @@ ccFinderRun cfRunCheckerFinder(const ccPelBuffer_const<unsigned char>& image,
   return r;
 }
 
-ccFinderRun cfRunCheckerFinder(const ccPelBuffer_const<unsigned char>& image, bool fiducial, const ccVector<2>& start) {
+ccFinderRun cfRunCheckerFinder(const ccPelBuffer_const<unsigned char>& image, bool fiducial,
+                               const ccVector<2>& start) {
   return cfRunCheckerFinder(image, cfFinderParams(fiducial, start));
 }
 
 std::vector<ccReportedVertex> cfReportedVertices(const std::vector<cclft_crspPair>& pairs) {
   std::vector<ccReportedVertex> v;
-  for (const cclft_crspPair& p : pairs) v.push_back({ccVector<2>(p.imageX, p.imageY), p.labelX, p.labelY});
+  for (const cclft_crspPair& p : pairs)
+    v.push_back({ccVector<2>(p.imageX, p.imageY), p.labelX, p.labelY});
   return v;
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Rendered checkerboard views and one run of the checker finder through its C interface,
 // shared by the finder's tests, its sweep and the exhaustive-algorithm tests.
 #ifndef TESTS_SUPPORT_CHECKER_FINDER_RUN_H
@@ -47,7 +48,8 @@ std::vector<cclft_crspPair> cfFinderPairs(const cclft_calibrationCheckerFinderRe
 // One run; the result set is destroyed before returning.
 ccFinderRun cfRunCheckerFinder(const ccPelBuffer_const<unsigned char>& image,
                                const cclft_calibrationCheckerFinderParams& params);
-ccFinderRun cfRunCheckerFinder(const ccPelBuffer_const<unsigned char>& image, bool fiducial, const ccVector<2>& start);
+ccFinderRun cfRunCheckerFinder(const ccPelBuffer_const<unsigned char>& image, bool fiducial,
+                               const ccVector<2>& start);
 
 std::vector<ccReportedVertex> cfReportedVertices(const std::vector<cclft_crspPair>& pairs);
 

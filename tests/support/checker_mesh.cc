@@ -1,6 +1,8 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tests/support/checker_mesh.h"
 
-ccTestMesh::ccTestMesh(long iFirst, long iLast, long jFirst, long jLast, const ccXform<2>& imageFromGrid)
+ccTestMesh::ccTestMesh(long iFirst, long iLast, long jFirst, long jLast,
+                       const ccXform<2>& imageFromGrid)
     : i0(iFirst), i1(iLast), j0(jFirst), j1(jLast) {
   corners.reserve(static_cast<std::size_t>((i1 - i0 + 1) * (j1 - j0 + 1)) + 16);
   for (long j = j0; j <= j1; ++j)
@@ -8,7 +10,8 @@ ccTestMesh::ccTestMesh(long iFirst, long iLast, long jFirst, long jLast, const c
       corners.emplace_back();
       corners.back().valid = true;
       corners.back().error = 0.0;
-      corners.back().position = imageFromGrid.mapPoint(ccVector<2>(static_cast<double>(i), static_cast<double>(j)));
+      corners.back().position =
+          imageFromGrid.mapPoint(ccVector<2>(static_cast<double>(i), static_cast<double>(j)));
     }
   const long steps[4][2] = {{1, 0}, {0, 1}, {-1, 0}, {0, -1}};
   for (long j = j0; j <= j1; ++j)
@@ -23,4 +26,6 @@ std::size_t ccTestMesh::index(long i, long j) const {
   return static_cast<std::size_t>((j - j0) * (i1 - i0 + 1) + (i - i0));
 }
 
-cc_Corner& ccTestMesh::at(long i, long j) { return corners[index(i, j)]; }
+cc_Corner& ccTestMesh::at(long i, long j) {
+  return corners[index(i, j)];
+}

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Hand-made checker corner meshes for testing the labelling stages without images: a grid
 // of valid corners, each linked to its four grid neighbours, placed by an affine map.
 #ifndef TESTS_SUPPORT_CHECKER_MESH_H

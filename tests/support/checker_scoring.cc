@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Scoring of reported checker vertices against the renderer's camera.
 #include "tests/support/checker_scoring.h"
 
@@ -9,7 +10,7 @@
 
 namespace {
 
-const int kMaps[8][2][2] = {{{1, 0}, {0, 1}},  {{-1, 0}, {0, 1}},  {{1, 0}, {0, -1}},
+const int kMaps[8][2][2] = {{{1, 0}, {0, 1}},   {{-1, 0}, {0, 1}}, {{1, 0}, {0, -1}},
                             {{-1, 0}, {0, -1}}, {{0, 1}, {1, 0}},  {{0, -1}, {1, 0}},
                             {{0, 1}, {-1, 0}},  {{0, -1}, {-1, 0}}};
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Scores reported checkerboard vertices against a rendering's exact truth: how many were
 // found, how many carry a wrong label, and the position error of the rest. Shared by the
 // finder tests, the exhaustive-algorithm tests and the benchmarks.

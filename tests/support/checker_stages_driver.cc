@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test-side driver of the checkerboard corner detection stages.
 #include "tests/support/checker_stages_driver.h"
 

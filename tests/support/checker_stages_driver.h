@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test-side driver of the checkerboard corner detection: renders a board through a known
 // camera, runs tile detection, mesh, calipers and corner fit as the pipeline does, and
 // scores the tiles and fitted corners against the exact truth.

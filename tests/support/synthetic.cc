@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Supersampled synthetic shapes for accuracy tests.
 #include "tests/support/synthetic.h"
 
@@ -64,7 +65,8 @@ ccPelBuffer<unsigned char> cfSyntheticImage(const ccSyntheticSpec& spec,
   ccPelBuffer<unsigned char> out(spec.width, spec.height);
   for (long y = 0; y < spec.height; ++y) {
     for (long x = 0; x < spec.width; ++x) {
-      double v = spec.background + (spec.foreground - spec.background) * cov.at(x, y) + spec.gradientPerPixel * x;
+      double v = spec.background + (spec.foreground - spec.background) * cov.at(x, y) +
+                 spec.gradientPerPixel * x;
       if (spec.noiseSigma > 0.0) v += noise(rng);
       out.at(x, y) = static_cast<unsigned char>(std::clamp(std::lround(v), 0L, 255L));
     }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Synthetic test images with exact geometry: a shape given by an inside test is drawn by
 // supersampling (anti-aliasing), then optionally blurred, lit unevenly and given noise, and
 // quantised to 8 bits. Pixel (x, y) covers [x - 0.5, x + 0.5) x [y - 0.5, y + 0.5).
@@ -12,11 +13,11 @@
 struct ccSyntheticSpec {
   long width = 256;
   long height = 256;
-  double foreground = 200.0;  // grey level inside the shape
-  double background = 50.0;   // grey level outside
-  int supersample = 8;        // samples per pixel along each axis
-  double blurSigma = 0.0;     // Gaussian blur, pixels (0: none)
-  double noiseSigma = 0.0;    // additive Gaussian noise, grey levels (0: none)
+  double foreground = 200.0;      // grey level inside the shape
+  double background = 50.0;       // grey level outside
+  int supersample = 8;            // samples per pixel along each axis
+  double blurSigma = 0.0;         // Gaussian blur, pixels (0: none)
+  double noiseSigma = 0.0;        // additive Gaussian noise, grey levels (0: none)
   double gradientPerPixel = 0.0;  // added brightness per pixel along +x, grey levels
   std::uint32_t seed = 1;
 };

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Batch runs of calib dots and calib checker (several images, patterns, folders). Included
 # from tests/CMakeLists.txt inside its if(TARGET calib) block, after calib_fails().
 foreach(case jsonl jobs csv folder plate)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Batch runs of calib dots and calib checker, end to end. Variables: CALIB (the program),
 # DATA (the folder of the sample images), README (a file that is not an image), WORK (a
 # scratch folder), CASE (which check to run).

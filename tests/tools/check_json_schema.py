@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Checks calib's JSON output against docs/calib-output.schema.json.
 
 usage: check_json_schema.py SCHEMA FILE...

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Command-line arguments of one calib command: positional words and --name [value]
 // options, with typed access and clear usage errors. Header-only so that every command
 // (and the next one written) shares it.
@@ -78,7 +79,8 @@ class ccCommandArgs {
       } else if (!option->takesValue && inlineValue) {
         throw ccUsageError("option '--" + name + "' takes no value");
       }
-      if (!values_.emplace(name, value).second) throw ccUsageError("option '--" + name + "' is given twice");
+      if (!values_.emplace(name, value).second)
+        throw ccUsageError("option '--" + name + "' is given twice");
     }
   }
 
@@ -101,7 +103,9 @@ class ccCommandArgs {
   // A number greater than zero; throws ccUsageError otherwise.
   double positiveNumber(const std::string& name, double fallback) const {
     const double d = number(name, fallback);
-    if (!(d > 0.0)) throw ccUsageError("option '--" + name + "' needs a number greater than 0, not '" + text(name) + "'");
+    if (!(d > 0.0))
+      throw ccUsageError("option '--" + name + "' needs a number greater than 0, not '" +
+                         text(name) + "'");
     return d;
   }
 

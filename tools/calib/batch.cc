@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Batch runs of the image commands; see batch.h.
 #include "tools/calib/batch.h"
 
@@ -38,15 +39,16 @@ bool exists(const std::string& path) {
 }
 
 bool isImageName(const std::string& path) {
-  return cfHasExtension(path, ".png") || cfHasExtension(path, ".jpg") || cfHasExtension(path, ".jpeg") ||
-         cfHasExtension(path, ".pgm");
+  return cfHasExtension(path, ".png") || cfHasExtension(path, ".jpg") ||
+         cfHasExtension(path, ".jpeg") || cfHasExtension(path, ".pgm");
 }
 
 // The image files directly inside a folder, sorted by name.
 std::vector<std::string> folderImages(const std::string& folder) {
   std::vector<std::string> names;
   std::error_code ec;
-  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+       it.increment(ec)) {
     const std::string name = it->path().filename().string();
     std::error_code typeError;
     if (isImageName(name) && it->is_regular_file(typeError)) names.push_back(name);
@@ -91,7 +93,8 @@ std::string csvRow(const std::string& file, const ccBatchResult& r) {
   } else {
     row += ",,";
   }
-  row += "," + csvNumber(r.rms, 9) + "," + csvNumber(r.maxResidual, 9) + "," + csvNumber(r.ms, 3) + ",";
+  row += "," + csvNumber(r.rms, 9) + "," + csvNumber(r.maxResidual, 9) + "," + csvNumber(r.ms, 3) +
+         ",";
   if (!r.ok) row += csvField(r.errorClass + ": " + r.message);
   return row + "\n";
 }
@@ -105,8 +108,8 @@ std::string failureJson(const std::string& file, const ccBatchResult& r) {
 }
 
 // Everything one image gave, as the format writes it.
-void record(std::FILE* out, const std::string& command, const std::string& file, const ccBatchResult& r,
-            ccBatchOptions::Format format) {
+void record(std::FILE* out, const std::string& command, const std::string& file,
+            const ccBatchResult& r, ccBatchOptions::Format format) {
   if (format == ccBatchOptions::eCsv) {
     std::fputs(csvRow(file, r).c_str(), out);
   } else if (format == ccBatchOptions::eJsonl) {
@@ -177,7 +180,8 @@ std::vector<std::string> cfImageList(const std::vector<std::string>& words, bool
         continue;
       }
       const std::vector<std::string> inside = folderImages(p);
-      if (inside.empty()) throw ccUsageError("folder '" + p + "' holds no .png, .jpg, .jpeg or .pgm file");
+      if (inside.empty())
+        throw ccUsageError("folder '" + p + "' holds no .png, .jpg, .jpeg or .pgm file");
       images.insert(images.end(), inside.begin(), inside.end());
       expanded = true;
     }
@@ -185,7 +189,8 @@ std::vector<std::string> cfImageList(const std::vector<std::string>& words, bool
   return images;
 }
 
-bool cfBatchOptions(const ccCommandArgs& args, std::size_t images, bool expanded, ccBatchOptions& out) {
+bool cfBatchOptions(const ccCommandArgs& args, std::size_t images, bool expanded,
+                    ccBatchOptions& out) {
   const bool json = args.flag("json");
   const std::string format = args.text("format", json ? "jsonl" : "text");
   if (format == "text") {
@@ -197,7 +202,8 @@ bool cfBatchOptions(const ccCommandArgs& args, std::size_t images, bool expanded
   } else {
     throw ccUsageError("--format must be text, jsonl or csv, not '" + format + "'");
   }
-  if (json && out.format != ccBatchOptions::eJsonl) throw ccUsageError("--json writes --format jsonl, not " + format);
+  if (json && out.format != ccBatchOptions::eJsonl)
+    throw ccUsageError("--json writes --format jsonl, not " + format);
   const long jobs = args.integer("jobs", 1);
   if (jobs < 1 || jobs > 256) throw ccUsageError("--jobs must be 1 to 256");
   out.jobs = static_cast<unsigned>(jobs);
@@ -206,7 +212,8 @@ bool cfBatchOptions(const ccCommandArgs& args, std::size_t images, bool expanded
   return images != 1 || expanded || args.has("format") || args.has("jobs") || args.has("output");
 }
 
-void cfDescribeCurrentFailure(const std::string& path, std::string& errorClass, std::string& message) {
+void cfDescribeCurrentFailure(const std::string& path, std::string& errorClass,
+                              std::string& message) {
   try {
     throw;
   } catch (const ccFileFailure& e) {
@@ -226,13 +233,15 @@ void cfDescribeCurrentFailure(const std::string& path, std::string& errorClass, 
   if (message.find(path) == std::string::npos) message = path + ": " + message;
 }
 
-int cfRunBatch(const std::string& command, const std::vector<std::string>& images, const ccBatchOptions& options,
+int cfRunBatch(const std::string& command, const std::vector<std::string>& images,
+               const ccBatchOptions& options,
                const std::function<ccBatchResult(const std::string&)>& work) {
   std::FILE* out = stdout;
   if (!options.output.empty()) {
     out = std::fopen(options.output.c_str(), "w");
     if (!out) {
-      throw ccFileFailure("ccImageFileError", "cannot write '" + options.output + "': " + std::strerror(errno));
+      throw ccFileFailure("ccImageFileError",
+                          "cannot write '" + options.output + "': " + std::strerror(errno));
     }
   }
   const auto start = std::chrono::steady_clock::now();
@@ -286,8 +295,9 @@ int cfRunBatch(const std::string& command, const std::vector<std::string>& image
   }
   if (!written) throw ccFileFailure("ccImageFileError", "cannot write the records");
 
-  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-  std::fprintf(stderr, "calib %s: %zu images, %zu succeeded, %zu failed, %.1f ms\n", command.c_str(), n, n - failed,
-               failed, ms);
+  const double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  std::fprintf(stderr, "calib %s: %zu images, %zu succeeded, %zu failed, %.1f ms\n",
+               command.c_str(), n, n - failed, failed, ms);
   return failed == 0 ? 0 : 1;
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Batch runs of the image commands (calib dots, calib checker): the image list from paths,
 // glob patterns and folders; per-image records written as text, JSON Lines or CSV in input
 // order; images run in parallel; a summary on standard error.
@@ -39,7 +40,8 @@ struct ccBatchOptions {
 // Reads --format, --jobs and --output. Batch mode is on when any of them is given, when the
 // image list is not exactly one file, or when a folder or pattern was expanded. Throws
 // ccUsageError for bad values, --format csv with --json, or --format text with --json.
-bool cfBatchOptions(const ccCommandArgs& args, std::size_t images, bool expanded, ccBatchOptions& out);
+bool cfBatchOptions(const ccCommandArgs& args, std::size_t images, bool expanded,
+                    ccBatchOptions& out);
 
 // What one image gave. `json` is the whole record (with "file") on one line, `summary` the
 // readable text; both are empty on failure, when the runner writes the failure itself.
@@ -57,7 +59,8 @@ struct ccBatchResult {
 
 // The class and message of the exception being handled (call inside a catch block), the
 // message naming `path` (prefixed when it does not already).
-void cfDescribeCurrentFailure(const std::string& path, std::string& errorClass, std::string& message);
+void cfDescribeCurrentFailure(const std::string& path, std::string& errorClass,
+                              std::string& message);
 
 // Runs `work` on every image, `jobs` at a time (each call on its own thread), and writes the
 // records in input order as they complete; a failure never stops the batch. `work` reports
@@ -65,7 +68,8 @@ void cfDescribeCurrentFailure(const std::string& path, std::string& errorClass, 
 // the summary (and, when standard error is a terminal, a progress line) to standard error.
 // Returns 0 when every image succeeded, 1 otherwise. Throws ccFileFailure when the output
 // file cannot be written.
-int cfRunBatch(const std::string& command, const std::vector<std::string>& images, const ccBatchOptions& options,
+int cfRunBatch(const std::string& command, const std::vector<std::string>& images,
+               const ccBatchOptions& options,
                const std::function<ccBatchResult(const std::string&)>& work);
 
 // printf into a std::string.

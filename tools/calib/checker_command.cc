@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // calib checker: the labelled vertices of a checkerboard plate image, as a readable summary
 // or as JSON, with an optional overlay picture and the extraction's diagnostics as files.
 #include <algorithm>
@@ -29,7 +30,8 @@ using Defs = ccCalib2VertexFeatureDefs;
 const char kHelp[] =
     "usage: calib checker IMAGE... --pitch PX[,PY] [--mode none|origin|fiducial] [--origin X,Y]\n"
     "                     [--lighting uniform|nonuniform|auto] [--precision T] [--single-checker]\n"
-    "                     [--algorithm standard|exhaustive] [--json] [--overlay OUT.png] [--diag DIR]\n"
+    "                     [--algorithm standard|exhaustive] [--json] [--overlay OUT.png] [--diag "
+    "DIR]\n"
     "                     [--format text|jsonl|csv] [--jobs N] [-o FILE]\n"
     "\n"
     "Finds the vertices of a checkerboard in IMAGE (the points where four squares meet) and\n"
@@ -110,19 +112,23 @@ Options parseOptions(const ccCommandArgs& args) {
   o.lighting = parseLighting(args.text("lighting", "auto"));
   o.overlay = args.text("overlay");
   if (args.has("overlay") && !cfHasExtension(o.overlay, ".png")) {
-    throw ccUsageError("--overlay writes PNG: give a file name ending in .png, not '" + o.overlay + "'");
+    throw ccUsageError("--overlay writes PNG: give a file name ending in .png, not '" + o.overlay +
+                       "'");
   }
   o.limits = cfReadLimits(args);
   const std::string pitchText = args.text("pitch");
-  const ccVector<2> pitch = pitchText.find(',') == std::string::npos
-                                ? ccVector<2>(args.positiveNumber("pitch", 0.0), args.positiveNumber("pitch", 0.0))
-                                : args.pair("pitch", ccVector<2>());
+  const ccVector<2> pitch =
+      pitchText.find(',') == std::string::npos
+          ? ccVector<2>(args.positiveNumber("pitch", 0.0), args.positiveNumber("pitch", 0.0))
+          : args.pair("pitch", ccVector<2>());
   if (!(pitch.x() > 0.0) || !(pitch.y() > 0.0)) {
     throw ccUsageError("--pitch needs numbers greater than 0, not '" + pitchText + "'");
   }
   const Defs::CorrespondMethod mode = parseMode(args.text("mode", "none"));
-  if (args.has("origin") && mode != Defs::eUseOrigin) throw ccUsageError("--origin needs --mode origin");
-  if (mode == Defs::eUseOrigin && !args.has("origin")) throw ccUsageError("--mode origin needs --origin X,Y");
+  if (args.has("origin") && mode != Defs::eUseOrigin)
+    throw ccUsageError("--origin needs --mode origin");
+  if (mode == Defs::eUseOrigin && !args.has("origin"))
+    throw ccUsageError("--mode origin needs --origin X,Y");
   try {
     o.params.physicalGridPitch(pitch);
     o.params.labelMode(mode);
@@ -136,15 +142,18 @@ Options parseOptions(const ccCommandArgs& args) {
   return o;
 }
 
-const char* lightingName(bool uniform) { return uniform ? "uniform" : "nonuniform"; }
+const char* lightingName(bool uniform) {
+  return uniform ? "uniform" : "nonuniform";
+}
 const char* algorithmName(const ccCalib2VertexFeatureParams& p) {
   return p.algorithm() == Defs::eExhaustive ? "exhaustive" : "standard";
 }
 
 // One extraction; auto lighting retries under uneven lighting when the even path finds
 // nothing. `params` ends with the lighting of the run whose outcome is reported.
-std::vector<ccCrspPairWeighted> extract(const ccPelBuffer_const<unsigned char>& image, Lighting lighting,
-                                        ccCalib2VertexFeatureParams& params, ccDiagObject* diag) {
+std::vector<ccCrspPairWeighted> extract(const ccPelBuffer_const<unsigned char>& image,
+                                        Lighting lighting, ccCalib2VertexFeatureParams& params,
+                                        ccDiagObject* diag) {
   std::vector<ccCrspPairWeighted> features;
   params.uniformLighting(lighting != Lighting::eNonUniform);
   const bool retry = lighting == Lighting::eAuto && params.algorithm() == Defs::eStandard;
@@ -162,7 +171,8 @@ std::vector<ccCrspPairWeighted> extract(const ccPelBuffer_const<unsigned char>& 
 
 // Where the fiducial's bars cross in the image: the crossing's plate point mapped by an affine
 // fit to the vertices nearest it. False when there are too few vertices to fit.
-bool fiducialInImage(const std::vector<ccCrspPairWeighted>& features, const ccVector<2>& pitch, ccVector<2>& out) {
+bool fiducialInImage(const std::vector<ccCrspPairWeighted>& features, const ccVector<2>& pitch,
+                     ccVector<2>& out) {
   if (features.size() < kMinFitPoints) return false;
   std::vector<std::pair<double, std::size_t>> byDistance;
   for (std::size_t i = 0; i < features.size(); ++i) {
@@ -170,7 +180,8 @@ bool fiducialInImage(const std::vector<ccCrspPairWeighted>& features, const ccVe
     byDistance.emplace_back((grid - kFiducialPlate).lengthSq(), i);
   }
   const std::size_t n = std::min(kFiducialFitPoints, byDistance.size());
-  std::partial_sort(byDistance.begin(), byDistance.begin() + static_cast<std::ptrdiff_t>(n), byDistance.end());
+  std::partial_sort(byDistance.begin(), byDistance.begin() + static_cast<std::ptrdiff_t>(n),
+                    byDistance.end());
   std::vector<ccVector<2>> plate, image;
   for (std::size_t k = 0; k < n; ++k) {
     const ccCrspPairWeighted& f = features[byDistance[k].second];
@@ -192,8 +203,8 @@ ccPair<long> labelOf(const ccCrspPairWeighted& f, const ccVector<2>& pitch) {
 // The features as one JSON object; `indent` 0 puts it on one line, which then begins with
 // the image's file name when `file` is given (a batch record).
 void printJson(std::ostream& out, const std::vector<ccCrspPairWeighted>& features,
-               const ccCalib2VertexFeatureParams& p, double ms, bool hasFiducial, const ccVector<2>& fiducial,
-               int indent = 2, const std::string* file = nullptr) {
+               const ccCalib2VertexFeatureParams& p, double ms, bool hasFiducial,
+               const ccVector<2>& fiducial, int indent = 2, const std::string* file = nullptr) {
   ccJsonWriter json(out, indent);
   json.beginObject();
   if (file) json.member("file", *file);
@@ -220,8 +231,8 @@ void printJson(std::ostream& out, const std::vector<ccCrspPairWeighted>& feature
 }
 
 // The smallest and largest labels of the features (which must not be empty).
-void labelRange(const std::vector<ccCrspPairWeighted>& features, const ccVector<2>& pitch, ccPair<long>& lo,
-                ccPair<long>& hi) {
+void labelRange(const std::vector<ccCrspPairWeighted>& features, const ccVector<2>& pitch,
+                ccPair<long>& lo, ccPair<long>& hi) {
   lo = hi = labelOf(features.front(), pitch);
   for (const ccCrspPairWeighted& f : features) {
     const ccPair<long> l = labelOf(f, pitch);
@@ -231,9 +242,11 @@ void labelRange(const std::vector<ccCrspPairWeighted>& features, const ccVector<
 }
 
 std::string summary(const std::string& path, const std::vector<ccCrspPairWeighted>& features,
-                    const ccCalib2VertexFeatureParams& p, double ms, bool hasFiducial, const ccVector<2>& fiducial) {
-  std::string s = cfFormat("%s: %zu vertices found in %.2f ms (%s algorithm, %s lighting)\n", path.c_str(),
-                           features.size(), ms, algorithmName(p), lightingName(p.uniformLighting()));
+                    const ccCalib2VertexFeatureParams& p, double ms, bool hasFiducial,
+                    const ccVector<2>& fiducial) {
+  std::string s =
+      cfFormat("%s: %zu vertices found in %.2f ms (%s algorithm, %s lighting)\n", path.c_str(),
+               features.size(), ms, algorithmName(p), lightingName(p.uniformLighting()));
   if (!features.empty()) {
     ccPair<long> lo, hi;
     labelRange(features, p.physicalGridPitch(), lo, hi);
@@ -244,8 +257,8 @@ std::string summary(const std::string& path, const std::vector<ccCrspPairWeighte
 }
 
 void writeOverlay(const std::string& out, const ccPelBuffer_const<unsigned char>& image,
-                  const std::vector<ccCrspPairWeighted>& features, const ccVector<2>& pitch, bool hasFiducial,
-                  const ccVector<2>& fiducial) {
+                  const std::vector<ccCrspPairWeighted>& features, const ccVector<2>& pitch,
+                  bool hasFiducial, const ccVector<2>& fiducial) {
   ccOverlayCanvas canvas(image);
   // Marker size: a fifth of the typical vertex spacing in the image.
   double spacing = 0.0;
@@ -255,8 +268,8 @@ void writeOverlay(const std::string& out, const ccPelBuffer_const<unsigned char>
     canvas.circle(f.first, radius, kOverlayGreen);
     canvas.cross(f.first, 2.0, kOverlayGreen);
     const ccPair<long> l = labelOf(f, pitch);
-    canvas.text(f.first + ccVector<2>(radius * 0.6, radius * 0.6), std::to_string(l.x()) + "," + std::to_string(l.y()),
-                kOverlayYellow);
+    canvas.text(f.first + ccVector<2>(radius * 0.6, radius * 0.6),
+                std::to_string(l.x()) + "," + std::to_string(l.y()), kOverlayYellow);
   }
   if (hasFiducial) canvas.cross(fiducial, spacing > 0.0 ? spacing * 0.5 : 10.0, kOverlayRed, 2.0);
   canvas.write(out);
@@ -279,7 +292,8 @@ Found find(const ccPelBuffer_const<unsigned char>& image, const Options& o, ccDi
   f.params = o.params;
   const auto start = std::chrono::steady_clock::now();
   f.features = extract(image, o.lighting, f.params, diag);
-  f.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  f.ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   if (diag) cfWriteDiagFiles(*diag, diagDir);
   if (f.features.empty()) throw ccFileFailure("NoVertices", "no vertex passed the filters");
   f.hasFiducial = f.params.labelMode() == Defs::eUseFiducial &&
@@ -300,10 +314,12 @@ int extractAndReport(const std::string& path, const Options& o, const std::strin
       printJson(text, f.features, f.params, f.ms, f.hasFiducial, f.fiducial);
       std::cout << text.str();
     } else {
-      std::fputs(summary(path, f.features, f.params, f.ms, f.hasFiducial, f.fiducial).c_str(), stdout);
+      std::fputs(summary(path, f.features, f.params, f.ms, f.hasFiducial, f.fiducial).c_str(),
+                 stdout);
     }
     if (!o.overlay.empty()) {
-      writeOverlay(o.overlay, image, f.features, f.params.physicalGridPitch(), f.hasFiducial, f.fiducial);
+      writeOverlay(o.overlay, image, f.features, f.params.physicalGridPitch(), f.hasFiducial,
+                   f.fiducial);
     }
     return 0;
   } catch (...) {
@@ -340,16 +356,17 @@ ccBatchResult batchRecord(const std::string& path, const Options& o) {
 }  // namespace
 
 int cfCalibChecker(const std::vector<std::string>& words) {
-  const ccCommandArgs args(cfExpandShortOptions(words), cfWithBatchOptions(cfWithReadLimitOptions({{"pitch", true},
-                                                                                                 {"mode", true},
-                                                                                                 {"origin", true},
-                                                                                                 {"lighting", true},
-                                                                                                 {"precision", true},
-                                                                                                 {"single-checker", false},
-                                                                                                 {"algorithm", true},
-                                                                                                 {"json", false},
-                                                                                                 {"overlay", true},
-                                                                                                 {"diag", true}})));
+  const ccCommandArgs args(cfExpandShortOptions(words),
+                           cfWithBatchOptions(cfWithReadLimitOptions({{"pitch", true},
+                                                                      {"mode", true},
+                                                                      {"origin", true},
+                                                                      {"lighting", true},
+                                                                      {"precision", true},
+                                                                      {"single-checker", false},
+                                                                      {"algorithm", true},
+                                                                      {"json", false},
+                                                                      {"overlay", true},
+                                                                      {"diag", true}})));
   if (args.help()) {
     std::fputs(kHelp, stdout);
     std::fputs(cfReadLimitHelp().c_str(), stdout);
@@ -367,5 +384,6 @@ int cfCalibChecker(const std::vector<std::string>& words) {
   if (batchMode && args.has("diag")) throw ccUsageError("--diag takes a single image");
   const Options o = parseOptions(args);
   if (!batchMode) return extractAndReport(images.front(), o, args.text("diag"));
-  return cfRunBatch("checker", images, batch, [&](const std::string& path) { return batchRecord(path, o); });
+  return cfRunBatch("checker", images, batch,
+                    [&](const std::string& path) { return batchRecord(path, o); });
 }

@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: Apache-2.0
 // The calib subcommands. Each takes the words after its name, prints its own help on
 // --help, and returns the process exit status. Errors are thrown: ccUsageError for command
 // line mistakes (found before any work is done), ccFileFailure for a failure about one file,
 // ccException (ccImageFileError, ccBadArgument, ...) for everything else; main() reports
-// them, as one JSON object on standard output when a command that supports --json has it. A new command is declared here, defined in its own
-// <name>_command.cc (parsing with ccCommandArgs from args.h) and listed in main.cc.
+// them, as one JSON object on standard output when a command that supports --json has it. A new
+// command is declared here, defined in its own <name>_command.cc (parsing with ccCommandArgs from
+// args.h) and listed in main.cc.
 #ifndef TOOLS_CALIB_COMMANDS_H
 #define TOOLS_CALIB_COMMANDS_H
 

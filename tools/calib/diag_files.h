@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Diagnostics records as files, for looking at what an operation recorded: each image as a
 // PNG, each graphic list drawn over the image recorded before it, each text as a .txt file.
 // Header-only so that every calib command can offer --diag.
@@ -18,12 +19,15 @@
 #include "tools/calib/overlay.h"
 #include "tools/imageio/image_io.h"
 
-inline ccRgb cfOverlayColour(const ccColor& c) { return ccRgb{c.r(), c.g(), c.b()}; }
+inline ccRgb cfOverlayColour(const ccColor& c) {
+  return ccRgb{c.r(), c.g(), c.b()};
+}
 
 // Draws the graphics that the canvas can show (point icons, texts, segments, circles and
 // rectangles; other kinds are skipped). `imageFromList` maps the list's positions into the
 // canvas image's pixel frame.
-inline void cfDrawGraphics(ccOverlayCanvas& canvas, const ccGraphicList& list, const ccXform<2>& imageFromList) {
+inline void cfDrawGraphics(ccOverlayCanvas& canvas, const ccGraphicList& list,
+                           const ccXform<2>& imageFromList) {
   // Half length of a point icon's arms, pixels.
   constexpr double kIconArm = 3.0;
   auto finite = [](const ccVector<2>& p) { return std::isfinite(p.x()) && std::isfinite(p.y()); };
@@ -37,7 +41,8 @@ inline void cfDrawGraphics(ccOverlayCanvas& canvas, const ccGraphicList& list, c
       const ccVector<2> p = imageFromList.mapPoint(text->position()) + text->pixelOffset();
       if (finite(p)) canvas.text(p, text->text(), colour);
     } else if (const auto* seg = dynamic_cast<const ccGraphicSimple<ccLineSeg>*>(&g)) {
-      const ccVector<2> a = imageFromList.mapPoint(seg->shape().p1()), b = imageFromList.mapPoint(seg->shape().p2());
+      const ccVector<2> a = imageFromList.mapPoint(seg->shape().p1()),
+                        b = imageFromList.mapPoint(seg->shape().p2());
       if (finite(a) && finite(b)) canvas.line(a, b, colour, width);
     } else if (const auto* circle = dynamic_cast<const ccGraphicSimple<ccCircle>*>(&g)) {
       const ccVector<2> c = imageFromList.mapPoint(circle->shape().center());
@@ -45,12 +50,14 @@ inline void cfDrawGraphics(ccOverlayCanvas& canvas, const ccGraphicList& list, c
       if (finite(c)) canvas.circle(c, r, colour, width);
     } else if (const auto* rect = dynamic_cast<const ccGraphicWithFill<ccRect, ccGenRect>*>(&g)) {
       const ccRect& r = rect->shape();
-      const ccVector<2> corners[4] = {imageFromList.mapPoint(ccVector<2>(r.x(), r.y())),
-                                      imageFromList.mapPoint(ccVector<2>(r.x() + r.width(), r.y())),
-                                      imageFromList.mapPoint(ccVector<2>(r.x() + r.width(), r.y() + r.height())),
-                                      imageFromList.mapPoint(ccVector<2>(r.x(), r.y() + r.height()))};
+      const ccVector<2> corners[4] = {
+          imageFromList.mapPoint(ccVector<2>(r.x(), r.y())),
+          imageFromList.mapPoint(ccVector<2>(r.x() + r.width(), r.y())),
+          imageFromList.mapPoint(ccVector<2>(r.x() + r.width(), r.y() + r.height())),
+          imageFromList.mapPoint(ccVector<2>(r.x(), r.y() + r.height()))};
       for (int k = 0; k < 4; ++k)
-        if (finite(corners[k]) && finite(corners[(k + 1) % 4])) canvas.line(corners[k], corners[(k + 1) % 4], colour, width);
+        if (finite(corners[k]) && finite(corners[(k + 1) % 4]))
+          canvas.line(corners[k], corners[(k + 1) % 4], colour, width);
     }
   }
 }
@@ -63,7 +70,8 @@ inline int cfWriteDiagFiles(const ccDiagObject& diag, const std::string& dir) {
   std::filesystem::create_directories(dir);
   auto fileName = [&dir](std::size_t index, const std::string& label, const char* extension) {
     std::string safe;
-    for (char c : label) safe += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.') ? c : '_';
+    for (char c : label)
+      safe += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.') ? c : '_';
     char prefix[16];
     std::snprintf(prefix, sizeof prefix, "%02zu-", index);
     return (std::filesystem::path(dir) / (prefix + safe + extension)).string();
@@ -76,8 +84,9 @@ inline int cfWriteDiagFiles(const ccDiagObject& diag, const std::string& dir) {
     if (record.hasImage() || (!record.sketches().empty() && lastImage.isBound())) {
       ccOverlayCanvas canvas(lastImage);
       for (const ccDiagRecord::Sketch& s : record.sketches()) {
-        const ccXform<2> imageFromList =
-            s.coordinateSystem == ccDiagDefs::eClientCoords ? lastImage.imageFromClientXform() : ccXform<2>();
+        const ccXform<2> imageFromList = s.coordinateSystem == ccDiagDefs::eClientCoords
+                                             ? lastImage.imageFromClientXform()
+                                             : ccXform<2>();
         cfDrawGraphics(canvas, s.graphics, imageFromList);
       }
       canvas.write(fileName(i, record.label(), ".png"));
@@ -86,7 +95,8 @@ inline int cfWriteDiagFiles(const ccDiagObject& diag, const std::string& dir) {
     if (!record.text().empty()) {
       std::ofstream out(fileName(i, record.label(), ".txt"));
       out << record.text();
-      if (!out) throw ccImageFileError(cfWiden("cannot write " + fileName(i, record.label(), ".txt")));
+      if (!out)
+        throw ccImageFileError(cfWiden("cannot write " + fileName(i, record.label(), ".txt")));
       ++written;
     }
   }

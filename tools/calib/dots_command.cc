@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // calib dots: the dot-grid calibration of one image, as a readable summary or as JSON,
 // with an optional overlay picture of what was found. The robust run is the default; the
 // plain run stays available for comparison.
@@ -61,7 +62,6 @@ const char kHelpEnd[] =
     "--json every failure is one JSON object too: {\"found\": false, \"error\": CLASS,\n"
     "\"message\": TEXT}.\n";
 
-
 // Digits printed for image positions (pixels) and plate positions and residuals.
 constexpr int kImageDecimals = 4;
 constexpr int kPlateDecimals = 6;
@@ -81,7 +81,9 @@ ccCalibDefs::Polarity parsePolarity(const std::string& s) {
 }
 
 const char* polarityName(ccCalibDefs::Polarity p) {
-  return p == ccCalibDefs::ePolarityInverted ? "inverted" : p == ccCalibDefs::ePolarityNormal ? "normal" : "any";
+  return p == ccCalibDefs::ePolarityInverted ? "inverted"
+         : p == ccCalibDefs::ePolarityNormal ? "normal"
+                                             : "any";
 }
 
 // Plate position of every dot: the fitted transform of its image point plus its residual.
@@ -104,7 +106,8 @@ struct Calibration {
 };
 
 const char kMarkerOrigin[] = "marker cell corner (i0, j0); x along bar 1, y along bar 2";
-const char kCentreOrigin[] = "dot nearest the middle of the dots; x nearest image +x, y nearest image +y";
+const char kCentreOrigin[] =
+    "dot nearest the middle of the dots; x nearest image +x, y nearest image +y";
 
 // The plain run gives plate positions only; its labels are those positions in pitches.
 std::vector<ccPair<long>> labelsFromPlate(const ccGridCalibResults& r) {
@@ -112,7 +115,8 @@ std::vector<ccPair<long>> labelsFromPlate(const ccGridCalibResults& r) {
   const double ySign = r.params().isLeftHanded() ? 1.0 : -1.0;
   std::vector<ccPair<long>> labels;
   for (const ccVector<2>& p : plate) {
-    labels.emplace_back(iRound(p.x() / r.params().gridPitchX()), iRound(ySign * p.y() / r.params().gridPitchY()));
+    labels.emplace_back(iRound(p.x() / r.params().gridPitchX()),
+                        iRound(ySign * p.y() / r.params().gridPitchY()));
   }
   return labels;
 }
@@ -132,7 +136,8 @@ ccPair<long> span(const std::vector<ccPair<long>>& labels) {
 
 // The results as one JSON object; `indent` 0 puts it on one line, which then begins with
 // the image's file name when `file` is given (a batch record).
-void printJson(std::ostream& out, const Calibration& c, double ms, int indent = 2, const std::string* file = nullptr) {
+void printJson(std::ostream& out, const Calibration& c, double ms, int indent = 2,
+               const std::string* file = nullptr) {
   const ccGridCalibResults& r = c.results;
   ccJsonWriter json(out, indent);
   json.beginObject();
@@ -152,8 +157,16 @@ void printJson(std::ostream& out, const Calibration& c, double ms, int indent = 
   const ccXform<2>& x = r.clientFromImageXform();
   const ccMatrix<2>& m = x.matrix();
   json.key("linear").beginArray(true);
-  json.beginArray(true).value(m.element(0, 0), 12).value(m.element(0, 1), 12).value(x.trans().x(), 12).endArray();
-  json.beginArray(true).value(m.element(1, 0), 12).value(m.element(1, 1), 12).value(x.trans().y(), 12).endArray();
+  json.beginArray(true)
+      .value(m.element(0, 0), 12)
+      .value(m.element(0, 1), 12)
+      .value(x.trans().x(), 12)
+      .endArray();
+  json.beginArray(true)
+      .value(m.element(1, 0), 12)
+      .value(m.element(1, 1), 12)
+      .value(x.trans().y(), 12)
+      .endArray();
   json.endArray();
   json.key("max_residual").value(r.maximumResidual(), 9);
   json.key("average_residual").value(r.averageResidual(), 9);
@@ -161,7 +174,8 @@ void printJson(std::ostream& out, const Calibration& c, double ms, int indent = 
   const ccPair<long> extent = span(c.labels);
   json.key("span").beginArray(true).value(extent.x()).value(extent.y()).endArray().endObject();
   json.key("dots").beginArray();
-  const std::vector<ccVector<2>> image = r.imagePoints(), residual = r.residuals(true), plate = platePoints(r);
+  const std::vector<ccVector<2>> image = r.imagePoints(), residual = r.residuals(true),
+                                 plate = platePoints(r);
   for (std::size_t i = 0; i < image.size(); ++i) {
     json.beginObject(true);
     json.key("label").beginArray(true).value(c.labels[i].x()).value(c.labels[i].y()).endArray();
@@ -188,26 +202,30 @@ std::string summary(const std::string& path, const Calibration& c, double ms) {
   const ccGridCalibResults& r = c.results;
   const ccXform<2>& x = r.clientFromImageXform();
   const ccPair<long> extent = span(c.labels);
-  std::string s = cfFormat("%s: %zu dots found in %.2f ms (%s run)\n", path.c_str(), r.imagePoints().size(), ms,
-              c.robust ? "robust" : "specified");
-  s += cfFormat("  labels span %ld columns x %ld rows; (0, 0) at the %s\n", extent.x(), extent.y(), c.origin.c_str());
-  s += cfFormat("  threshold %d, polarity %s\n", static_cast<int>(r.threshold()), polarityName(r.polarity()));
-  s += cfFormat("  plate from image (affine): [%.8g %.8g %.8g; %.8g %.8g %.8g]\n", x.matrix().element(0, 0),
-              x.matrix().element(0, 1), x.trans().x(), x.matrix().element(1, 0), x.matrix().element(1, 1),
-              x.trans().y());
+  std::string s = cfFormat("%s: %zu dots found in %.2f ms (%s run)\n", path.c_str(),
+                           r.imagePoints().size(), ms, c.robust ? "robust" : "specified");
+  s += cfFormat("  labels span %ld columns x %ld rows; (0, 0) at the %s\n", extent.x(), extent.y(),
+                c.origin.c_str());
+  s += cfFormat("  threshold %d, polarity %s\n", static_cast<int>(r.threshold()),
+                polarityName(r.polarity()));
+  s += cfFormat("  plate from image (affine): [%.8g %.8g %.8g; %.8g %.8g %.8g]\n",
+                x.matrix().element(0, 0), x.matrix().element(0, 1), x.trans().x(),
+                x.matrix().element(1, 0), x.matrix().element(1, 1), x.trans().y());
   s += cfFormat("    scale %.8g x %.8g per pixel, rotation %.4f deg\n", x.xScale(), x.yScale(),
-              x.rotation().toDouble() * 180.0 / ccPi);
-  s += cfFormat("  residuals (%s): max %.6g, mean %.6g plate units\n", r.isLinear() ? "linear" : "polynomial",
-              r.maximumResidual(), r.averageResidual());
+                x.rotation().toDouble() * 180.0 / ccPi);
+  s += cfFormat("  residuals (%s): max %.6g, mean %.6g plate units\n",
+                r.isLinear() ? "linear" : "polynomial", r.maximumResidual(), r.averageResidual());
   if (r.isMarkerFound()) {
-    s += cfFormat("  marker at (%.3f, %.3f)\n", r.markerPointInImage().x(), r.markerPointInImage().y());
+    s += cfFormat("  marker at (%.3f, %.3f)\n", r.markerPointInImage().x(),
+                  r.markerPointInImage().y());
   } else {
     s += cfFormat("  no marker\n");
   }
   return s;
 }
 
-void writeOverlay(const std::string& out, const ccPelBuffer_const<unsigned char>& image, const Calibration& c) {
+void writeOverlay(const std::string& out, const ccPelBuffer_const<unsigned char>& image,
+                  const Calibration& c) {
   const ccGridCalibResults& r = c.results;
   ccOverlayCanvas canvas(image);
   const std::vector<ccVector<2>> points = r.imagePoints();
@@ -225,7 +243,8 @@ void writeOverlay(const std::string& out, const ccPelBuffer_const<unsigned char>
     label << c.labels[i].x() << "," << c.labels[i].y();
     canvas.text(points[i] + ccVector<2>(radius * 0.5, radius * 0.5), label.str(), kOverlayYellow);
   }
-  if (r.isMarkerFound()) canvas.cross(r.markerPointInImage(), spacing > 0.0 ? spacing * 0.6 : 10.0, kOverlayRed, 2.0);
+  if (r.isMarkerFound())
+    canvas.cross(r.markerPointInImage(), spacing > 0.0 ? spacing * 0.6 : 10.0, kOverlayRed, 2.0);
   canvas.write(out);
 }
 
@@ -235,9 +254,10 @@ void checkPlateSize(const Calibration& c, long rows, long cols) {
   const bool sizeMatches = extent == ccPair<long>(cols, rows) ||
                            (!c.results.isMarkerFound() && extent == ccPair<long>(rows, cols));
   if (sizeMatches) return;
-  throw ccFileFailure("PlateSizeMismatch", "the dots found span " + std::to_string(extent.x()) + " columns x " +
-                                               std::to_string(extent.y()) + " rows, not the plate's " +
-                                               std::to_string(cols) + " x " + std::to_string(rows));
+  throw ccFileFailure("PlateSizeMismatch", "the dots found span " + std::to_string(extent.x()) +
+                                               " columns x " + std::to_string(extent.y()) +
+                                               " rows, not the plate's " + std::to_string(cols) +
+                                               " x " + std::to_string(rows));
 }
 
 // What the command line asked for, checked before any work.
@@ -252,7 +272,8 @@ struct DotsRequest {
 
 // Calibrates one image; `ms` is the time in the library. Throws what the library or the
 // plate-size check throws.
-Calibration run(const ccPelBuffer_const<unsigned char>& image, const DotsRequest& request, double& ms) {
+Calibration run(const ccPelBuffer_const<unsigned char>& image, const DotsRequest& request,
+                double& ms) {
   Calibration c;
   c.robust = request.robust;
   const auto start = std::chrono::steady_clock::now();
@@ -323,16 +344,17 @@ ccBatchResult batchRecord(const std::string& path, const DotsRequest& request) {
 }  // namespace
 
 int cfCalibDots(const std::vector<std::string>& words) {
-  const ccCommandArgs args(cfExpandShortOptions(words), cfWithBatchOptions(cfWithReadLimitOptions({{"pitch", true},
-                                                          {"type", true},
-                                                          {"polarity", true},
-                                                          {"right-handed", false},
-                                                          {"ignore-grid-angle", false},
-                                                          {"algorithm", true},
-                                                          {"rows", true},
-                                                          {"cols", true},
-                                                          {"json", false},
-                                                          {"overlay", true}})));
+  const ccCommandArgs args(cfExpandShortOptions(words),
+                           cfWithBatchOptions(cfWithReadLimitOptions({{"pitch", true},
+                                                                      {"type", true},
+                                                                      {"polarity", true},
+                                                                      {"right-handed", false},
+                                                                      {"ignore-grid-angle", false},
+                                                                      {"algorithm", true},
+                                                                      {"rows", true},
+                                                                      {"cols", true},
+                                                                      {"json", false},
+                                                                      {"overlay", true}})));
   if (args.help()) {
     std::fputs(kHelp, stdout);
     std::fputs(cfReadLimitHelp().c_str(), stdout);
@@ -349,9 +371,10 @@ int cfCalibDots(const std::vector<std::string>& words) {
   if (batchMode && args.has("overlay")) throw ccUsageError("--overlay takes a single image");
   if (!args.has("pitch")) throw ccUsageError("--pitch is required");
   const std::string pitchText = args.text("pitch");
-  const ccVector<2> pitch = pitchText.find(',') == std::string::npos
-                                ? ccVector<2>(args.positiveNumber("pitch", 0.0), args.positiveNumber("pitch", 0.0))
-                                : args.pair("pitch", ccVector<2>());
+  const ccVector<2> pitch =
+      pitchText.find(',') == std::string::npos
+          ? ccVector<2>(args.positiveNumber("pitch", 0.0), args.positiveNumber("pitch", 0.0))
+          : args.pair("pitch", ccVector<2>());
   if (!(pitch.x() > 0.0) || !(pitch.y() > 0.0)) {
     throw ccUsageError("--pitch needs numbers greater than 0, not '" + pitchText + "'");
   }
@@ -370,13 +393,16 @@ int cfCalibDots(const std::vector<std::string>& words) {
   }
   request.overlay = args.text("overlay");
   if (args.has("overlay") && !cfHasExtension(request.overlay, ".png")) {
-    throw ccUsageError("--overlay writes PNG: give a file name ending in .png, not '" + request.overlay + "'");
+    throw ccUsageError("--overlay writes PNG: give a file name ending in .png, not '" +
+                       request.overlay + "'");
   }
   request.limits = cfReadLimits(args);
   request.robust = algorithm == "robust";
   request.json = args.flag("json");
-  request.params = ccGridCalibParams(pitch.x(), pitch.y(), !args.flag("right-handed"), type, polarity);
+  request.params =
+      ccGridCalibParams(pitch.x(), pitch.y(), !args.flag("right-handed"), type, polarity);
   request.params.ignoreGridAngle(args.flag("ignore-grid-angle"));
   if (!batchMode) return calibrate(images.front(), request);
-  return cfRunBatch("dots", images, batch, [&](const std::string& path) { return batchRecord(path, request); });
+  return cfRunBatch("dots", images, batch,
+                    [&](const std::string& path) { return batchRecord(path, request); });
 }

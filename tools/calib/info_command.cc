@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // calib info: what an image file holds, before it is used for calibration — its size and a
 // summary of its grey levels (exposure, contrast, clipping).
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A small streaming JSON writer for the calib tool's machine-readable output (ground
 // truth, detection results). Header-only so that tools and tests share it without a
 // library of their own.

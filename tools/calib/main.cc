@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // calib: command-line front end of the calibration library. A thin dispatcher: each
 // subcommand lives in its own file and reports failures by throwing; this file turns them
 // into messages and exit statuses (0 done, 1 failed, 2 usage error).
@@ -30,7 +31,8 @@ const Command kCommands[] = {
     {"checker", "labelled checkerboard vertices of an image", cfCalibChecker, true},
     {"dots", "calibrate from an image of a dot-grid plate", cfCalibDots, true},
     {"info", "size and grey-level statistics of image files", cfCalibInfo, false},
-    {"plate", "write a printable dot or checker plate (SVG in millimetres, or PNG)", cfCalibPlate, false},
+    {"plate", "write a printable dot or checker plate (SVG in millimetres, or PNG)", cfCalibPlate,
+     false},
     {"render", "render a synthetic plate image and its ground truth", cfCalibRender, false},
 };
 
@@ -40,7 +42,9 @@ constexpr int kExitUsage = 2;
 void usage(std::FILE* out) {
   std::fprintf(out, "usage: calib <command> [arguments]\n\ncommands:\n");
   for (const Command& c : kCommands) std::fprintf(out, "  %-8s %s\n", c.name, c.summary);
-  std::fprintf(out, "\n'calib <command> --help' describes a command; 'calib --version' prints the version.\n");
+  std::fprintf(
+      out,
+      "\n'calib <command> --help' describes a command; 'calib --version' prints the version.\n");
 }
 
 // The library's internal checks report to whoever installed a handler; a user of the tool
@@ -54,10 +58,15 @@ bool wantsJson(const std::vector<std::string>& words) {
   return std::find(words.begin(), end, std::string("--json")) != end;
 }
 
-int report(const Command& c, bool json, int status, const std::string& errorClass, const std::string& message) {
+int report(const Command& c, bool json, int status, const std::string& errorClass,
+           const std::string& message) {
   if (json) {
     ccJsonWriter out(std::cout);
-    out.beginObject(true).member("found", false).member("error", errorClass).member("message", message).endObject();  // ends the line too
+    out.beginObject(true)
+        .member("found", false)
+        .member("error", errorClass)
+        .member("message", message)
+        .endObject();  // ends the line too
   } else if (status == kExitUsage) {
     std::fprintf(stderr, "calib %s: %s\nTry 'calib %s --help'.\n", c.name, message.c_str(), c.name);
   } else {
@@ -77,7 +86,8 @@ int run(const Command& c, const std::vector<std::string>& words) {
   } catch (const ccException& e) {
     // Some failures carry no text; their class names what went wrong.
     const std::string text = e.messageUtf8();
-    return report(c, json, kExitFailed, e.persistentTypeName(), text.empty() ? e.persistentTypeName() : text);
+    return report(c, json, kExitFailed, e.persistentTypeName(),
+                  text.empty() ? e.persistentTypeName() : text);
   } catch (const std::exception& e) {
     return report(c, json, kExitFailed, cfTypeName(typeid(e)), e.what());
   }

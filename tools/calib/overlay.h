@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // An RGB drawing canvas over a grey image, for showing what the calibration found: lines,
 // circles, crosses and short labels, written out as an RGB PNG. Header-only so that tools
 // and tests share it without a library of their own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // calib plate: writes a calibration plate to print, with exactly the layout the library
 // is built to find.
 #include <cctype>
@@ -52,16 +53,18 @@ bool endsWith(const std::string& s, const std::string& tail) {
 template <class Plate>
 void write(const Plate& plate, const ccCommandArgs& args, const std::string& out, double pitchMm) {
   if (endsWith(out, ".svg")) {
-    const std::string svg =
-        args.flag("no-scale-bar") ? cfPlateSvg(plate, pitchMm) : cfSvgWithScaleBar(cfPlateSvg(plate, pitchMm));
+    const std::string svg = args.flag("no-scale-bar")
+                                ? cfPlateSvg(plate, pitchMm)
+                                : cfSvgWithScaleBar(cfPlateSvg(plate, pitchMm));
     std::FILE* f = std::fopen(out.c_str(), "wb");
     bool ok = f && std::fwrite(svg.data(), 1, svg.size(), f) == svg.size();
     if (f) ok = std::fclose(f) == 0 && ok;
     if (!ok) throw ccImageFileError(cfWiden("Cannot write '" + out + "': " + std::strerror(errno)));
     const ccRect paper = cfPaperRegion(plate);
-    std::printf("wrote %s: plate sheet %.1f x %.1f mm, pitch %g mm", out.c_str(), paper.width() * pitchMm,
-                paper.height() * pitchMm, pitchMm);
-    if (!args.flag("no-scale-bar")) std::printf(", scale bar %g mm below", cfScaleBarLength(paper.width() * pitchMm));
+    std::printf("wrote %s: plate sheet %.1f x %.1f mm, pitch %g mm", out.c_str(),
+                paper.width() * pitchMm, paper.height() * pitchMm, pitchMm);
+    if (!args.flag("no-scale-bar"))
+      std::printf(", scale bar %g mm below", cfScaleBarLength(paper.width() * pitchMm));
     std::printf("\n");
     return;
   }
@@ -74,17 +77,20 @@ void write(const Plate& plate, const ccCommandArgs& args, const std::string& out
   const double pxPerMm = pxPerPitch / pitchMm;
   const bool scaleBar = !args.flag("no-scale-bar");
   if (scaleBar && pxPerMm < 2.0) {
-    throw ccUsageError("a scale bar needs at least 2 pixels per millimetre (51 dpi); raise --dpi or give --no-scale-bar");
+    throw ccUsageError(
+        "a scale bar needs at least 2 pixels per millimetre (51 dpi); raise --dpi or give "
+        "--no-scale-bar");
   }
   ccPelBuffer<unsigned char> image = cfPlateRaster(plate, pxPerPitch);
   if (scaleBar) image = cfWithScaleBar(image, pxPerMm);
   ccImageWriteOptions options;
   options.pixelsPerMetre = pxPerMm * 1000.0;
   cfWriteImage(out, image, options);
-  std::printf("wrote %s: %ld x %ld pixels, %.3f pixels per pitch, %.2f dpi (%.1f x %.1f mm)", out.c_str(),
-              image.width(), image.height(), pxPerPitch, pxPerMm * kMmPerInch, image.width() / pxPerMm,
-              image.height() / pxPerMm);
-  if (scaleBar) std::printf(", scale bar %g mm", cfScaleBarLength(cfPaperRegion(plate).width() * pitchMm));
+  std::printf("wrote %s: %ld x %ld pixels, %.3f pixels per pitch, %.2f dpi (%.1f x %.1f mm)",
+              out.c_str(), image.width(), image.height(), pxPerPitch, pxPerMm * kMmPerInch,
+              image.width() / pxPerMm, image.height() / pxPerMm);
+  if (scaleBar)
+    std::printf(", scale bar %g mm", cfScaleBarLength(cfPaperRegion(plate).width() * pitchMm));
   std::printf("\n");
 }
 

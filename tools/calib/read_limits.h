@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The options that set the image-reading limits, shared by every calib command that reads
 // images, so that each accepts the same words with the same meaning.
 #ifndef TOOLS_CALIB_READ_LIMITS_H
@@ -10,7 +11,8 @@
 #include "tools/imageio/image_io.h"
 
 // Adds --max-decoded-bytes and --max-file-bytes to a command's options.
-inline std::vector<ccCommandArgs::Option> cfWithReadLimitOptions(std::vector<ccCommandArgs::Option> options) {
+inline std::vector<ccCommandArgs::Option> cfWithReadLimitOptions(
+    std::vector<ccCommandArgs::Option> options) {
   options.push_back({"max-decoded-bytes", true});
   options.push_back({"max-file-bytes", true});
   return options;
@@ -33,7 +35,9 @@ inline ccImageReadLimits cfReadLimits(const ccCommandArgs& args) {
   auto read = [&](const char* name, std::uint64_t& limit) {
     if (!args.has(name)) return;
     const long n = args.integer(name, 0);
-    if (n <= 0) throw ccUsageError(std::string("option '--") + name + "' needs a whole number greater than 0");
+    if (n <= 0)
+      throw ccUsageError(std::string("option '--") + name +
+                         "' needs a whole number greater than 0");
     limit = static_cast<std::uint64_t>(n);
   };
   read("max-decoded-bytes", limits.maxDecodedBytes);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // calib render: a synthetic photograph of a calibration plate through a known camera, with
 // its exact ground truth as JSON — test input whose right answer is known.
 #include <cmath>

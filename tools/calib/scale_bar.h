@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A printed scale bar below a raster plate sheet, to check after printing that the sheet came
 // out at its true size. Header-only, beside the overlay canvas whose font it uses.
 #ifndef TOOLS_CALIB_SCALE_BAR_H
@@ -42,14 +43,17 @@ inline double cfScaleBarLength(double widthMm) {
 // Edges are placed to a fraction of a pixel (partial coverage gives grey), so the bar's
 // length is exact at any resolution. Ink 0, paper 255. Throws ccBadArgument for a
 // resolution below 2 pixels per millimetre (the ticks would merge) or an empty sheet.
-inline ccPelBuffer<unsigned char> cfWithScaleBar(const ccPelBuffer_const<unsigned char>& sheet, double pxPerMm) {
+inline ccPelBuffer<unsigned char> cfWithScaleBar(const ccPelBuffer_const<unsigned char>& sheet,
+                                                 double pxPerMm) {
   using L = ccScaleBarLayout;
   if (!(pxPerMm >= 2.0) || !std::isfinite(pxPerMm)) {
     throw ccBadArgument(L"A scale bar needs at least 2 pixels per millimetre");
   }
-  if (!sheet.isBound() || sheet.width() <= 0 || sheet.height() <= 0) throw ccBadArgument(L"The sheet has no pixels");
+  if (!sheet.isBound() || sheet.width() <= 0 || sheet.height() <= 0)
+    throw ccBadArgument(L"The sheet has no pixels");
   const double length = cfScaleBarLength(sheet.width() / pxPerMm);
-  const long width = std::max(sheet.width(), static_cast<long>(std::ceil((length + 2.0 * L::kSide) * pxPerMm)));
+  const long width =
+      std::max(sheet.width(), static_cast<long>(std::ceil((length + 2.0 * L::kSide) * pxPerMm)));
   const long strip = static_cast<long>(std::ceil(L::kHeight * pxPerMm));
   ccPelBuffer<unsigned char> out(width, sheet.height() + strip);
   for (long y = 0; y < out.height(); ++y) {
@@ -68,7 +72,8 @@ inline ccPelBuffer<unsigned char> cfWithScaleBar(const ccPelBuffer_const<unsigne
         if (x < 0 || x >= width || y < 0 || y >= out.height()) continue;
         const double cover = cy * (std::min<double>(x + 1, x1) - std::max<double>(x, x0));
         unsigned char& p = out.row(y)[x];
-        p = static_cast<unsigned char>(std::lround(std::max(0.0, p - 255.0 * std::clamp(cover, 0.0, 1.0))));
+        p = static_cast<unsigned char>(
+            std::lround(std::max(0.0, p - 255.0 * std::clamp(cover, 0.0, 1.0))));
       }
     }
   };
@@ -80,21 +85,27 @@ inline ccPelBuffer<unsigned char> cfWithScaleBar(const ccPelBuffer_const<unsigne
     const double x = std::clamp(left + mm - 0.5 * L::kLine, left, left + length - L::kLine);
     ink(x, x + L::kLine, barTop - tick, barTop);
   }
-  // The label, centred under the bar as far as the strip allows. The font has capitals only, so the unit is spelt out
+  // The label, centred under the bar as far as the strip allows. The font has capitals only, so the
+  // unit is spelt out
   // ("MM" could be read as megametres) when there is room.
-  const int scale = std::max(1, static_cast<int>(std::lround(L::kTextHeight * pxPerMm / ccOverlayCanvas::kGlyphHeight)));
+  const int scale = std::max(
+      1, static_cast<int>(std::lround(L::kTextHeight * pxPerMm / ccOverlayCanvas::kGlyphHeight)));
   auto widthOf = [&](const std::string& t) {
     return (static_cast<double>(t.size()) * ccOverlayCanvas::kGlyphAdvance - 1.0) * scale;
   };
   std::string text = std::to_string(static_cast<int>(length)) + " MILLIMETRES";
   if (widthOf(text) > width) text = std::to_string(static_cast<int>(length)) + " MM";
   const double textWidth = widthOf(text);
-  ccPelBuffer<unsigned char> label(width, static_cast<long>(std::ceil((L::kTextHeight + 1.0) * pxPerMm)));
-  for (long y = 0; y < label.height(); ++y) std::fill(label.row(y), label.row(y) + width, static_cast<unsigned char>(255));
+  ccPelBuffer<unsigned char> label(width,
+                                   static_cast<long>(std::ceil((L::kTextHeight + 1.0) * pxPerMm)));
+  for (long y = 0; y < label.height(); ++y)
+    std::fill(label.row(y), label.row(y) + width, static_cast<unsigned char>(255));
   ccOverlayCanvas canvas(label);
-  const double textLeft = std::clamp((left + 0.5 * length) * pxPerMm - 0.5 * textWidth, 0.0, width - textWidth);
+  const double textLeft =
+      std::clamp((left + 0.5 * length) * pxPerMm - 0.5 * textWidth, 0.0, width - textWidth);
   canvas.text(ccVector<2>(textLeft, 0.0), text, ccRgb{0, 0, 0}, scale);
-  const long textTop = out.height() - static_cast<long>(std::ceil((L::kTextHeight + L::kBottom) * pxPerMm));
+  const long textTop =
+      out.height() - static_cast<long>(std::ceil((L::kTextHeight + L::kBottom) * pxPerMm));
   for (long y = 0; y < label.height() && textTop + y < out.height(); ++y) {
     for (long x = 0; x < width; ++x) {
       unsigned char& p = out.row(textTop + y)[x];
@@ -117,7 +128,8 @@ inline std::string cfSvgWithScaleBar(const std::string& svg) {
   }
   const std::size_t boxEnd = svg.find('"', box + 9);
   double widthMm = 0.0, heightMm = 0.0;
-  if (std::sscanf(svg.substr(box + 13, boxEnd - box - 13).c_str(), "%lf %lf", &widthMm, &heightMm) != 2 ||
+  if (std::sscanf(svg.substr(box + 13, boxEnd - box - 13).c_str(), "%lf %lf", &widthMm,
+                  &heightMm) != 2 ||
       !(widthMm > 0.0) || !(heightMm > 0.0)) {
     throw ccBadArgument(L"Not a plate sheet in millimetres");
   }
@@ -131,29 +143,33 @@ inline std::string cfSvgWithScaleBar(const std::string& svg) {
     if (t.back() == '.') t.pop_back();
     return t;
   };
-  const std::string header = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(width) + "mm\" height=\"" +
-                             num(height) + "mm\" viewBox=\"0 0 " + num(width) + " " + num(height) + "\">";
-  std::string bar = "<rect x=\"0\" y=\"" + num(heightMm) + "\" width=\"" + num(width) + "\" height=\"" +
-                    num(L::kHeight) + "\" fill=\"#fff\"/>\n";
+  const std::string header = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(width) +
+                             "mm\" height=\"" + num(height) + "mm\" viewBox=\"0 0 " + num(width) +
+                             " " + num(height) + "\">";
+  std::string bar = "<rect x=\"0\" y=\"" + num(heightMm) + "\" width=\"" + num(width) +
+                    "\" height=\"" + num(L::kHeight) + "\" fill=\"#fff\"/>\n";
   if (width > widthMm) {
-    bar += "<rect x=\"" + num(widthMm) + "\" y=\"0\" width=\"" + num(width - widthMm) + "\" height=\"" +
-           num(heightMm) + "\" fill=\"#fff\"/>\n";
+    bar += "<rect x=\"" + num(widthMm) + "\" y=\"0\" width=\"" + num(width - widthMm) +
+           "\" height=\"" + num(heightMm) + "\" fill=\"#fff\"/>\n";
   }
   const double barTop = heightMm + L::kTop + L::kTick10Mm;
   bar += "<!-- scale bar: " + num(length) + " mm between the outer edges of its end ticks -->\n";
-  bar += "<rect x=\"" + num(L::kSide) + "\" y=\"" + num(barTop) + "\" width=\"" + num(length) + "\" height=\"" +
-         num(L::kBar) + "\" fill=\"#000\"/>\n";
+  bar += "<rect x=\"" + num(L::kSide) + "\" y=\"" + num(barTop) + "\" width=\"" + num(length) +
+         "\" height=\"" + num(L::kBar) + "\" fill=\"#000\"/>\n";
   for (int mm = 0; mm <= static_cast<int>(length); ++mm) {
     const double tick = mm % 10 == 0 ? L::kTick10Mm : mm % 5 == 0 ? L::kTick5Mm : L::kTickMm;
-    const double x = std::clamp(L::kSide + mm - 0.5 * L::kLine, L::kSide, L::kSide + length - L::kLine);
+    const double x =
+        std::clamp(L::kSide + mm - 0.5 * L::kLine, L::kSide, L::kSide + length - L::kLine);
     bar += "<rect x=\"" + num(x) + "\" y=\"" + num(barTop - tick) + "\" width=\"" + num(L::kLine) +
            "\" height=\"" + num(tick) + "\" fill=\"#000\"/>\n";
   }
   bar += "<text x=\"" + num(L::kSide + 0.5 * length) + "\" y=\"" +
-         num(barTop + L::kBar + L::kTextGap + L::kTextHeight) + "\" font-family=\"sans-serif\" font-size=\"" +
-         num(L::kTextHeight * 1.4) + "\" text-anchor=\"middle\">" + num(length) + " mm</text>\n";
+         num(barTop + L::kBar + L::kTextGap + L::kTextHeight) +
+         "\" font-family=\"sans-serif\" font-size=\"" + num(L::kTextHeight * 1.4) +
+         "\" text-anchor=\"middle\">" + num(length) + " mm</text>\n";
   const std::size_t openEnd = svg.find('>', open);
-  return svg.substr(0, open) + header + svg.substr(openEnd + 1, end - openEnd - 1) + bar + svg.substr(end);
+  return svg.substr(0, open) + header + svg.substr(openEnd + 1, end - openEnd - 1) + bar +
+         svg.substr(end);
 }
 
 #endif  // TOOLS_CALIB_SCALE_BAR_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Image files to and from 8-bit grey images: a small netpbm parser of our own, libpng and
 // libjpeg behind error traps so that no broken file can crash or hang the caller.
 //
@@ -11,18 +12,17 @@
 
 #include <jpeglib.h>
 #include <png.h>
+#include <sys/stat.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-
-#include <sys/stat.h>
 
 ccImageFileError::~ccImageFileError() = default;
 
@@ -54,16 +54,19 @@ void checkSize(unsigned long long width, unsigned long long height, unsigned lon
   if (width == 0 || height == 0) throwRead(name, "the image has no pixels");
   const unsigned long long bytes = width * height * channels;
   if (bytes > limits.maxDecodedBytes) {
-    throwRead(name, "the image (" + std::to_string(width) + " x " + std::to_string(height) + " pixels, " +
-                        std::to_string(channels) + (channels == 1 ? " channel" : " channels") + ") needs " +
+    throwRead(name, "the image (" + std::to_string(width) + " x " + std::to_string(height) +
+                        " pixels, " + std::to_string(channels) +
+                        (channels == 1 ? " channel" : " channels") + ") needs " +
                         std::to_string(bytes) + " bytes decoded, over the limit of " +
                         std::to_string(limits.maxDecodedBytes) + " bytes");
   }
 }
 
-void checkFileSize(unsigned long long size, const ccImageReadLimits& limits, const std::string& name) {
+void checkFileSize(unsigned long long size, const ccImageReadLimits& limits,
+                   const std::string& name) {
   if (size > limits.maxFileBytes) {
-    throwRead(name, "the file is larger than the limit of " + std::to_string(limits.maxFileBytes) + " bytes");
+    throwRead(name, "the file is larger than the limit of " + std::to_string(limits.maxFileBytes) +
+                        " bytes");
   }
 }
 
@@ -90,12 +93,14 @@ unsigned char luma601(const unsigned char* rgb) {
 
 class PgmParser {
  public:
-  PgmParser(const std::vector<unsigned char>& bytes, const std::string& name, const ccImageReadLimits& limits)
+  PgmParser(const std::vector<unsigned char>& bytes, const std::string& name,
+            const ccImageReadLimits& limits)
       : b_(bytes), name_(name), limits_(limits) {}
 
   // Reads the header: width, height and maximum value. `complete` tells whether a byte
   // follows the maximum value (on the first bytes of a file, the last number may be cut).
-  void header(unsigned long long& width, unsigned long long& height, unsigned long long& maxval, bool& complete) {
+  void header(unsigned long long& width, unsigned long long& height, unsigned long long& maxval,
+              bool& complete) {
     pos_ = 2;
     width = headerNumber("width");
     height = headerNumber("height");
@@ -252,8 +257,8 @@ bool pngPixelStep(PngReadJob& job) {
   return true;
 }
 
-ccPelBuffer<unsigned char> decodePng(const std::vector<unsigned char>& bytes, const std::string& name,
-                                     const ccImageReadLimits& limits) {
+ccPelBuffer<unsigned char> decodePng(const std::vector<unsigned char>& bytes,
+                                     const std::string& name, const ccImageReadLimits& limits) {
   PngReadJob job;
   job.source.data = bytes.data();
   job.source.size = bytes.size();
@@ -413,8 +418,8 @@ bool jpegPixelStep(JpegReadJob& job) {
   return true;
 }
 
-ccPelBuffer<unsigned char> decodeJpeg(const std::vector<unsigned char>& bytes, const std::string& name,
-                                      const ccImageReadLimits& limits) {
+ccPelBuffer<unsigned char> decodeJpeg(const std::vector<unsigned char>& bytes,
+                                      const std::string& name, const ccImageReadLimits& limits) {
   JpegReadJob job;
   job.bytes = &bytes;
   if (!jpegHeaderStep(job)) throwRead(name, std::string("broken JPEG data: ") + job.error.text);
@@ -549,7 +554,8 @@ std::vector<unsigned char> readFile(const std::string& path, const ccImageReadLi
   const std::uint64_t most = limits.maxFileBytes + 1;  // one past the limit tells it was exceeded
   for (bool first = true;; first = false) {
     const std::size_t n = std::fread(chunk, 1, sizeof chunk, f.get());
-    const std::size_t keep = static_cast<std::size_t>(std::min<std::uint64_t>(n, most - bytes.size()));
+    const std::size_t keep =
+        static_cast<std::size_t>(std::min<std::uint64_t>(n, most - bytes.size()));
     if (bytes.size() + keep > bytes.capacity()) {
       // Grow by doubling, but never past the limit.
       bytes.reserve(static_cast<std::size_t>(
@@ -557,7 +563,8 @@ std::vector<unsigned char> readFile(const std::string& path, const ccImageReadLi
     }
     bytes.insert(bytes.end(), chunk, chunk + keep);
     if (first && bytes.size() >= kSignatureBytes) {
-      if (kindOf(bytes.data(), bytes.size()) == FileKind::kUnknown) throwRead(path, "not a PGM, PNG or JPEG file");
+      if (kindOf(bytes.data(), bytes.size()) == FileKind::kUnknown)
+        throwRead(path, "not a PGM, PNG or JPEG file");
       checkHeaderInPrefix(bytes, path, limits);
     }
     checkFileSize(bytes.size(), limits, path);
@@ -586,8 +593,8 @@ std::string lowerExtension(const std::string& path) {
 
 }  // namespace
 
-ccPelBuffer<unsigned char> cfDecodeImage(const std::vector<unsigned char>& bytes, const std::string& name,
-                                         const ccImageReadLimits& limits) {
+ccPelBuffer<unsigned char> cfDecodeImage(const std::vector<unsigned char>& bytes,
+                                         const std::string& name, const ccImageReadLimits& limits) {
   if (bytes.empty()) throwRead(name, "the file is empty");
   checkFileSize(bytes.size(), limits, name);
   switch (kindOf(bytes.data(), bytes.size())) {

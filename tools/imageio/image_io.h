@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading and writing image files as the library's 8-bit grey images, and writing RGB
 // images for overlays. Used by the command-line tools and by the tests; the library itself
 // never touches files.
@@ -80,9 +81,9 @@ struct ccImageWriteOptions {
 // Encodes the window of `image` as an 8-bit grey file (PGM as P5, PNG, or JPEG at
 // quality 95). Throws ccImageFileError when the image has no pixels, ccBadArgument for a
 // resolution that is negative, not finite or over 2^31 - 1 pixels per metre.
-std::vector<unsigned char> cfEncodeImage(const ccPelBuffer_const<unsigned char>& image,
-                                         ccImageFormat format,
-                                         const ccImageWriteOptions& options = ccImageWriteOptions());
+std::vector<unsigned char> cfEncodeImage(
+    const ccPelBuffer_const<unsigned char>& image, ccImageFormat format,
+    const ccImageWriteOptions& options = ccImageWriteOptions());
 
 // Writes the window of `image` in the format named by the file's extension, ignoring case:
 // .pgm, .png, .jpg or .jpeg. Throws ccImageFileError for another extension, an image with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Printable plates: SVG from the plate's painter's list, rasters through the renderer with
 // a scaling camera.
 #include "tools/plate/plate_print.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Printable calibration plates: an SVG document in millimetres for a printer or a plotter,
 // and a raster image at a chosen resolution. Both draw exactly the layout the renderer uses.
 #ifndef TOOLS_PLATE_PLATE_PRINT_H

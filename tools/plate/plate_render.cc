@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Plate renderer: exact plate layouts, the plate-to-image camera, and the supersampling
 // renderer with blur, lighting and noise. Standard library only.
 //
@@ -557,7 +558,9 @@ ccPlateRendering render(const Plate& plate, const Ink& ink, const ccPlateCamera&
                           (1.0 - p.vignetting * (dx * dx + dy * dy) / halfDiagonalSq);
       double& v = img[static_cast<std::size_t>(y) * p.width + x];
       const double surround =
-          beyond.empty() ? 0.0 : (p.surroundLevel - ground) * beyond[static_cast<std::size_t>(y) * p.width + x];
+          beyond.empty()
+              ? 0.0
+              : (p.surroundLevel - ground) * beyond[static_cast<std::size_t>(y) * p.width + x];
       v = gain * (ground + (inkLevel - ground) * v + surround);
     }
   }

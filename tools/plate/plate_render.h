@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Synthetic images of the two calibration plates (the dot grid and the checkerboard) seen
 // through a known camera, with their exact ground truth. Tests, benchmarks and the `calib`
 // tool use it to make images whose every dot centre and vertex position is known.
@@ -175,20 +176,20 @@ constexpr long kMaxPlateFeatures = 1000000;
 struct ccPlateRenderParams {
   long width = 640;  // image size, pixels
   long height = 480;
-  int supersample = 4;        // samples per pixel along each axis (1 to 32)
-  double lightLevel = 200.0;  // grey level of light plate areas, before lighting and noise
-  double darkLevel = 40.0;    // grey level of ink
-  bool invert = false;        // swap the levels: light dots on dark ground, inverted board
-  double blurSigma = 0.0;     // Gaussian defocus blur, standard deviation in pixels
-  ccVector<2> gradient;       // lighting: relative gain change per pixel along x and y,
-                              // about the image centre (0.0005: +5 % 100 px right of it)
-  double vignetting = 0.0;    // fraction of brightness lost at the image corners (0 to 1),
-                              // falling off with the squared distance from the centre
-  double noiseSigma = 0.0;    // additive Gaussian sensor noise, grey levels
+  int supersample = 4;          // samples per pixel along each axis (1 to 32)
+  double lightLevel = 200.0;    // grey level of light plate areas, before lighting and noise
+  double darkLevel = 40.0;      // grey level of ink
+  bool invert = false;          // swap the levels: light dots on dark ground, inverted board
+  double blurSigma = 0.0;       // Gaussian defocus blur, standard deviation in pixels
+  ccVector<2> gradient;         // lighting: relative gain change per pixel along x and y,
+                                // about the image centre (0.0005: +5 % 100 px right of it)
+  double vignetting = 0.0;      // fraction of brightness lost at the image corners (0 to 1),
+                                // falling off with the squared distance from the centre
+  double noiseSigma = 0.0;      // additive Gaussian sensor noise, grey levels
   double surroundLevel = -1.0;  // grey level of the scene beyond the printed sheet
                                 // (cfPaperRegion), before lighting and noise; negative: the
                                 // sheet's ground extends over the whole view
-  std::uint32_t seed = 1;     // noise seed: the same seed gives the same image
+  std::uint32_t seed = 1;       // noise seed: the same seed gives the same image
 };
 
 struct ccPlateDotTruth {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -13,12 +14,15 @@ using CD = ccCalibDefs;
 using VD = ccCalib2VertexFeatureDefs;
 
 TEST(CalibErrors, NumbersAreDistinctAndFixed) {
-  std::vector<std::pair<long, long>> numbers{
-      {CD::GridAngleTooLarge().errorNumber(), 0x10003900}, {CD::InvalidMap().errorNumber(), 0x10003901},
-      {CD::MarkerNotFound().errorNumber(), 0x10003902},    {CD::TooFewDotsFound().errorNumber(), 0x10003903},
-      {CD::BadCorrespondence().errorNumber(), 0x10003904}, {CD::BadParam().errorNumber(), 0x10003910},
-      {VD::BadParam().errorNumber(), 0x10003920},          {VD::FailedCorrespondence().errorNumber(), 0x10003921},
-      {VD::FiducialNotFound().errorNumber(), 0x10003922}};
+  std::vector<std::pair<long, long>> numbers{{CD::GridAngleTooLarge().errorNumber(), 0x10003900},
+                                             {CD::InvalidMap().errorNumber(), 0x10003901},
+                                             {CD::MarkerNotFound().errorNumber(), 0x10003902},
+                                             {CD::TooFewDotsFound().errorNumber(), 0x10003903},
+                                             {CD::BadCorrespondence().errorNumber(), 0x10003904},
+                                             {CD::BadParam().errorNumber(), 0x10003910},
+                                             {VD::BadParam().errorNumber(), 0x10003920},
+                                             {VD::FailedCorrespondence().errorNumber(), 0x10003921},
+                                             {VD::FiducialNotFound().errorNumber(), 0x10003922}};
   std::set<long> seen;
   for (auto& n : numbers) {
     EXPECT_EQ(n.first, n.second);
@@ -34,7 +38,8 @@ TEST(CalibErrors, MessagesFixedOrStored) {
   EXPECT_EQ(copy.message(), L"The map computed from the corresponding points is invalid");
   EXPECT_EQ(CD::TooFewDotsFound().message(),
             L"An insufficient number of Dots were found to perform the calibration");
-  EXPECT_EQ(VD::FiducialNotFound().message(), L"The expected fiducial target could not be located.");
+  EXPECT_EQ(VD::FiducialNotFound().message(),
+            L"The expected fiducial target could not be located.");
   EXPECT_EQ(CD::BadParam(L"some text").message(), L"some text");
   EXPECT_EQ(VD::FailedCorrespondence().message(), L"");
 }
@@ -58,11 +63,12 @@ TEST(CalibErrors, CaughtByFamilyAndFoundationBasesOnly) {
 }
 
 TEST(CalibErrors, EveryPersistentClassIsRegisteredAtLoad) {
-  for (const char* name : {"ccCalibDefs::GridAngleTooLarge", "ccCalibDefs::InvalidMap", "ccCalibDefs::MarkerNotFound",
-                           "ccCalibDefs::TooFewDotsFound", "ccCalibDefs::BadCorrespondence", "ccCalibDefs::BadParam",
-                           "ccGridCalibParams", "ccGridCalibResults", "ccCalib2VertexFeatureDefs::BadParam",
-                           "ccCalib2VertexFeatureDefs::FailedCorrespondence",
-                           "ccCalib2VertexFeatureDefs::FiducialNotFound"}) {
+  for (const char* name :
+       {"ccCalibDefs::GridAngleTooLarge", "ccCalibDefs::InvalidMap", "ccCalibDefs::MarkerNotFound",
+        "ccCalibDefs::TooFewDotsFound", "ccCalibDefs::BadCorrespondence", "ccCalibDefs::BadParam",
+        "ccGridCalibParams", "ccGridCalibResults", "ccCalib2VertexFeatureDefs::BadParam",
+        "ccCalib2VertexFeatureDefs::FailedCorrespondence",
+        "ccCalib2VertexFeatureDefs::FiducialNotFound"}) {
     EXPECT_NE(cc_Instantiator::find(name), nullptr) << name;
   }
   EXPECT_EQ(cc_Instantiator::find("ccCalibDefs::Errors"), nullptr);
@@ -82,7 +88,8 @@ TEST(CalibErrors, ArchiveRoundTripByNameAndVersionChecks) {
   std::vector<unsigned char> bytes;
   {
     ccArchive out(bytes, ccArchive::eStoring);
-    std::shared_ptr<ccPersistent> p = std::make_shared<VD::BadParam>(L"An invalid grid pitch value was specified.");
+    std::shared_ptr<ccPersistent> p =
+        std::make_shared<VD::BadParam>(L"An invalid grid pitch value was specified.");
     out.exchangeShared(p);
   }
   {
@@ -108,7 +115,8 @@ TEST(CalibErrors, ArchiveRoundTripByNameAndVersionChecks) {
     bad[pos] = 1;
     CD::BadParam target;
     ccArchive in(bad, ccArchive::eLoading);
-    EXPECT_THROW(in || static_cast<ccPersistent&>(target), ccArchive::UnknownVersion) << "byte " << pos;
+    EXPECT_THROW(in || static_cast<ccPersistent&>(target), ccArchive::UnknownVersion)
+        << "byte " << pos;
   }
 }
 

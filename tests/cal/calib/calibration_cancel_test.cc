@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Deadlines and cancel requests stop the dot-grid calibration run on a full-size camera
 // image: the run throws ccTimeout, and it does so soon after the request.
 #include <gtest/gtest.h>
@@ -15,13 +16,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+double secondsSince(Clock::time_point t) {
+  return std::chrono::duration<double>(Clock::now() - t).count();
+}
 
 // A 5-megapixel photograph of a 23 x 17 dot plate with its marker, slightly tilted.
 const ccPelBuffer<unsigned char>& cameraImage() {
   static const ccPelBuffer<unsigned char> image = [] {
     const ccDotPlate plate = cfDotPlate(23, 17, true);
-    const ccPlateCamera camera = cfPlateCameraView(cfPatternRegion(plate), 2592, 1944, 8.0, -5.0, 3.0, 0.9);
+    const ccPlateCamera camera =
+        cfPlateCameraView(cfPatternRegion(plate), 2592, 1944, 8.0, -5.0, 3.0, 0.9);
     ccPlateRenderParams p;
     p.width = 2592;
     p.height = 1944;
@@ -51,14 +55,17 @@ double runSeconds() {
 // The run checks between its stages; until the vision tools check inside their own loops,
 // the longest stage (blob analysis of the whole image) bounds how late it stops. The bound
 // is generous because the test machine is shared and loaded.
-double overrunBound(double runTime) { return 0.25 + 1.5 * runTime; }
+double overrunBound(double runTime) {
+  return 0.25 + 1.5 * runTime;
+}
 
 TEST(CalibrationCancel, DeadlinesAnywhereInTheRunStopItWithTimeout) {
   const double full = runSeconds();
   double worst = 0.0;
   for (double share : {0.0, 0.05, 0.2, 0.4, 0.6, 0.8}) {
     SCOPED_TRACE(share);
-    const auto limit = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(share * full));
+    const auto limit =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(share * full));
     ccGridCalibResults r;
     const Clock::time_point start = Clock::now();
     bool timedOut = false;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The calibration run on synthetic dot grids: every failure condition, the transform and
 // marker rules, and grid-angle removal.
 #include "cal/calib/calibration_run.h"
@@ -22,7 +23,7 @@ struct DotScene {
   long width = 400, height = 300;
   double pitch = 30.0;
   ccVector<2> origin{200.0, 150.0};
-  double angle = 0.0;  // radians
+  double angle = 0.0;          // radians
   int rangeX = 5, rangeY = 3;  // dots from -range to +range
   std::optional<ccVector<2>> marker;
   bool clearAroundMarker = false;  // leave out the dots of grid cells 0..2 so bars can move freely
@@ -33,7 +34,8 @@ struct DotScene {
     const double u = (c * dx + s * dy) / pitch, v = (-s * dx + c * dy) / pitch;  // grid units
     const double iu = std::round(u), iv = std::round(v);
     const bool cleared = clearAroundMarker && iu >= 0 && iu <= 2 && iv >= 0 && iv <= 2;
-    if (!cleared && std::fabs(iu) <= rangeX && std::fabs(iv) <= rangeY && std::hypot(u - iu, v - iv) < 0.25) {
+    if (!cleared && std::fabs(iu) <= rangeX && std::fabs(iv) <= rangeY &&
+        std::hypot(u - iu, v - iv) < 0.25) {
       return true;
     }
     if (marker) {
@@ -105,14 +107,16 @@ TEST(CalibrationRun, ParameterChecksInOrder) {
   p.gridPitchX(1.0);
   p.calibType(static_cast<ccCalibDefs::CalibType>(2));
   EXPECT_EQ(messageOf<ccCalibDefs::BadParam>([&] { cfCalibrationRun(image, p, r); }),
-            L"Invalid Calibration Type: must be eGridLinear, eGridPolynomialOrder3 or eGridPolynomialOrder5");
+            L"Invalid Calibration Type: must be eGridLinear, eGridPolynomialOrder3 or "
+            L"eGridPolynomialOrder5");
   p.calibType(ccCalibDefs::eGridPolynomialOrder3);
   for (int polarity : {3, -1}) {
     p.polarity(static_cast<ccCalibDefs::Polarity>(polarity));
     EXPECT_EQ(messageOf<ccCalibDefs::BadParam>([&] { cfCalibrationRun(image, p, r); }),
               L"Invalid Polarity: must be ePolarityInverted, ePolarityNormal or ePolarityAny");
   }
-  EXPECT_THROW(cfCalibrationRun(ccPelBuffer<unsigned char>(), ccGridCalibParams(1, 1), r), ccPel::UnboundWindow);
+  EXPECT_THROW(cfCalibrationRun(ccPelBuffer<unsigned char>(), ccGridCalibParams(1, 1), r),
+               ccPel::UnboundWindow);
 }
 
 TEST(CalibrationRun, ImagesThatAreNotGridsFailWithTheirClass) {
@@ -123,7 +127,8 @@ TEST(CalibrationRun, ImagesThatAreNotGridsFailWithTheirClass) {
   EXPECT_EQ(r.threshold(), 150);  // no edges: fallback threshold
   // Found by fuzzing: windows thinner than the blob pass's border made the blob filter
   // throw ccBadArgument.
-  for (const ccPelBuffer<unsigned char>& thin : {ccPelBuffer<unsigned char>(45, 1), ccPelBuffer<unsigned char>(3, 60)}) {
+  for (const ccPelBuffer<unsigned char>& thin :
+       {ccPelBuffer<unsigned char>(45, 1), ccPelBuffer<unsigned char>(3, 60)}) {
     EXPECT_THROW(cfCalibrationRun(thin, p, r), ccCalibDefs::TooFewDotsFound);
   }
 
@@ -145,7 +150,8 @@ TEST(CalibrationRun, ImagesThatAreNotGridsFailWithTheirClass) {
   ccGridCalibParams poly(1.0, 1.0, true, ccCalibDefs::eGridPolynomialOrder5);
   EXPECT_THROW(cfCalibrationRun(small.render(), poly, r), ccCalibDefs::InvalidMap);
   // A pitch so small that the transform's scale falls below 1e-9.
-  EXPECT_THROW(cfCalibrationRun(small.render(), ccGridCalibParams(1e-12, 1e-12), r), ccCalibDefs::InvalidMap);
+  EXPECT_THROW(cfCalibrationRun(small.render(), ccGridCalibParams(1e-12, 1e-12), r),
+               ccCalibDefs::InvalidMap);
 }
 
 TEST(CalibrationRun, MarkerSnapsWithinAQuarterCell) {
@@ -169,14 +175,16 @@ TEST(CalibrationRun, MarkerSnapsWithinAQuarterCell) {
     // The snapped point is the image of an exact cell centre (in pitches, half-integers).
     const ccVector<2> m = r.clientFromImageXformBase()->mapPoint(r.markerPointInImage());
     const ccVector<2> cells(m.x() / params.gridPitchX() - 0.5, m.y() / params.gridPitchY() - 0.5);
-    EXPECT_TRUE(cfPointsNear(cells, ccVector<2>(std::round(cells.x()), std::round(cells.y())), 1e-9));
+    EXPECT_TRUE(
+        cfPointsNear(cells, ccVector<2>(std::round(cells.x()), std::round(cells.y())), 1e-9));
   }
 }
 
 // Found by fuzzing: a distorted image whose marker candidate lies where the order-3 fit
 // cannot be inverted made the run throw ccMathError instead of dropping the marker.
 TEST(CalibrationRun, MarkerWhereThePolynomialCannotBeInvertedIsNotFound) {
-  const ccPelBuffer<unsigned char> image = cfReadImage(CCALIB_SOURCE_DIR "/tests/data/marker-beyond-the-fit.pgm");
+  const ccPelBuffer<unsigned char> image =
+      cfReadImage(CCALIB_SOURCE_DIR "/tests/data/marker-beyond-the-fit.pgm");
   ccGridCalibResults r;
   cfCalibrationRun(image, ccGridCalibParams(1.0, 1.0, true, ccCalibDefs::eGridPolynomialOrder3), r);
   EXPECT_FALSE(r.isMarkerFound());
@@ -200,8 +208,11 @@ TEST(CalibrationRun, IgnoreGridAngleRemovesRotationOnly) {
 
   // Everything in client units turns by -theta: the affine fit, the polynomial handle and
   // every residual vector. Image points stay where they were.
-  const ccXform<2> turn(ccMatrix<2>(std::cos(theta), std::sin(theta), -std::sin(theta), std::cos(theta)), ccVector<2>());
-  EXPECT_TRUE(cfXformsNear(unrotated.clientFromImageXform(), turn * plain.clientFromImageXform(), 1e-9));
+  const ccXform<2> turn(
+      ccMatrix<2>(std::cos(theta), std::sin(theta), -std::sin(theta), std::cos(theta)),
+      ccVector<2>());
+  EXPECT_TRUE(
+      cfXformsNear(unrotated.clientFromImageXform(), turn * plain.clientFromImageXform(), 1e-9));
   for (const ccVector<2>& q : {ccVector<2>(150, 120), ccVector<2>(40, 260), ccVector<2>(330, 30)}) {
     EXPECT_TRUE(cfPointsNear(unrotated.clientFromImageXformBase()->mapPoint(q),
                              turn.mapPoint(plain.clientFromImageXformBase()->mapPoint(q)), 1e-9));
@@ -222,7 +233,8 @@ TEST(CalibrationRun, DiagnosticsRecordInputAndDots) {
   DotScene scene;
   ccDiagObject diag;
   ccGridCalibResults r;
-  cfCalibrationRun(scene.render(), ccGridCalibParams(1.0, 1.0), r, &diag, kCalibDiagInputImage | kCalibDiagDots);
+  cfCalibrationRun(scene.render(), ccGridCalibParams(1.0, 1.0), r, &diag,
+                   kCalibDiagInputImage | kCalibDiagDots);
   ASSERT_EQ(diag.records().size(), 2u);
   EXPECT_EQ(diag.records()[0].annotation(), "Input Image");
   EXPECT_EQ(diag.records()[1].annotation(), "Dectected and Filtered Dots");

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The dot-grid calibration called from several threads at once gives, for every image,
 // exactly the results of a serial run: calls share no state (run it under the tsan preset
 // to have data races reported as well).
@@ -77,7 +78,8 @@ TEST(CalibrationThreads, EightThreadsGiveTheSerialResults) {
     threads.emplace_back([&, t] {
       for (int round = 0; round < kRounds; ++round) {
         for (std::size_t k = 0; k < all.size(); ++k) {
-          const std::size_t j = (k + static_cast<std::size_t>(t)) % all.size();  // each thread its own order
+          const std::size_t j =
+              (k + static_cast<std::size_t>(t)) % all.size();  // each thread its own order
           if (outcome(all[j]) != serial[j]) ++mismatches[t][j];
         }
       }
@@ -85,7 +87,8 @@ TEST(CalibrationThreads, EightThreadsGiveTheSerialResults) {
   }
   for (std::thread& th : threads) th.join();
   for (int t = 0; t < kThreads; ++t) {
-    for (std::size_t j = 0; j < all.size(); ++j) EXPECT_EQ(mismatches[t][j], 0) << "thread " << t << ", image " << j;
+    for (std::size_t j = 0; j < all.size(); ++j)
+      EXPECT_EQ(mismatches[t][j], 0) << "thread " << t << ", image " << j;
   }
 }
 

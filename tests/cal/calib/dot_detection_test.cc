@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Threshold estimation of the dot detection: the threshold sits between the two grey levels
 // and the edge strength it reports follows the contrast (the soft band is built from it).
 #include "cal/calib/dot_detection.h"

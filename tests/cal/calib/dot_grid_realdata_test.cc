@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The dot-grid calibration on real photographs (read from the shared data folder; skipped
 // when it is absent). The expected outcomes pin what the calibration achieves on each
 // photo, failures included, so that a change in any stage shows up here.
@@ -31,11 +32,14 @@ struct PhotoCase {
 const PhotoCase kPhotos[] = {
     {"dots-visp/circles-01.png", "36", "36"},
     {"dots-visp/circles-02.png", "35", "35"},
-    {"dots-visp/circles-03.png", "ccCalibDefs::GridAngleTooLarge", "ccCalibDefs::GridAngleTooLarge"},
+    {"dots-visp/circles-03.png", "ccCalibDefs::GridAngleTooLarge",
+     "ccCalibDefs::GridAngleTooLarge"},
     {"dots-metal/metal-14_08_32.png", "175", "ccCalibDefs::InvalidMap"},
-    {"dots-metal/metal-14_09_35.png", "ccCalibDefs::TooFewDotsFound", "ccCalibDefs::TooFewDotsFound"},
+    {"dots-metal/metal-14_09_35.png", "ccCalibDefs::TooFewDotsFound",
+     "ccCalibDefs::TooFewDotsFound"},
     {"dots-metal/metal-14_10_22.png", "165", "165"},
-    {"dots-metal/metal-14_10_45.png", "ccCalibDefs::TooFewDotsFound", "ccCalibDefs::TooFewDotsFound"},
+    {"dots-metal/metal-14_10_45.png", "ccCalibDefs::TooFewDotsFound",
+     "ccCalibDefs::TooFewDotsFound"},
     {"dots-metal/metal-14_11_22.png", "162", "162"},
     {"dots-metal/metal-14_11_56.png", "168", "168"},
     {"dots-metal/metal-14_12_04.png", "160", "160"},
@@ -44,7 +48,9 @@ const PhotoCase kPhotos[] = {
     {"dots-metal/metal-14_13_18.png", "186", "186"},
 };
 
-std::string dataPath(const std::string& file) { return std::string(CCALIB_REALDATA_DIR) + "/" + file; }
+std::string dataPath(const std::string& file) {
+  return std::string(CCALIB_REALDATA_DIR) + "/" + file;
+}
 
 std::string outcome(const ccPelBuffer_const<unsigned char>& image, ccCalibDefs::CalibType type,
                     ccGridCalibResults& r, double& ms) {
@@ -59,7 +65,8 @@ std::string outcome(const ccPelBuffer_const<unsigned char>& image, ccCalibDefs::
 }
 
 TEST(DotGridRealData, PhotosGiveTheirPinnedOutcomes) {
-  if (!std::ifstream(dataPath(kPhotos[0].file)).good()) GTEST_SKIP() << "no real data at " << CCALIB_REALDATA_DIR;
+  if (!std::ifstream(dataPath(kPhotos[0].file)).good())
+    GTEST_SKIP() << "no real data at " << CCALIB_REALDATA_DIR;
   for (const PhotoCase& c : kPhotos) {
     SCOPED_TRACE(c.file);
     const ccPelBuffer<unsigned char> image = cfReadImage(dataPath(c.file));
@@ -67,9 +74,12 @@ TEST(DotGridRealData, PhotosGiveTheirPinnedOutcomes) {
     double msLinear = 0.0, msPoly = 0.0;
     EXPECT_EQ(outcome(image, ccCalibDefs::eGridLinear, linear, msLinear), c.linear);
     EXPECT_EQ(outcome(image, ccCalibDefs::eGridPolynomialOrder5, poly, msPoly), c.poly5);
-    std::printf("%-30s linear %-30s max %.4f mean %.4f | poly5 %-30s max %.4f mean %.4f | marker %s | %.1f ms\n",
-                c.file, c.linear, linear.maximumResidual(), linear.averageResidual(), c.poly5,
-                poly.maximumResidual(), poly.averageResidual(), linear.isMarkerFound() ? "yes" : "no", msLinear);
+    std::printf(
+        "%-30s linear %-30s max %.4f mean %.4f | poly5 %-30s max %.4f mean %.4f | marker %s | %.1f "
+        "ms\n",
+        c.file, c.linear, linear.maximumResidual(), linear.averageResidual(), c.poly5,
+        poly.maximumResidual(), poly.averageResidual(), linear.isMarkerFound() ? "yes" : "no",
+        msLinear);
   }
 }
 
@@ -78,7 +88,8 @@ TEST(DotGridRealData, CleanPhotoLabelsEveryDotOnce) {
   const std::string path = dataPath("dots-visp/circles-01.png");
   if (!std::ifstream(path).good()) GTEST_SKIP() << "no real data at " << CCALIB_REALDATA_DIR;
   ccGridCalibResults r;
-  cfCalibrationRun(cfReadImage(path), ccGridCalibParams(34.0, 34.0, true, ccCalibDefs::eGridPolynomialOrder5), r);
+  cfCalibrationRun(cfReadImage(path),
+                   ccGridCalibParams(34.0, 34.0, true, ccCalibDefs::eGridPolynomialOrder5), r);
   const auto points = r.imagePoints(), residuals = r.residuals(true);
   std::set<std::pair<long, long>> labels;
   for (std::size_t i = 0; i < points.size(); ++i) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The dot-grid calibration on rendered plates with exact ground truth: detection
 // completeness, position accuracy, labels, fitted transforms and the marker, over image
 // sizes, pitches, tilts, blur, noise, polarities and lens distortion.
@@ -15,18 +16,18 @@ namespace {
 struct RenderCase {
   const char* name;
   long width, height;
-  double pitchPx;        // dot spacing in the image at the plate centre
+  double pitchPx;                 // dot spacing in the image at the plate centre
   double tiltX, tiltY, rotation;  // degrees
   bool perspective;
   double blur, noise;
   bool invert, marker;
-  double k1 = 0.0;       // radial distortion
+  double k1 = 0.0;  // radial distortion
 };
 
 struct Outcome {
-  int expected = 0;   // truth dots whose disc lies 5 px or more inside the image
-  int found = 0;      // dots the calibration returned
-  int matched = 0;    // expected dots matched by a returned dot
+  int expected = 0;  // truth dots whose disc lies 5 px or more inside the image
+  int found = 0;     // dots the calibration returned
+  int matched = 0;   // expected dots matched by a returned dot
   double maxError = 0.0, meanError = 0.0;
   ccVector<2> bias;
   bool labelsConsistent = true;
@@ -39,13 +40,15 @@ struct Outcome {
 ccPlateRendering render(const RenderCase& c, ccDotPlate& plate, ccPlateCamera& camera) {
   const double fill = 0.98;
   // Enough dots to fill the view at the requested pitch.
-  plate = cfDotPlate(static_cast<long>(c.width * fill / c.pitchPx) + 1, static_cast<long>(c.height * fill / c.pitchPx) + 1,
-                     c.marker);
+  plate = cfDotPlate(static_cast<long>(c.width * fill / c.pitchPx) + 1,
+                     static_cast<long>(c.height * fill / c.pitchPx) + 1, c.marker);
   const ccRect region = cfPatternRegion(plate);
-  camera = c.perspective ? cfPlateCameraView(region, c.width, c.height, c.tiltX, c.tiltY, c.rotation, fill)
-                         : cfPlateCameraAffine(region, c.width, c.height, c.tiltX, c.tiltY, c.rotation, fill);
+  camera = c.perspective
+               ? cfPlateCameraView(region, c.width, c.height, c.tiltX, c.tiltY, c.rotation, fill)
+               : cfPlateCameraAffine(region, c.width, c.height, c.tiltX, c.tiltY, c.rotation, fill);
   if (c.k1 != 0.0) {
-    camera.distortion(ccVector<2>(c.width / 2.0, c.height / 2.0), 0.5 * std::hypot(c.width, c.height), c.k1, 0.0);
+    camera.distortion(ccVector<2>(c.width / 2.0, c.height / 2.0),
+                      0.5 * std::hypot(c.width, c.height), c.k1, 0.0);
   }
   ccPlateRenderParams p;
   p.width = c.width;
@@ -62,8 +65,10 @@ ccPlateRendering render(const RenderCase& c, ccDotPlate& plate, ccPlateCamera& c
 bool discInside(const ccPlateCamera& cam, const ccPlateDotTruth& d, long w, long h, double margin) {
   for (int k = 0; k < 16; ++k) {
     const double a = k * ccPi / 8;
-    const ccVector<2> p = cam.imageFromPlate(d.plate + ccVector<2>(0.25 * std::cos(a), 0.25 * std::sin(a)));
-    if (!(p.x() - 0.5 >= margin && p.y() - 0.5 >= margin && p.x() + 0.5 <= w - margin && p.y() + 0.5 <= h - margin)) {
+    const ccVector<2> p =
+        cam.imageFromPlate(d.plate + ccVector<2>(0.25 * std::cos(a), 0.25 * std::sin(a)));
+    if (!(p.x() - 0.5 >= margin && p.y() - 0.5 >= margin && p.x() + 0.5 <= w - margin &&
+          p.y() + 0.5 <= h - margin)) {
       return false;
     }
   }
@@ -105,7 +110,8 @@ Outcome evaluate(const RenderCase& c, ccCalibDefs::CalibType type = ccCalibDefs:
     sumErr += bestDist;
     o.bias += pts[best] - d.image;
     // Plate position found for this dot, in pitches, against the true index.
-    const ccVector<2> plateFound = res.clientFromImageXformBase()->mapPoint(pts[best]) + resid[best];
+    const ccVector<2> plateFound =
+        res.clientFromImageXformBase()->mapPoint(pts[best]) + resid[best];
     const ccVector<2> offset = plateFound - d.plate;
     if (!haveOffset) {
       labelOffset = offset;
@@ -119,23 +125,28 @@ Outcome evaluate(const RenderCase& c, ccCalibDefs::CalibType type = ccCalibDefs:
     o.bias /= o.matched;
   }
   o.markerFound = res.isMarkerFound();
-  if (o.markerFound && r.truth.hasMarker) o.markerError = (res.markerPointInImage() - r.truth.markerImage).length();
+  if (o.markerFound && r.truth.hasMarker)
+    o.markerError = (res.markerPointInImage() - r.truth.markerImage).length();
   // Fitted affine against the true plate positions (shifted by the label origin) at a grid
   // of image points.
   for (int gy = 0; gy <= 4; ++gy)
     for (int gx = 0; gx <= 4; ++gx) {
       const ccVector<2> p(c.width * (0.1 + 0.2 * gx), c.height * (0.1 + 0.2 * gy));
       const ccVector<2> truth = camera.plateFromImage(p) + labelOffset;
-      o.transformError = std::max(o.transformError, (res.clientFromImageXformBase()->mapPoint(p) - truth).length());
+      o.transformError = std::max(o.transformError,
+                                  (res.clientFromImageXformBase()->mapPoint(p) - truth).length());
     }
   return o;
 }
 
 void report(const RenderCase& c, const Outcome& o) {
-  std::printf("%-28s expected %4d found %4d matched %4d  err max %.4f mean %.4f bias (%+.4f %+.4f)  resid %.5f"
-              "  xform %.5f  marker %s %.3f\n",
-              c.name, o.expected, o.found, o.matched, o.maxError, o.meanError, o.bias.x(), o.bias.y(), o.maxResidual,
-              o.transformError, o.markerFound ? "yes" : "no", o.markerFound ? o.markerError : 0.0);
+  std::printf(
+      "%-28s expected %4d found %4d matched %4d  err max %.4f mean %.4f bias (%+.4f %+.4f)  resid "
+      "%.5f"
+      "  xform %.5f  marker %s %.3f\n",
+      c.name, o.expected, o.found, o.matched, o.maxError, o.meanError, o.bias.x(), o.bias.y(),
+      o.maxResidual, o.transformError, o.markerFound ? "yes" : "no",
+      o.markerFound ? o.markerError : 0.0);
 }
 
 // Views without perspective: every dot clear of the margin is found and correctly
@@ -200,7 +211,8 @@ TEST(DotGridRender, PerspectiveViews) {
   EXPECT_LT(o.maxResidual, 0.002);
   EXPECT_LT(o.markerError, 0.05);
 
-  const RenderCase steep{"persp 1280 p40 tilt30", 1280, 960, 40, 30, 0, 5, true, 1.0, 2, true, false};
+  const RenderCase steep{
+      "persp 1280 p40 tilt30", 1280, 960, 40, 30, 0, 5, true, 1.0, 2, true, false};
   o = evaluate(steep);
   report(steep, o);
   EXPECT_EQ(o.matched, o.expected);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Lattice growth on synthetic dot clouds: labels through strong perspective, distortion and
 // any rotation with dots missing and specks among them, and the fit test that drops a dot
 // off its row.
@@ -46,7 +47,8 @@ TEST(DotLattice, GrowsThroughPerspectiveDistortionAndGaps) {
     SCOPED_TRACE(turn);
     // 24 x 18 dots, turned, strongly foreshortened towards one side, barrel distortion.
     const double c = 30.0 * std::cos(turn), s = 30.0 * std::sin(turn);
-    const Camera cam{{c, -s, 640.0, s, c, 480.0, 0.012, 0.004, 1.0}, -0.1, ccVector<2>(640, 480), 800.0};
+    const Camera cam{
+        {c, -s, 640.0, s, c, 480.0, 0.012, 0.004, 1.0}, -0.1, ccVector<2>(640, 480), 800.0};
     std::vector<ccDotShape> cands;
     std::vector<ccPair<long>> truth;
     for (long j = -9; j < 9; ++j) {
@@ -63,7 +65,8 @@ TEST(DotLattice, GrowsThroughPerspectiveDistortionAndGaps) {
     for (int k = 0; k < 40; ++k) {
       ccDotShape speck = cam.disc(unit(rng) * 24.0 - 12.0, unit(rng) * 18.0 - 9.0, 0.05);
       cands.push_back(speck);
-      cands.push_back(cam.disc(std::floor(unit(rng) * 23.0) - 11.5, std::floor(unit(rng) * 17.0) - 8.0, 0.25));
+      cands.push_back(
+          cam.disc(std::floor(unit(rng) * 23.0) - 11.5, std::floor(unit(rng) * 17.0) - 8.0, 0.25));
     }
     const ccDotLattice lattice = ccDotLattice::grow(cands);
     // One symmetry and offset must take every true index to its label.
@@ -77,15 +80,21 @@ TEST(DotLattice, GrowsThroughPerspectiveDistortionAndGaps) {
     EXPECT_GE(labelled, 0.95 * static_cast<double>(dots));
     // Grow labels are in the lattice's own basis: recover it from the seed's neighbours.
     const ccDotLattice::Dot& origin = lattice.dots()[0];
-    const int ax = lattice.find(origin.label + ccPair<long>(1, 0)), ay = lattice.find(origin.label + ccPair<long>(0, 1));
+    const int ax = lattice.find(origin.label + ccPair<long>(1, 0)),
+              ay = lattice.find(origin.label + ccPair<long>(0, 1));
     ASSERT_GE(ax, 0);
     ASSERT_GE(ay, 0);
     const ccPair<long> t0 = truth[static_cast<std::size_t>(origin.candidate)];
-    const ccPair<long> tx = truth[static_cast<std::size_t>(lattice.dots()[static_cast<std::size_t>(ax)].candidate)] - t0;
-    const ccPair<long> ty = truth[static_cast<std::size_t>(lattice.dots()[static_cast<std::size_t>(ay)].candidate)] - t0;
+    const ccPair<long> tx =
+        truth[static_cast<std::size_t>(lattice.dots()[static_cast<std::size_t>(ax)].candidate)] -
+        t0;
+    const ccPair<long> ty =
+        truth[static_cast<std::size_t>(lattice.dots()[static_cast<std::size_t>(ay)].candidate)] -
+        t0;
     for (const ccDotLattice::Dot& d : lattice.dots()) {
       const ccPair<long> l = d.label - origin.label;
-      const ccPair<long> want(t0.x() + l.x() * tx.x() + l.y() * ty.x(), t0.y() + l.x() * tx.y() + l.y() * ty.y());
+      const ccPair<long> want(t0.x() + l.x() * tx.x() + l.y() * ty.x(),
+                              t0.y() + l.x() * tx.y() + l.y() * ty.y());
       EXPECT_EQ(truth[static_cast<std::size_t>(d.candidate)], want);
     }
     EXPECT_EQ(std::labs(tx.x() * ty.y() - tx.y() * ty.x()), 1L) << "the labels span every dot";
@@ -96,7 +105,8 @@ TEST(DotLattice, PruneDropsTheDotOffItsRowAndTooFewCandidatesGrowNothing) {
   const Camera cam{{20, 0, 200, 0, 20, 200, 0, 0, 1}, 0.0, ccVector<2>(), 1.0};
   std::vector<ccDotShape> cands;
   for (long j = 0; j < 6; ++j)
-    for (long i = 0; i < 7; ++i) cands.push_back(cam.disc(static_cast<double>(i), static_cast<double>(j), 0.25));
+    for (long i = 0; i < 7; ++i)
+      cands.push_back(cam.disc(static_cast<double>(i), static_cast<double>(j), 0.25));
   ccDotLattice lattice = ccDotLattice::grow(cands);
   ASSERT_EQ(lattice.size(), cands.size());
   EXPECT_EQ(lattice.prune(), 0u);

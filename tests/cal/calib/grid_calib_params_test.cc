@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cal/calib/grid_calib_params.h"
 
 #include <gtest/gtest.h>
@@ -33,8 +34,8 @@ TEST(GridCalibParams, PreconditionsReportButStore) {
 }
 
 TEST(GridCalibParams, ArchiveRoundTripAndVersionZero) {
-  ccGridCalibParams p(0.25, 0.5, false, ccCalibDefs::eGridPolynomialOrder5, ccCalibDefs::ePolarityInverted, 0.55,
-                      0.8);
+  ccGridCalibParams p(0.25, 0.5, false, ccCalibDefs::eGridPolynomialOrder5,
+                      ccCalibDefs::ePolarityInverted, 0.55, 0.8);
   p.ignoreGridAngle(true);
   std::vector<unsigned char> bytes;
   {
@@ -83,8 +84,8 @@ struct Patch {
 };
 
 std::vector<unsigned char> le32(std::uint32_t v) {
-  return {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v >> 16),
-          static_cast<unsigned char>(v >> 24)};
+  return {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+          static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
 }
 
 std::vector<unsigned char> le64(double d) {
@@ -96,15 +97,16 @@ std::vector<unsigned char> le64(double d) {
 }
 
 TEST(GridCalibParams, HostileStreamsAreRefusedAndLeaveTheObjectAsItWas) {
-  ccGridCalibParams source(0.25, 0.5, false, ccCalibDefs::eGridPolynomialOrder5, ccCalibDefs::ePolarityInverted, 0.55,
-                           0.8);
+  ccGridCalibParams source(0.25, 0.5, false, ccCalibDefs::eGridPolynomialOrder5,
+                           ccCalibDefs::ePolarityInverted, 0.55, 0.8);
   std::vector<unsigned char> good;
   {
     ccArchive out(good, ccArchive::eStoring);
     out || static_cast<ccPersistent&>(source);
   }
   ASSERT_EQ(good.size(), 44u);
-  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN(),
+               inf = std::numeric_limits<double>::infinity();
   const Patch patches[] = {
       {"type 2", 19, le32(2), L"calibration type"},
       {"type 0x80000001", 19, le32(0x80000001u), L"calibration type"},
@@ -119,7 +121,8 @@ TEST(GridCalibParams, HostileStreamsAreRefusedAndLeaveTheObjectAsItWas) {
       {"max ratio one", 36, le64(1.0), L"maximum"},
       {"max ratio infinite", 36, le64(inf), L"maximum"},
   };
-  ccGridCalibParams target(3.0, 4.0, true, ccCalibDefs::eGridLinear, ccCalibDefs::ePolarityAny, 0.6, 0.7);
+  ccGridCalibParams target(3.0, 4.0, true, ccCalibDefs::eGridLinear, ccCalibDefs::ePolarityAny, 0.6,
+                           0.7);
   target.ignoreGridAngle(true);
   auto expectUntouched = [&](unsigned long changes) {
     EXPECT_EQ(target.gridPitchX(), 3.0);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cal/calib/grid_calib_results.h"
 
 #include <gtest/gtest.h>
@@ -116,9 +117,11 @@ void expectSameFields(const ccGridCalibResults& actual, const ccGridCalibResults
     for (long y = 0; y < e.height(); y += 3)
       for (long x = 0; x < e.width(); x += 2) ASSERT_EQ(a.at(x, y), e.at(x, y)) << x << ", " << y;
   }
-  ASSERT_EQ(actual.clientFromImageXformBase() != nullptr, expected.clientFromImageXformBase() != nullptr);
+  ASSERT_EQ(actual.clientFromImageXformBase() != nullptr,
+            expected.clientFromImageXformBase() != nullptr);
   if (!expected.clientFromImageXformBase()) return;
-  EXPECT_EQ(actual.clientFromImageXformBase()->isLinear(), expected.clientFromImageXformBase()->isLinear());
+  EXPECT_EQ(actual.clientFromImageXformBase()->isLinear(),
+            expected.clientFromImageXformBase()->isLinear());
   for (const ccVector<2>& p : expected.imagePoints()) {
     EXPECT_TRUE(cfPointsNear(actual.clientFromImageXformBase()->mapPoint(p),
                              expected.clientFromImageXformBase()->mapPoint(p), 1e-12));
@@ -214,7 +217,8 @@ TEST(GridCalibResults, ReadsOlderVersions) {
   load(olderStream(0, affine, nullptr, nullptr), r0);
   ASSERT_TRUE(r0.clientFromImageXformBase());
   EXPECT_TRUE(r0.clientFromImageXformBase()->isLinear());
-  EXPECT_EQ(r0.clientFromImageXformBase()->mapPoint(ccVector<2>(3, 4)), affine.mapPoint(ccVector<2>(3, 4)));
+  EXPECT_EQ(r0.clientFromImageXformBase()->mapPoint(ccVector<2>(3, 4)),
+            affine.mapPoint(ccVector<2>(3, 4)));
   EXPECT_EQ(r0.threshold(), 99);
   EXPECT_EQ(r0.markerPointInImage(), ccVector<2>(5, 6));
   EXPECT_EQ(r0.params().gridPitchY(), 3.0);
@@ -235,26 +239,34 @@ TEST(GridCalibResults, ReadsOlderVersions) {
 }
 
 TEST(GridCalibResults, HostileStreamsAreRefusedAndLeaveTheObjectAsItWas) {
-  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN(),
+               inf = std::numeric_limits<double>::infinity();
   struct Case {
     const char* name;
     std::function<void(ResultsStream&)> spoil;
     const wchar_t* field;  // word the refusal names
   };
   const Case cases[] = {
-      {"no transform", [](ResultsStream& s) { s.handle.reset(); }, L"no client-from-image transform"},
+      {"no transform", [](ResultsStream& s) { s.handle.reset(); },
+       L"no client-from-image transform"},
       {"NaN linear handle",
-       [&](ResultsStream& s) { s.handle = std::make_shared<cc2XformLinear>(ccXform<2>(ccMatrix<2>(nan, 0, 0, 1), {})); },
+       [&](ResultsStream& s) {
+         s.handle = std::make_shared<cc2XformLinear>(ccXform<2>(ccMatrix<2>(nan, 0, 0, 1), {}));
+       },
        L"transform"},
-      {"infinite affine", [&](ResultsStream& s) { s.affine.trans(ccVector<2>(inf, 0)); }, L"transform"},
-      {"NaN residual", [&](ResultsStream& s) { s.residuals[0] = ccVector<2>(0, nan); }, L"residuals"},
-      {"infinite image point", [&](ResultsStream& s) { s.points[0] = ccVector<2>(-inf, 0); }, L"image points"},
+      {"infinite affine", [&](ResultsStream& s) { s.affine.trans(ccVector<2>(inf, 0)); },
+       L"transform"},
+      {"NaN residual", [&](ResultsStream& s) { s.residuals[0] = ccVector<2>(0, nan); },
+       L"residuals"},
+      {"infinite image point", [&](ResultsStream& s) { s.points[0] = ccVector<2>(-inf, 0); },
+       L"image points"},
       {"counts differ", [](ResultsStream& s) { s.points.push_back(ccVector<2>(1, 1)); }, L"counts"},
       {"NaN maximum residual", [&](ResultsStream& s) { s.maxResidual = nan; }, L"residual length"},
       {"NaN marker", [&](ResultsStream& s) { s.marker = ccVector<2>(nan, nan); }, L"marker"},
       {"polarity 3", [](ResultsStream& s) { s.polarity = 3; }, L"polarity"},
       {"polarity 0x80000000", [](ResultsStream& s) { s.polarity = 0x80000000u; }, L"polarity"},
-      {"params type 4", [](ResultsStream& s) { s.params.calibType(static_cast<ccCalibDefs::CalibType>(4)); },
+      {"params type 4",
+       [](ResultsStream& s) { s.params.calibType(static_cast<ccCalibDefs::CalibType>(4)); },
        L"calibration type"},
   };
   ccGridCalibResults target = calibrated(ccCalibDefs::eGridPolynomialOrder3);
@@ -281,8 +293,9 @@ TEST(GridCalibResults, HostileStreamsAreRefusedAndLeaveTheObjectAsItWas) {
   const std::vector<unsigned char> good = ResultsStream().bytes();
   for (std::size_t n = 0; n < good.size(); ++n) {
     SCOPED_TRACE(n);
-    EXPECT_THROW(load(std::vector<unsigned char>(good.begin(), good.begin() + static_cast<long>(n)), target),
-                 ccException);
+    EXPECT_THROW(
+        load(std::vector<unsigned char>(good.begin(), good.begin() + static_cast<long>(n)), target),
+        ccException);
     expectUntouched();
   }
   load(good, target);
@@ -291,7 +304,8 @@ TEST(GridCalibResults, HostileStreamsAreRefusedAndLeaveTheObjectAsItWas) {
 
 // Two objects read in one pass: the parts of the first must not hide those of the second.
 TEST(GridCalibResults, TwoObjectsInOnePassRoundTrip) {
-  ccGridCalibResults a = calibrated(ccCalibDefs::eGridLinear), b = calibrated(ccCalibDefs::eGridPolynomialOrder5);
+  ccGridCalibResults a = calibrated(ccCalibDefs::eGridLinear),
+                     b = calibrated(ccCalibDefs::eGridPolynomialOrder5);
   std::vector<unsigned char> bytes;
   {
     ccArchive out(bytes, ccArchive::eStoring);

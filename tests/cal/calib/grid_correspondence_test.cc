@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cal/calib/grid_correspondence.h"
 
 #include <gtest/gtest.h>
@@ -14,12 +15,14 @@ std::vector<ccVector<2>> grid(int nx, int ny, double pitch, double angleDeg, ccV
   for (int j = 0; j < ny; ++j)
     for (int i = 0; i < nx; ++i) {
       double gx = (i - (nx - 1) / 2.0) * pitch, gy = (j - (ny - 1) / 2.0) * pitch;
-      dots.emplace_back(centre.x() + gx * std::cos(a) - gy * std::sin(a), centre.y() + gx * std::sin(a) + gy * std::cos(a));
+      dots.emplace_back(centre.x() + gx * std::cos(a) - gy * std::sin(a),
+                        centre.y() + gx * std::sin(a) + gy * std::cos(a));
     }
   return dots;
 }
 
-ccVector<2> clientOf(const std::vector<ccVector<2>>& image, const std::vector<ccVector<2>>& client, ccVector<2> p) {
+ccVector<2> clientOf(const std::vector<ccVector<2>>& image, const std::vector<ccVector<2>>& client,
+                     ccVector<2> p) {
   for (std::size_t k = 0; k < image.size(); ++k)
     if ((image[k] - p).length() < 1e-9) return client[k];
   ADD_FAILURE() << "point not found";
@@ -54,7 +57,8 @@ TEST(GridCorrespondence, FailuresMatchTheirConditions) {
   EXPECT_THROW(cfCalibGridCorrespondence(0.0, 1.0, true, grid(3, 3, 10, 0, {50, 50}), img, cli),
                ccCalibDefs::BadParam);
   EXPECT_EQ(cli.size(), 1u);  // untouched on a bad pitch
-  EXPECT_THROW(cfCalibGridCorrespondence(1.0, 1.0, true, {{0, 0}, {10, 0}}, img, cli), ccCalibDefs::TooFewDotsFound);
+  EXPECT_THROW(cfCalibGridCorrespondence(1.0, 1.0, true, {{0, 0}, {10, 0}}, img, cli),
+               ccCalibDefs::TooFewDotsFound);
   EXPECT_TRUE(img.empty() && cli.empty());
   // 45 degrees: no dot lies within 35 degrees of x, and the diagonal ring crowds the origin.
   EXPECT_THROW(cfCalibGridCorrespondence(1.0, 1.0, true, grid(5, 5, 10, 45, {50, 50}), img, cli),
@@ -62,8 +66,10 @@ TEST(GridCorrespondence, FailuresMatchTheirConditions) {
   // Dots in one row: no Y neighbour; few of them fail the basis, many crowd the origin.
   std::vector<ccVector<2>> row4{{0, 0}, {10, 0}, {20, 0}, {30, 0}}, row5 = row4;
   row5.push_back({40, 0});
-  EXPECT_THROW(cfCalibGridCorrespondence(1.0, 1.0, true, row4, img, cli), ccCalibDefs::BadCorrespondence);
-  EXPECT_THROW(cfCalibGridCorrespondence(1.0, 1.0, true, row5, img, cli), ccCalibDefs::GridAngleTooLarge);
+  EXPECT_THROW(cfCalibGridCorrespondence(1.0, 1.0, true, row4, img, cli),
+               ccCalibDefs::BadCorrespondence);
+  EXPECT_THROW(cfCalibGridCorrespondence(1.0, 1.0, true, row5, img, cli),
+               ccCalibDefs::GridAngleTooLarge);
 }
 
 TEST(GridCorrespondence, LShapeOfThreeDots) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Plane homographies: the fit reproduces an exact map, and the imaged centre of a circle is
 // the centre of the ellipse it becomes.
 #include "cal/calib/plane_homography.h"
@@ -23,7 +24,8 @@ TEST(PlaneHomography, FitReproducesTheMapAndRefusesCollinearPoints) {
   for (const ccVector<2>& p : {ccVector<2>(0.5, 0.5), ccVector<2>(-2.0, 1.5)}) {
     EXPECT_NEAR((fitted.map(p) - truth.map(p)).length(), 0.0, 1e-8);
   }
-  const std::vector<ccVector<2>> line = {ccVector<2>(0, 0), ccVector<2>(1, 0), ccVector<2>(2, 0), ccVector<2>(3, 0)};
+  const std::vector<ccVector<2>> line = {ccVector<2>(0, 0), ccVector<2>(1, 0), ccVector<2>(2, 0),
+                                         ccVector<2>(3, 0)};
   EXPECT_FALSE(cfFitPlaneHomography(line, line, fitted));
 }
 

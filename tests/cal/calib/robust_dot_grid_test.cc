@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The robust dot-grid run against exact truth: rendered plates across views, lenses and
 // lighting (every reported dot carries its own true label, none twice), dot centre accuracy
 // and the perspective correction, the label conventions, scenes that hold no plate, and the
@@ -30,7 +31,7 @@ struct Scene {
   double fill;                    // share of the tighter image side the grid spans; > 1 crops
   double tiltX, tiltY, rotation;  // degrees
   bool perspective;
-  double k1;                      // radial distortion at the image corners
+  double k1;  // radial distortion at the image corners
   double blur, noise;
   bool lightDots, marker;
   double vignetting;
@@ -49,11 +50,14 @@ Rendered render(const Scene& s) {
   const ccDotPlate plate = cfDotPlate(s.cols, s.rows, s.marker);
   const ccRect region = cfPatternRegion(plate);
   Rendered r;
-  r.camera = s.perspective ? cfPlateCameraView(region, s.width, s.height, s.tiltX, s.tiltY, s.rotation, s.fill)
-                           : cfPlateCameraAffine(region, s.width, s.height, s.tiltX, s.tiltY, s.rotation, s.fill);
+  r.camera =
+      s.perspective
+          ? cfPlateCameraView(region, s.width, s.height, s.tiltX, s.tiltY, s.rotation, s.fill)
+          : cfPlateCameraAffine(region, s.width, s.height, s.tiltX, s.tiltY, s.rotation, s.fill);
   if (s.k1 != 0.0) {
     // Normalised so that the image corners sit at radius 0.83, inside the fold of k1 = -0.15.
-    r.camera.distortion(ccVector<2>(0.5 * s.width, 0.5 * s.height), 0.6 * std::hypot(s.width, s.height), s.k1, 0.0);
+    r.camera.distortion(ccVector<2>(0.5 * s.width, 0.5 * s.height),
+                        0.6 * std::hypot(s.width, s.height), s.k1, 0.0);
   }
   ccPlateRenderParams p;
   p.width = s.width;
@@ -73,7 +77,7 @@ struct Outcome {
   bool found = false;
   std::string error;
   int expected = 0;    // true dots wholly inside the image, at least 4 pixels across
-  int reported = 0;      // dots reported
+  int reported = 0;    // dots reported
   int matched = 0;     // expected dots reported
   int wrong = 0;       // reported dots whose label is not their true dot's
   int duplicates = 0;  // labels reported twice
@@ -88,7 +92,8 @@ bool measurable(const Rendered& r, const ccPlateDotTruth& d) {
   for (int k = 0; k < 16; ++k) {
     const ccVector<2> rim(0.25 * std::cos(k * ccPi / 8), 0.25 * std::sin(k * ccPi / 8));
     const ccVector<2> p = r.camera.imageFromPlate(d.plate + rim);
-    if (!(p.x() >= 1.5 && p.y() >= 1.5 && p.x() <= r.image.image.width() - 2.5 && p.y() <= r.image.image.height() - 2.5)) {
+    if (!(p.x() >= 1.5 && p.y() >= 1.5 && p.x() <= r.image.image.width() - 2.5 &&
+          p.y() <= r.image.image.height() - 2.5)) {
       return false;
     }
     minor = std::min(minor, (p - r.camera.imageFromPlate(d.plate - rim)).length());
@@ -100,7 +105,8 @@ bool measurable(const Rendered& r, const ccPlateDotTruth& d) {
 // true dot; its label must be that dot's index under one grid symmetry and offset shared by
 // all dots (the majority's), or exactly its index counted from the marker cell when the run
 // reports the marker.
-Outcome score(const Rendered& r, const ccGridCalibResults& res, const std::vector<ccPair<long>>& labels) {
+Outcome score(const Rendered& r, const ccGridCalibResults& res,
+              const std::vector<ccPair<long>>& labels) {
   Outcome o;
   o.found = true;
   const std::vector<ccPlateDotTruth>& truth = r.image.truth.dots;
@@ -120,14 +126,16 @@ Outcome score(const Rendered& r, const ccGridCalibResults& res, const std::vecto
       }
     }
   }
-  static const long kSymmetries[8][4] = {{1, 0, 0, 1},  {-1, 0, 0, 1}, {1, 0, 0, -1}, {-1, 0, 0, -1},
-                                         {0, 1, 1, 0},  {0, -1, 1, 0}, {0, 1, -1, 0}, {0, -1, -1, 0}};
+  static const long kSymmetries[8][4] = {{1, 0, 0, 1},   {-1, 0, 0, 1}, {1, 0, 0, -1},
+                                         {-1, 0, 0, -1}, {0, 1, 1, 0},  {0, -1, 1, 0},
+                                         {0, 1, -1, 0},  {0, -1, -1, 0}};
   std::map<std::tuple<int, long, long>, int> votes;
   for (std::size_t i = 0; i < pts.size(); ++i) {
     const ccPair<long> t = truth[nearest[i]].index;
     for (int s = 0; s < 8; ++s) {
       const long* m = kSymmetries[s];
-      ++votes[{s, labels[i].x() - (m[0] * t.x() + m[1] * t.y()), labels[i].y() - (m[2] * t.x() + m[3] * t.y())}];
+      ++votes[{s, labels[i].x() - (m[0] * t.x() + m[1] * t.y()),
+               labels[i].y() - (m[2] * t.x() + m[3] * t.y())}];
     }
   }
   std::tuple<int, long, long> rule(0, 0, 0);
@@ -149,7 +157,8 @@ Outcome score(const Rendered& r, const ccGridCalibResults& res, const std::vecto
   for (std::size_t i = 0; i < pts.size(); ++i) {
     const ccPair<long> t = truth[nearest[i]].index;
     const long* m = kSymmetries[std::get<0>(rule)];
-    const ccPair<long> want(m[0] * t.x() + m[1] * t.y() + std::get<1>(rule), m[2] * t.x() + m[3] * t.y() + std::get<2>(rule));
+    const ccPair<long> want(m[0] * t.x() + m[1] * t.y() + std::get<1>(rule),
+                            m[2] * t.x() + m[3] * t.y() + std::get<2>(rule));
     if (labels[i] != want) ++o.wrong;
     if (!seenLabels.insert({labels[i].x(), labels[i].y()}).second) ++o.duplicates;
     if (seenTruth.insert(nearest[i]).second && expected.count(nearest[i])) ++o.matched;
@@ -163,8 +172,9 @@ Outcome run(const Rendered& r, const ccRobustGridOptions& options = ccRobustGrid
   ccGridCalibResults res;
   std::vector<ccPair<long>> labels;
   try {
-    cfCalibrationRunRobust(r.image.image, ccGridCalibParams(1.0, 1.0, true, ccCalibDefs::eGridLinear), options, res,
-                           labels);
+    cfCalibrationRunRobust(r.image.image,
+                           ccGridCalibParams(1.0, 1.0, true, ccCalibDefs::eGridLinear), options,
+                           res, labels);
   } catch (const ccCalibDefs::Errors& e) {
     Outcome o;
     o.error = e.persistentTypeName();
@@ -178,7 +188,8 @@ Outcome run(const Rendered& r, const ccRobustGridOptions& options = ccRobustGrid
 // where the plate has one, anchors the labels and lands within a tenth of a pixel.
 TEST(RobustDotGrid, RenderedSweepLabelsEveryDotRight) {
   const Scene scenes[] = {
-      // name, cols, rows, fill, tiltX, tiltY, rotation, perspective, k1, blur, noise, light, marker, vignetting, surround
+      // name, cols, rows, fill, tiltX, tiltY, rotation, perspective, k1, blur, noise, light,
+      // marker, vignetting, surround
       {"facing, marker", 10, 8, 0.9, 0, 0, 3, true, 0, 1.0, 2, false, true, 0, -1},
       {"turned 45", 10, 8, 0.8, 0, 0, 45, true, 0, 1.0, 2, false, false, 0, -1},
       {"turned 135, light dots", 10, 8, 0.8, 10, 0, 135, true, 0, 1.0, 2, true, true, 0, -1},
@@ -186,27 +197,30 @@ TEST(RobustDotGrid, RenderedSweepLabelsEveryDotRight) {
       {"tilt 30", 12, 9, 0.9, 30, 0, 20, true, 0, 1.0, 2, false, true, 0, -1},
       {"tilt 45 oblique", 12, 9, 0.85, 32, 32, 70, true, 0, 1.0, 2, false, false, 0, -1},
       {"tilt 60", 10, 8, 0.9, 60, 0, 10, true, 0, 1.0, 2, false, true, 0, -1},
-      {"tilt 60 on the diagonal, affine", 12, 10, 0.9, 42, 42, 0, false, 0, 0.8, 2, false, false, 0, -1},
+      {"tilt 60 on the diagonal, affine", 12, 10, 0.9, 42, 42, 0, false, 0, 0.8, 2, false, false, 0,
+       -1},
       {"barrel k1 -0.15", 12, 9, 0.95, 10, 0, 8, true, -0.15, 1.0, 2, false, true, 0, -1},
       {"pincushion k1 +0.15", 12, 9, 0.85, 0, 10, -5, true, 0.15, 1.0, 2, false, false, 0, -1},
       {"fill 20 %", 7, 5, 0.2, 0, 0, 30, true, 0, 0.8, 1, false, false, 0, -1},
       {"fill 25 %, light surround", 8, 6, 0.25, 20, 0, -20, true, 0, 1.0, 2, false, true, 0, 250},
       {"light dots, dark surround", 10, 8, 0.6, 25, 0, 15, true, 0, 1.0, 2, true, true, 0, 15},
       {"vignetting 0.45", 12, 9, 0.95, 0, 0, 2, true, 0, 1.0, 2, false, true, 0.45, -1},
-      {"vignetting 0.45, light surround", 12, 9, 0.7, 20, 0, 5, true, 0, 1.0, 2, false, true, 0.45, 250},
+      {"vignetting 0.45, light surround", 12, 9, 0.7, 20, 0, 5, true, 0, 1.0, 2, false, true, 0.45,
+       250},
       {"partial view", 12, 9, 1.5, 0, 0, 20, true, 0, 1.0, 2, false, true, 0, -1},
       {"partial view, tilt 40", 12, 9, 1.3, 40, 0, 200, true, 0, 1.0, 2, false, false, 0, -1},
       {"blur 2, noise 3", 10, 8, 0.9, 10, 0, 5, true, 0, 2.0, 3, false, true, 0, -1},
       {"small dots", 30, 22, 0.95, 10, 0, 4, true, 0, 0.8, 2, false, true, 0, -1},
       {"all at once", 12, 9, 0.75, 35, 25, 300, true, 0.1, 1.5, 2, true, true, 0.3, 10},
   };
-  std::printf("%-34s %6s %5s %7s %5s %4s %7s %s\n", "scene", "found", "dots", "matched", "wrong", "dup", "rms px",
-              "marker px");
+  std::printf("%-34s %6s %5s %7s %5s %4s %7s %s\n", "scene", "found", "dots", "matched", "wrong",
+              "dup", "rms px", "marker px");
   for (const Scene& s : scenes) {
     SCOPED_TRACE(s.name);
     const Rendered r = render(s);
     const Outcome o = run(r);
-    std::printf("%-34s %6s %5d %7.1f%% %5d %4d %7.4f %s\n", s.name, o.found ? "yes" : o.error.c_str(), o.reported,
+    std::printf("%-34s %6s %5d %7.1f%% %5d %4d %7.4f %s\n", s.name,
+                o.found ? "yes" : o.error.c_str(), o.reported,
                 o.expected ? 100.0 * o.matched / o.expected : 0.0, o.wrong, o.duplicates, o.rms,
                 o.markerFound ? std::to_string(o.markerError).c_str() : "-");
     ASSERT_TRUE(o.found) << o.error;
@@ -257,8 +271,8 @@ TEST(RobustDotGrid, CentresAreAccurateAndPerspectiveCorrectionHelps) {
     const Rendered r = render(tilted);
     const Outcome corrected = run(r), uncorrected = run(r, plain);
     ASSERT_TRUE(corrected.found && uncorrected.found);
-    std::printf("tilt %.0f: rms %.4f px without, %.4f px with the perspective correction\n", tilt, uncorrected.rms,
-                corrected.rms);
+    std::printf("tilt %.0f: rms %.4f px without, %.4f px with the perspective correction\n", tilt,
+                uncorrected.rms, corrected.rms);
     EXPECT_LT(corrected.rms, 0.5 * uncorrected.rms);
     EXPECT_LT(corrected.rms, 0.025);
   }
@@ -270,10 +284,12 @@ TEST(RobustDotGrid, CentresAreAccurateAndPerspectiveCorrectionHelps) {
 TEST(RobustDotGrid, LabelsWithoutMarkerFollowTheImageAxes) {
   for (double rotation : {30.0, 120.0, 200.0, -75.0}) {
     SCOPED_TRACE(rotation);
-    const Rendered r = render({"turned", 9, 7, 0.8, 15, 0, rotation, true, 0, 1.0, 1, false, false, 0, -1});
+    const Rendered r =
+        render({"turned", 9, 7, 0.8, 15, 0, rotation, true, 0, 1.0, 1, false, false, 0, -1});
     ccGridCalibResults res;
     std::vector<ccPair<long>> labels;
-    cfCalibrationRunRobust(r.image.image, ccGridCalibParams(1.0, 1.0, true, ccCalibDefs::eGridLinear),
+    cfCalibrationRunRobust(r.image.image,
+                           ccGridCalibParams(1.0, 1.0, true, ccCalibDefs::eGridLinear),
                            ccRobustGridOptions(), res, labels);
     const std::vector<ccVector<2>> pts = res.imagePoints();
     ccVector<2> centroid;
@@ -300,7 +316,8 @@ TEST(RobustDotGrid, PitchesHandednessPlateSizeAndPolarity) {
   const Rendered r = render({"facing", 10, 8, 0.9, 10, 0, 3, true, 0, 1.0, 1, false, true, 0, -1});
   ccGridCalibResults res;
   std::vector<ccPair<long>> labels;
-  cfCalibrationRunRobust(r.image.image, ccGridCalibParams(2.0, 3.0, false, ccCalibDefs::eGridPolynomialOrder3),
+  cfCalibrationRunRobust(r.image.image,
+                         ccGridCalibParams(2.0, 3.0, false, ccCalibDefs::eGridPolynomialOrder3),
                          ccRobustGridOptions(), res, labels);
   const std::vector<ccVector<2>> pts = res.imagePoints(), residuals = res.residuals(true);
   ASSERT_EQ(pts.size(), labels.size());
@@ -315,14 +332,17 @@ TEST(RobustDotGrid, PitchesHandednessPlateSizeAndPolarity) {
   ccRobustGridOptions size;
   size.rows = 8;
   size.cols = 10;
-  EXPECT_NO_THROW(cfCalibrationRunRobust(r.image.image, ccGridCalibParams(1.0, 1.0, true, ccCalibDefs::eGridLinear),
-                                         size, res, labels));
+  EXPECT_NO_THROW(cfCalibrationRunRobust(
+      r.image.image, ccGridCalibParams(1.0, 1.0, true, ccCalibDefs::eGridLinear), size, res,
+      labels));
   size.rows = 7;
-  EXPECT_THROW(cfCalibrationRunRobust(r.image.image, ccGridCalibParams(1.0, 1.0, true, ccCalibDefs::eGridLinear),
+  EXPECT_THROW(cfCalibrationRunRobust(r.image.image,
+                                      ccGridCalibParams(1.0, 1.0, true, ccCalibDefs::eGridLinear),
                                       size, res, labels),
                ccCalibDefs::BadCorrespondence);
   EXPECT_TRUE(labels.empty());
-  const ccGridCalibParams lightOnly(1.0, 1.0, true, ccCalibDefs::eGridLinear, ccCalibDefs::ePolarityNormal);
+  const ccGridCalibParams lightOnly(1.0, 1.0, true, ccCalibDefs::eGridLinear,
+                                    ccCalibDefs::ePolarityNormal);
   EXPECT_THROW(cfCalibrationRunRobust(r.image.image, lightOnly, ccRobustGridOptions(), res, labels),
                ccCalibDefs::TooFewDotsFound);
 }
@@ -338,11 +358,13 @@ TEST(RobustDotGrid, BadArgumentsAreRefused) {
   o = ccRobustGridOptions();
   o.rows = -1;
   EXPECT_THROW(cfCalibrationRunRobust(image, params, o, res, labels), ccCalibDefs::BadParam);
-  EXPECT_THROW(cfCalibrationRunRobust(ccPelBuffer<unsigned char>(), params, ccRobustGridOptions(), res, labels),
+  EXPECT_THROW(cfCalibrationRunRobust(ccPelBuffer<unsigned char>(), params, ccRobustGridOptions(),
+                                      res, labels),
                ccPel::UnboundWindow);
   // A deadline that has passed stops the run at its next check.
   const ccAttention::Scope expired(std::chrono::steady_clock::duration::zero());
-  EXPECT_THROW(cfCalibrationRunRobust(ccPelBuffer<unsigned char>(320, 240), params, ccRobustGridOptions(), res, labels),
+  EXPECT_THROW(cfCalibrationRunRobust(ccPelBuffer<unsigned char>(320, 240), params,
+                                      ccRobustGridOptions(), res, labels),
                ccTimeout);
 }
 
@@ -359,8 +381,9 @@ TEST(RobustDotGrid, NoiseTexturesAndCheckerboardsAreRefused) {
       std::vector<double> s = v;
       for (long y = 1; y < 479; ++y)
         for (long x = 1; x < 639; ++x)
-          s[y * 640 + x] = (v[y * 640 + x - 1] + v[y * 640 + x + 1] + v[(y - 1) * 640 + x] + v[(y + 1) * 640 + x] +
-                            v[y * 640 + x]) / 5.0;
+          s[y * 640 + x] = (v[y * 640 + x - 1] + v[y * 640 + x + 1] + v[(y - 1) * 640 + x] +
+                            v[(y + 1) * 640 + x] + v[y * 640 + x]) /
+                           5.0;
       v = s;
     }
     double mean = 0.0;
@@ -368,7 +391,8 @@ TEST(RobustDotGrid, NoiseTexturesAndCheckerboardsAreRefused) {
     ccPelBuffer<unsigned char> image(640, 480);
     for (long y = 0; y < 480; ++y)
       for (long x = 0; x < 640; ++x)
-        image.at(x, y) = static_cast<unsigned char>(std::clamp(128.0 + 3.0 * (v[y * 640 + x] - mean), 0.0, 255.0));
+        image.at(x, y) = static_cast<unsigned char>(
+            std::clamp(128.0 + 3.0 * (v[y * 640 + x] - mean), 0.0, 255.0));
     scenes.emplace_back("noise smoothed " + std::to_string(smoothing), image);
   }
   for (bool fiducial : {false, true}) {
@@ -378,8 +402,10 @@ TEST(RobustDotGrid, NoiseTexturesAndCheckerboardsAreRefused) {
     p.height = 480;
     p.blurSigma = 1.0;
     p.noiseSigma = 2.0;
-    scenes.emplace_back(fiducial ? "checkerboard, fiducial" : "checkerboard",
-                        cfRenderPlate(board, cfPlateCameraView(cfPatternRegion(board), 640, 480, 25, 0, 10, 0.8), p).image);
+    scenes.emplace_back(
+        fiducial ? "checkerboard, fiducial" : "checkerboard",
+        cfRenderPlate(board, cfPlateCameraView(cfPatternRegion(board), 640, 480, 25, 0, 10, 0.8), p)
+            .image);
   }
   scenes.emplace_back("blank", ccPelBuffer<unsigned char>(640, 480));
   for (const auto& [name, image] : scenes) {
@@ -387,8 +413,8 @@ TEST(RobustDotGrid, NoiseTexturesAndCheckerboardsAreRefused) {
     ccGridCalibResults res;
     std::vector<ccPair<long>> labels;
     try {
-      cfCalibrationRunRobust(image, ccGridCalibParams(1.0, 1.0, true, ccCalibDefs::eGridLinear), ccRobustGridOptions(),
-                             res, labels);
+      cfCalibrationRunRobust(image, ccGridCalibParams(1.0, 1.0, true, ccCalibDefs::eGridLinear),
+                             ccRobustGridOptions(), res, labels);
       ADD_FAILURE() << "calibrated " << labels.size() << " dots";
     } catch (const ccCalibDefs::TooFewDotsFound&) {
     } catch (const ccCalibDefs::BadCorrespondence&) {
@@ -407,13 +433,27 @@ TEST(RobustDotGrid, DISABLED_RandomisedSweep) {
   std::mt19937 rng(2024);
   std::uniform_real_distribution<double> u(0.0, 1.0);
   struct Tally {
-    int scenes = 0, found = 0, expected = 0, matched = 0, wrong = 0, duplicates = 0, markers = 0, markersFound = 0;
+    int scenes = 0, found = 0, expected = 0, matched = 0, wrong = 0, duplicates = 0, markers = 0,
+        markersFound = 0;
     double worstRms = 0.0;
   };
   std::map<std::string, Tally> tally;
   for (int k = 0; k < n; ++k) {
-    Scene s{"random", 6 + static_cast<long>(u(rng) * 13), 5 + static_cast<long>(u(rng) * 10), 0, 0, 0, 0, true, 0,
-            0, 0, false, false, 0, -1};
+    Scene s{"random",
+            6 + static_cast<long>(u(rng) * 13),
+            5 + static_cast<long>(u(rng) * 10),
+            0,
+            0,
+            0,
+            0,
+            true,
+            0,
+            0,
+            0,
+            false,
+            false,
+            0,
+            -1};
     s.fill = u(rng) < 0.2 ? 1.0 + 0.6 * u(rng) : 0.2 + 0.8 * u(rng);
     const double tilt = 60.0 * u(rng), towards = 2.0 * ccPi * u(rng);
     s.tiltX = tilt * std::cos(towards);
@@ -431,12 +471,17 @@ TEST(RobustDotGrid, DISABLED_RandomisedSweep) {
     const Rendered r = render(s);
     const Outcome o = run(r);
     if (o.expected < 12) continue;  // the plate's dots are too small or too few to ask for
-    const bool markerVisible = s.marker && r.image.truth.markerImage.x() > 0 && r.image.truth.markerImage.y() > 0 &&
-                               r.image.truth.markerImage.x() < s.width && r.image.truth.markerImage.y() < s.height;
+    const bool markerVisible =
+        s.marker && r.image.truth.markerImage.x() > 0 && r.image.truth.markerImage.y() > 0 &&
+        r.image.truth.markerImage.x() < s.width && r.image.truth.markerImage.y() < s.height;
     const std::string tiltBand = tilt < 20 ? "tilt 0-20" : tilt < 40 ? "tilt 20-40" : "tilt 40-60";
-    const std::string fillBand = s.fill > 1.0 ? "partial view" : s.fill < 0.5 ? "fill 20-50 %" : "fill 50-100 %";
+    const std::string fillBand = s.fill > 1.0   ? "partial view"
+                                 : s.fill < 0.5 ? "fill 20-50 %"
+                                                : "fill 50-100 %";
     const std::string lens = s.k1 == 0.0 ? "no distortion" : "k1 up to 0.15";
-    const std::string around = s.surround < 0 ? "no surround" : s.surround > 100 ? "light surround" : "dark surround";
+    const std::string around = s.surround < 0     ? "no surround"
+                               : s.surround > 100 ? "light surround"
+                                                  : "dark surround";
     const std::string light = s.vignetting > 0 ? "vignetting up to 0.45" : "even light";
     for (const std::string& key : {std::string("all"), tiltBand, fillBand, lens, around, light,
                                    std::string(s.lightDots ? "light dots" : "dark dots"),
@@ -455,17 +500,19 @@ TEST(RobustDotGrid, DISABLED_RandomisedSweep) {
     EXPECT_EQ(o.wrong, 0) << "scene " << k;
     EXPECT_EQ(o.duplicates, 0) << "scene " << k;
   }
-  std::printf("%-24s %6s %8s %8s %6s %5s %9s %8s\n", "condition", "scenes", "found", "dots", "wrong", "dup",
-              "markers", "max rms");
+  std::printf("%-24s %6s %8s %8s %6s %5s %9s %8s\n", "condition", "scenes", "found", "dots",
+              "wrong", "dup", "markers", "max rms");
   for (const auto& [key, t] : tally) {
     std::printf("%-24s %6d %7.1f%% %7.2f%% %6d %5d %4d/%-4d %8.4f\n", key.c_str(), t.scenes,
-                100.0 * t.found / t.scenes, 100.0 * t.matched / std::max(1, t.expected), t.wrong, t.duplicates,
-                t.markersFound, t.markers, t.worstRms);
+                100.0 * t.found / t.scenes, 100.0 * t.matched / std::max(1, t.expected), t.wrong,
+                t.duplicates, t.markersFound, t.markers, t.worstRms);
   }
   EXPECT_GE(tally["all"].found, 0.95 * tally["all"].scenes);
 }
 
-std::string dataPath(const std::string& file) { return std::string(CCALIB_REALDATA_DIR) + "/" + file; }
+std::string dataPath(const std::string& file) {
+  return std::string(CCALIB_REALDATA_DIR) + "/" + file;
+}
 
 // The metal plate (14 x 16 dots; the 4 larger dots at row-major 69, 74, 149, 154 may drop
 // out) on every photo, each dot labelled once within the plate's span; the printed 6 x 6
@@ -478,12 +525,18 @@ TEST(RobustDotGridRealData, PhotosGiveThePlateDots) {
     std::size_t least;
   };
   const Photo photos[] = {
-      {"dots-metal/metal-14_08_32.png", 16, 14, 220}, {"dots-metal/metal-14_09_35.png", 16, 14, 220},
-      {"dots-metal/metal-14_10_22.png", 16, 14, 220}, {"dots-metal/metal-14_10_45.png", 16, 14, 220},
-      {"dots-metal/metal-14_11_22.png", 16, 14, 220}, {"dots-metal/metal-14_11_56.png", 16, 14, 220},
-      {"dots-metal/metal-14_12_04.png", 16, 14, 220}, {"dots-metal/metal-14_12_24.png", 16, 14, 220},
-      {"dots-metal/metal-14_12_44.png", 16, 14, 220}, {"dots-metal/metal-14_13_18.png", 16, 14, 220},
-      {"dots-visp/circles-01.png", 6, 6, 36},         {"dots-visp/circles-02.png", 6, 6, 36},
+      {"dots-metal/metal-14_08_32.png", 16, 14, 220},
+      {"dots-metal/metal-14_09_35.png", 16, 14, 220},
+      {"dots-metal/metal-14_10_22.png", 16, 14, 220},
+      {"dots-metal/metal-14_10_45.png", 16, 14, 220},
+      {"dots-metal/metal-14_11_22.png", 16, 14, 220},
+      {"dots-metal/metal-14_11_56.png", 16, 14, 220},
+      {"dots-metal/metal-14_12_04.png", 16, 14, 220},
+      {"dots-metal/metal-14_12_24.png", 16, 14, 220},
+      {"dots-metal/metal-14_12_44.png", 16, 14, 220},
+      {"dots-metal/metal-14_13_18.png", 16, 14, 220},
+      {"dots-visp/circles-01.png", 6, 6, 36},
+      {"dots-visp/circles-02.png", 6, 6, 36},
       {"dots-visp/circles-03.png", 6, 6, 36},
   };
   for (const Photo& ph : photos) {
@@ -495,11 +548,13 @@ TEST(RobustDotGridRealData, PhotosGiveThePlateDots) {
     std::vector<ccPair<long>> labels;
     const ccPelBuffer<unsigned char> image = cfReadImage(dataPath(ph.file));
     const auto start = std::chrono::steady_clock::now();
-    cfCalibrationRunRobust(image, ccGridCalibParams(1.0, 1.0, true, ccCalibDefs::eGridPolynomialOrder5), o, res,
-                           labels);
-    std::printf("%-30s %3zu dots, order-5 residual max %.4f mean %.4f pitch, %.1f ms\n", ph.file, labels.size(),
-                res.maximumResidual(), res.averageResidual(),
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    cfCalibrationRunRobust(image,
+                           ccGridCalibParams(1.0, 1.0, true, ccCalibDefs::eGridPolynomialOrder5), o,
+                           res, labels);
+    std::printf("%-30s %3zu dots, order-5 residual max %.4f mean %.4f pitch, %.1f ms\n", ph.file,
+                labels.size(), res.maximumResidual(), res.averageResidual(),
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                    .count());
     EXPECT_GE(labels.size(), ph.least);
     EXPECT_LE(labels.size(), static_cast<std::size_t>(ph.cols * ph.rows));
     const std::set<std::pair<long, long>> unique = [&] {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The exhaustive algorithm: what it hands the checker finder (start point rules), what it
 // takes back (order, weights, plate units, client coordinates), and how the finder's
 // statuses and a cancellation come out as exceptions.
@@ -28,7 +29,8 @@ ccPelBuffer<unsigned char> board(bool fiducial = false) {
 }
 
 // The finder run directly with a start point.
-std::vector<cclft_crspPair> direct(const ccPelBuffer_const<unsigned char>& image, double sx, double sy) {
+std::vector<cclft_crspPair> direct(const ccPelBuffer_const<unsigned char>& image, double sx,
+                                   double sy) {
   const ccFinderRun r = cfRunCheckerFinder(image, false, ccVector<2>(sx, sy));
   EXPECT_EQ(r.status, CCLFT_STATUS_OK);
   return r.pairs;
@@ -40,7 +42,8 @@ TEST(CheckerFinderExhaustive, ConvertsEveryFinderStatus) {
     cfCalib2VertexFeatureConvertError(0x80000DE2u);
     ADD_FAILURE() << "no exception";
   } catch (const Defs::BadParam& e) {
-    EXPECT_EQ(e.storedMessage(), L"Exhaustive mode does not work for images with nonlinear transforms");
+    EXPECT_EQ(e.storedMessage(),
+              L"Exhaustive mode does not work for images with nonlinear transforms");
   }
   EXPECT_THROW(cfCalib2VertexFeatureConvertError(0x80000DE3u), Defs::FiducialNotFound);
   try {
@@ -84,7 +87,8 @@ TEST(CheckerFinderExhaustive, StartPointRules) {
   cfCheckerFinderExhaustive(shifted, none, f);
   const std::vector<cclft_crspPair> ref = direct(shifted, 420, 290);
   ASSERT_EQ(f.size(), ref.size());
-  for (std::size_t k = 0; k < f.size(); ++k) EXPECT_EQ(f[k].second, ccVector<2>(ref[k].gridX, ref[k].gridY));
+  for (std::size_t k = 0; k < f.size(); ++k)
+    EXPECT_EQ(f[k].second, ccVector<2>(ref[k].gridX, ref[k].gridY));
 
   // eUseOrigin: the origin goes to the finder unchanged, as an image position, although the
   // image has a client transform; the first points come back in client coordinates.
@@ -99,7 +103,8 @@ TEST(CheckerFinderExhaustive, StartPointRules) {
   ASSERT_EQ(f.size(), atOrigin.size());
   for (std::size_t k = 0; k < f.size(); ++k) {
     EXPECT_EQ(f[k].second, ccVector<2>(atOrigin[k].gridX, atOrigin[k].gridY));
-    const ccVector<2> client = clientFromImage.mapPoint(ccVector<2>(atOrigin[k].imageX, atOrigin[k].imageY));
+    const ccVector<2> client =
+        clientFromImage.mapPoint(ccVector<2>(atOrigin[k].imageX, atOrigin[k].imageY));
     EXPECT_NEAR(f[k].first.x(), client.x(), 1e-12);
     EXPECT_NEAR(f[k].first.y(), client.y(), 1e-12);
   }
@@ -116,7 +121,8 @@ TEST(CheckerFinderExhaustive, FailuresLeaveNothingBehind) {
   none.algorithm(Defs::eExhaustive);
   ccPelBuffer<unsigned char> flat(200, 100);
   EXPECT_THROW(cfCheckerFinderExhaustive(flat, none, f), Defs::FailedCorrespondence);
-  EXPECT_THROW(cfCheckerFinderExhaustive(ccPelBuffer_const<unsigned char>(), none, f), ccPel::UnboundWindow);
+  EXPECT_THROW(cfCheckerFinderExhaustive(ccPelBuffer_const<unsigned char>(), none, f),
+               ccPel::UnboundWindow);
   {
     // A cancellation inside the finder reaches the caller as itself.
     ccAttention::Scope expired(std::chrono::steady_clock::duration::zero());

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where the standard and the exhaustive algorithm both report a vertex of the same image in
 // the same label mode, they must give it the same plate position.
 #include <gtest/gtest.h>
@@ -11,7 +12,8 @@ namespace {
 
 using Defs = ccCalib2VertexFeatureDefs;
 
-std::vector<ccCrspPairWeighted> extract(const ccPelBuffer_const<unsigned char>& image, ccCalib2VertexFeatureParams params,
+std::vector<ccCrspPairWeighted> extract(const ccPelBuffer_const<unsigned char>& image,
+                                        ccCalib2VertexFeatureParams params,
                                         Defs::Algorithm algorithm) {
   params.algorithm(algorithm);
   std::vector<ccCrspPairWeighted> f;
@@ -32,8 +34,10 @@ TEST(CheckerFinderVsStandard, SameVertexSameLabel) {
                         {"fiducial", 8, 15, true, Defs::eUseFiducial}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const ccCheckerPlate plate = cfCheckerPlate(c.fiducial ? 12 : 9, c.fiducial ? 10 : 7, c.fiducial);
-    const ccPlateCamera cam = cfPlateCameraView(cfPaperRegion(plate), 800, 600, c.tiltX, 0, c.rotation, 0.9);
+    const ccCheckerPlate plate =
+        cfCheckerPlate(c.fiducial ? 12 : 9, c.fiducial ? 10 : 7, c.fiducial);
+    const ccPlateCamera cam =
+        cfPlateCameraView(cfPaperRegion(plate), 800, 600, c.tiltX, 0, c.rotation, 0.9);
     ccPlateRenderParams rp;
     rp.width = 800;
     rp.height = 600;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The checkerboard vertex extraction on real photographs (9 x 6 inner vertices, light margin):
 // how many vertices each photograph gives with both checkers needed and without, pinned so
 // that a change in the detection shows, and a bound on the labels' extent. Skips when the
@@ -64,14 +65,16 @@ Outcome extract(const ccPelBuffer_const<unsigned char>& image, bool needBoth) {
 
 TEST(VertexFeatureRealData, VerticesFoundPerPhotograph) {
   const std::string root = CCALIB_REALDATA_DIR;
-  if (!std::filesystem::exists(root + "/checker-opencv")) GTEST_SKIP() << "no real photographs at " << root;
-  std::printf("%-34s %14s %14s\n", "photograph (9 x 6 vertices)", "both: n (span)", "single: n (span)");
+  if (!std::filesystem::exists(root + "/checker-opencv"))
+    GTEST_SKIP() << "no real photographs at " << root;
+  std::printf("%-34s %14s %14s\n", "photograph (9 x 6 vertices)", "both: n (span)",
+              "single: n (span)");
   for (const Photo& p : kPhotos) {
     SCOPED_TRACE(p.file);
     const ccPelBuffer<unsigned char> image = cfReadImage(root + "/" + p.file);
     const Outcome both = extract(image, true), single = extract(image, false);
-    std::printf("%-34s %4d (%2ld x %ld) %4d (%2ld x %ld)\n", p.file, both.vertices, both.columns, both.rows,
-                single.vertices, single.columns, single.rows);
+    std::printf("%-34s %4d (%2ld x %ld) %4d (%2ld x %ld)\n", p.file, both.vertices, both.columns,
+                both.rows, single.vertices, single.columns, single.rows);
     EXPECT_EQ(both.vertices, p.bothCheckers);
     EXPECT_EQ(single.vertices, p.singleChecker);
     // Both checkers: inner vertices only, so the labels span the 9 x 6 grid at most (either

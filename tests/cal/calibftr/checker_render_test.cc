@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The checkerboard vertex extraction on rendered boards with exact ground truth: how often the
 // board is found, whether every label is right (absolute with the fiducial, the plate's up to
 // one grid symmetry and offset otherwise), and where the vertices lie, for every label mode
@@ -59,7 +60,8 @@ ccPlateRendering render(Condition c, const View& v, unsigned seed, ccPlateCamera
   ccPlateRenderParams p;
   p.width = kWidth, p.height = kHeight;
   p.blurSigma = 0.9, p.noiseSigma = 2.0, p.seed = seed;
-  if (c == eGradient) p.gradient = ccVector<2>(1.2 / kWidth, 0.4 / kHeight);  // about 3:1 corner to corner
+  if (c == eGradient)
+    p.gradient = ccVector<2>(1.2 / kWidth, 0.4 / kHeight);  // about 3:1 corner to corner
   if (c == eVignetting) p.vignetting = 0.55;
   ccPlateRendering r = cfRenderPlate(plate, camera, p);
   if (c == eShadow) castShadow(r.image);
@@ -79,8 +81,8 @@ struct Tally {
 // plate's grid point nearest to it (vertices along the fiducial bands count too, though the
 // truth list leaves them out). Returns the number of wrong labels; counts vertices farther
 // than kMaxPositionErrorPx from their grid point in t.far.
-int wrongLabels(const ccPlateCamera& camera, const std::vector<ccCrspPairWeighted>& f, Defs::CorrespondMethod mode,
-                const ccVector<2>& target, Tally& t) {
+int wrongLabels(const ccPlateCamera& camera, const std::vector<ccCrspPairWeighted>& f,
+                Defs::CorrespondMethod mode, const ccVector<2>& target, Tally& t) {
   std::vector<std::pair<ccPair<long>, ccPair<long>>> truthAndFound;
   for (const ccCrspPairWeighted& p : f) {
     const ccVector<2> plate = camera.plateFromImage(p.first);
@@ -100,15 +102,17 @@ int wrongLabels(const ccPlateCamera& camera, const std::vector<ccCrspPairWeighte
     for (const auto& s : kSymmetries) {
       std::map<std::pair<long, long>, int> offsets;
       for (const auto& tf : truthAndFound) {
-        const long x = s[0] * tf.first.x() + s[1] * tf.first.y(), y = s[2] * tf.first.x() + s[3] * tf.first.y();
+        const long x = s[0] * tf.first.x() + s[1] * tf.first.y(),
+                   y = s[2] * tf.first.x() + s[3] * tf.first.y();
         bestAgree = std::max(bestAgree, ++offsets[{tf.second.x() - x, tf.second.y() - y}]);
       }
     }
     wrong += static_cast<int>(truthAndFound.size()) - bestAgree;
     // Label (0, 0) goes to the returned vertex nearest the target.
-    const auto nearest = std::min_element(f.begin(), f.end(), [&target](const auto& a, const auto& b) {
-      return a.first.distance(target) < b.first.distance(target);
-    });
+    const auto nearest =
+        std::min_element(f.begin(), f.end(), [&target](const auto& a, const auto& b) {
+          return a.first.distance(target) < b.first.distance(target);
+        });
     wrong += nearest->second != ccVector<2>(0, 0);
   }
   return wrong;
@@ -116,7 +120,8 @@ int wrongLabels(const ccPlateCamera& camera, const std::vector<ccCrspPairWeighte
 
 // One extraction into the tally; false when nothing was found.
 bool extractAndCheck(const ccPelBuffer_const<unsigned char>& image, const ccPlateCamera& camera,
-                     const ccCalib2VertexFeatureParams& params, const ccVector<2>& target, int expected, Tally& t) {
+                     const ccCalib2VertexFeatureParams& params, const ccVector<2>& target,
+                     int expected, Tally& t) {
   ++t.cases;
   t.expected += expected;
   std::vector<ccCrspPairWeighted> f;
@@ -138,22 +143,22 @@ bool extractAndCheck(const ccPelBuffer_const<unsigned char>& image, const ccPlat
 TEST(VertexFeatureRender, EveryModeAndLightingFindsTheBoardWithRightLabels) {
   std::map<std::string, Tally> table;
   unsigned seed = 1;
-  for (Condition c : {eEven, eGradient, eVignetting, eShadow,
-                      ePartial}) {
+  for (Condition c : {eEven, eGradient, eVignetting, eShadow, ePartial}) {
     for (const View& v : kViews) {
       ccPlateCamera camera;
       const ccPlateRendering r = render(c, v, seed++, camera);
       int expected = 0;
       for (const ccPlateVertexTruth& tv : r.truth.vertices) expected += tv.inImage;
       for (Defs::CorrespondMethod mode : {Defs::eNone, Defs::eUseOrigin, Defs::eUseFiducial}) {
-        SCOPED_TRACE(testing::Message() << kConditionNames[c] << " " << kModeNames[mode] << " view " << v.tiltX << ","
-                                        << v.tiltY << "," << v.rotation);
+        SCOPED_TRACE(testing::Message() << kConditionNames[c] << " " << kModeNames[mode] << " view "
+                                        << v.tiltX << "," << v.tiltY << "," << v.rotation);
         ccCalib2VertexFeatureParams params;
         params.labelMode(mode);
         params.uniformLighting(c == eEven || c == ePartial);
         const ccVector<2> origin = r.truth.anchor.image + ccVector<2>(4.0, -3.0);
         params.origin(origin);
-        const ccVector<2> target = mode == Defs::eUseOrigin ? origin : ccVector<2>(0.5 * kWidth, 0.5 * kHeight);
+        const ccVector<2> target =
+            mode == Defs::eUseOrigin ? origin : ccVector<2>(0.5 * kWidth, 0.5 * kHeight);
         const std::string name = std::string(kConditionNames[c]) + " " + kModeNames[mode];
         extractAndCheck(r.image, camera, params, target, expected, table[name]);
         // The precision filter leaves only vertices measured all round and fitted closely.
@@ -169,11 +174,12 @@ TEST(VertexFeatureRender, EveryModeAndLightingFindsTheBoardWithRightLabels) {
       }
     }
   }
-  std::printf("%-30s %5s %5s %11s %6s %6s %8s %8s\n", "condition mode", "cases", "found", "vertices", "wrong", "far",
-              "mean px", "max px");
+  std::printf("%-30s %5s %5s %11s %6s %6s %8s %8s\n", "condition mode", "cases", "found",
+              "vertices", "wrong", "far", "mean px", "max px");
   for (const auto& [name, t] : table) {
-    std::printf("%-30s %5d %5d %5d/%-5d %6d %6d %8.3f %8.3f\n", name.c_str(), t.cases, t.found, t.vertices, t.expected,
-                t.wrongLabels, t.far, t.vertices > 0 ? t.sumError / t.vertices : 0.0, t.maxError);
+    std::printf("%-30s %5d %5d %5d/%-5d %6d %6d %8.3f %8.3f\n", name.c_str(), t.cases, t.found,
+                t.vertices, t.expected, t.wrongLabels, t.far,
+                t.vertices > 0 ? t.sumError / t.vertices : 0.0, t.maxError);
     EXPECT_GE(t.found, (95 * t.cases + 99) / 100) << name;
   }
 }
@@ -185,8 +191,8 @@ TEST(VertexFeatureRender, RowsBeyondTheFirstBarAreLabelledFromTheSecondAnchor) {
   plate.cols = 20, plate.rows = 16, plate.firstCell = ccPair<long>(-7, -6);
   for (const View& v : {View{0, 0, 0}, View{10, -8, 20}, View{-12, 6, 200}}) {
     SCOPED_TRACE(testing::Message() << v.tiltX << "," << v.tiltY << "," << v.rotation);
-    const ccPlateCamera camera =
-        cfPlateCameraView(ccRect(-5.4, -7.0, 7.8, 6.5), kWidth, kHeight, v.tiltX, v.tiltY, v.rotation, 1.0);
+    const ccPlateCamera camera = cfPlateCameraView(ccRect(-5.4, -7.0, 7.8, 6.5), kWidth, kHeight,
+                                                   v.tiltX, v.tiltY, v.rotation, 1.0);
     ccPlateRenderParams rp;
     rp.width = kWidth, rp.height = kHeight, rp.blurSigma = 0.9, rp.noiseSigma = 2.0;
     const ccPlateRendering r = cfRenderPlate(plate, camera, rp);
@@ -195,8 +201,10 @@ TEST(VertexFeatureRender, RowsBeyondTheFirstBarAreLabelledFromTheSecondAnchor) {
     cfCalib2VertexFeatureExtract(r.image, params, f);
     Tally t;
     EXPECT_EQ(wrongLabels(camera, f, Defs::eUseFiducial, ccVector<2>(), t), 0);
-    const auto beyond = std::count_if(f.begin(), f.end(), [](const auto& p) { return p.second.y() <= -5.0; });
-    const auto below = std::count_if(f.begin(), f.end(), [](const auto& p) { return p.second.y() >= -2.0; });
+    const auto beyond =
+        std::count_if(f.begin(), f.end(), [](const auto& p) { return p.second.y() <= -5.0; });
+    const auto below =
+        std::count_if(f.begin(), f.end(), [](const auto& p) { return p.second.y() >= -2.0; });
     EXPECT_GE(beyond, 4);
     EXPECT_GE(below, 3);
   }
@@ -207,7 +215,8 @@ TEST(VertexFeatureRender, FiducialUnderAStrongRampIsFoundOnTheFlattenedBoard) {
   // vignetting: no threshold splits the whole image, nor the board under its mask, but the
   // board minus its median background splits cleanly.
   const ccCheckerPlate plate = cfCheckerPlate(14, 11, true);
-  const ccPlateCamera camera = cfPlateCameraView(cfPaperRegion(plate), kWidth, kHeight, 10, 5, 8, 0.7);
+  const ccPlateCamera camera =
+      cfPlateCameraView(cfPaperRegion(plate), kWidth, kHeight, 10, 5, 8, 0.7);
   ccPlateRenderParams rp;
   rp.width = kWidth, rp.height = kHeight, rp.blurSigma = 0.9, rp.noiseSigma = 2.0;
   rp.gradient = ccVector<2>(2.5 / kWidth, 0.0);
@@ -218,7 +227,8 @@ TEST(VertexFeatureRender, FiducialUnderAStrongRampIsFoundOnTheFlattenedBoard) {
   params.uniformLighting(false);
   ccAffineRectangle rect1, rect2;
   ccVector<2> xStep, yStep, point;
-  ASSERT_FALSE(cfCheckerFindFiducial(r.image, ccPelBuffer<unsigned char>(), params, rect1, rect2, xStep, yStep, point));
+  ASSERT_FALSE(cfCheckerFindFiducial(r.image, ccPelBuffer<unsigned char>(), params, rect1, rect2,
+                                     xStep, yStep, point));
   ccCheckerStagesRun run;
   cfRunCheckerStages(r.image, params, run);
   ccPelBuffer<unsigned char> mask;

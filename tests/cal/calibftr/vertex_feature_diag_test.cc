@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the vertex feature extraction records into a diagnostics object, by flags.
 #include "cal/calibftr/vertex_feature_diag.h"
 
@@ -43,23 +44,39 @@ const ccGraphicList& sketchOf(const ccDiagObject& d, const std::string& label) {
 
 TEST(VertexFeatureDiag, RecordsByCategoryInOrder) {
   const ccPelBuffer<unsigned char> image(200, 100);
-  cfCalib2VertexFeatureDiag(nullptr, ccDiagDefs::eRecordAll, pitch23(), image, block());  // nothing to do
+  cfCalib2VertexFeatureDiag(nullptr, ccDiagDefs::eRecordAll, pitch23(), image,
+                            block());  // nothing to do
 
   ccDiagObject inputOnly;
   cfCalib2VertexFeatureDiag(&inputOnly, ccDiagDefs::eRecordInput, pitch23(), image, block());
   EXPECT_EQ(labels(inputOnly), (std::vector<std::string>{"image", "params"}));
   EXPECT_EQ(inputOnly.record(1).text(),
-            "Params\nPhysicalGridPitch = ( 2 , 3 )\nOrigin = ( 0 , 0 )\nLabelMode = ccCalib2VertexFeatureDefs::eNone\n"
-            "Algorithm = ccCalib2VertexFeatureDefs::eStandard\nPrecisionThreshold = inf\nNeedBothCheckers = true\n"
+            "Params\nPhysicalGridPitch = ( 2 , 3 )\nOrigin = ( 0 , 0 )\nLabelMode = "
+            "ccCalib2VertexFeatureDefs::eNone\n"
+            "Algorithm = ccCalib2VertexFeatureDefs::eStandard\nPrecisionThreshold = "
+            "inf\nNeedBothCheckers = true\n"
             "UniformLighting = true\n");
 
   ccDiagObject all;
   cfCalib2VertexFeatureDiag(&all, ccDiagDefs::eRecordAll, pitch23(), image, block());
-  const std::vector<std::string> expected = {
-      "image", "params", "Neighbors x", "Neighbors at x = -2", "Neighbors at x = 0", "Neighbors at x = 2",
-      "Neighbors at x = 4", "Neighbors at x = 6", "Neighbors y", "Neighbors at y = 0", "Neighbors at y = 3",
-      "Results", "Features", "Plate coordinates", "Neighbors", "Origin", "Bounding box",
-      "Coordinates (image : plate -> mapped image )"};
+  const std::vector<std::string> expected = {"image",
+                                             "params",
+                                             "Neighbors x",
+                                             "Neighbors at x = -2",
+                                             "Neighbors at x = 0",
+                                             "Neighbors at x = 2",
+                                             "Neighbors at x = 4",
+                                             "Neighbors at x = 6",
+                                             "Neighbors y",
+                                             "Neighbors at y = 0",
+                                             "Neighbors at y = 3",
+                                             "Results",
+                                             "Features",
+                                             "Plate coordinates",
+                                             "Neighbors",
+                                             "Origin",
+                                             "Bounding box",
+                                             "Coordinates (image : plate -> mapped image )"};
   EXPECT_EQ(labels(all), expected);
   EXPECT_EQ(all.record(2).level(), 1);
   EXPECT_EQ(all.record(0).level(), 0);
@@ -77,7 +94,8 @@ TEST(VertexFeatureDiag, RecordsByCategoryInOrder) {
   const auto& axis = dynamic_cast<const ccGraphicSimple<ccLineSeg>&>(origin.at(0));
   EXPECT_EQ(axis.shape(), ccLineSeg(ccVector<2>(100, 50), ccVector<2>(130, 50)));
   EXPECT_EQ(axis.props().color(), ccColor::yellowColor);
-  const auto& box = dynamic_cast<const ccGraphicWithFill<ccRect, ccGenRect>&>(sketchOf(all, "Bounding box").at(0));
+  const auto& box = dynamic_cast<const ccGraphicWithFill<ccRect, ccGenRect>&>(
+      sketchOf(all, "Bounding box").at(0));
   EXPECT_EQ(box.shape(), ccRect(90, 50, 40, 10));
   const std::string& coords = all.records().back().text();
   EXPECT_EQ(coords.substr(0, coords.find('\n', coords.find('\n') + 1) + 1),
@@ -87,11 +105,12 @@ TEST(VertexFeatureDiag, RecordsByCategoryInOrder) {
 
 TEST(VertexFeatureDiag, EmptyFeaturesStillRecordTheResultLists) {
   ccDiagObject d;
-  cfCalib2VertexFeatureDiag(&d, ccDiagDefs::eRecordResult | ccDiagDefs::eRecordIntermediate, pitch23(),
-                            ccPelBuffer<unsigned char>(10, 10), {});
-  EXPECT_EQ(labels(d), (std::vector<std::string>{"image", "Neighbors x", "Neighbors y", "Results", "Features",
-                                                 "Plate coordinates", "Neighbors", "Origin", "Bounding box",
-                                                 "Coordinates (image : plate -> mapped image )"}));
+  cfCalib2VertexFeatureDiag(&d, ccDiagDefs::eRecordResult | ccDiagDefs::eRecordIntermediate,
+                            pitch23(), ccPelBuffer<unsigned char>(10, 10), {});
+  EXPECT_EQ(labels(d),
+            (std::vector<std::string>{"image", "Neighbors x", "Neighbors y", "Results", "Features",
+                                      "Plate coordinates", "Neighbors", "Origin", "Bounding box",
+                                      "Coordinates (image : plate -> mapped image )"}));
   EXPECT_EQ(d.records().back().text().substr(0, 14), "nFeatures = 0\n");
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The vertex feature entry points and driver: every failure they report, each produced by a
 // concrete image or parameter, and what the caller's list holds afterwards.
 #include "cal/calibftr/vertex_feature_extract.h"
@@ -17,7 +18,8 @@ using Defs = ccCalib2VertexFeatureDefs;
 ccPelBuffer<unsigned char> blank() {
   ccPelBuffer<unsigned char> img(160, 120);
   for (long y = 0; y < 120; ++y)
-    for (long x = 0; x < 160; ++x) img.at(x, y) = static_cast<unsigned char>(100 + (x * 7 + y * 3) % 5);
+    for (long x = 0; x < 160; ++x)
+      img.at(x, y) = static_cast<unsigned char>(100 + (x * 7 + y * 3) % 5);
   return img;
 }
 
@@ -53,8 +55,9 @@ ccPelBuffer<unsigned char> withPolynomialXform(ccPelBuffer<unsigned char> img) {
 }
 
 template <class Error, class List>
-void expectFailure(const ccPelBuffer_const<unsigned char>& img, const ccCalib2VertexFeatureParams& params,
-                   List& features, const wchar_t* message = nullptr) {
+void expectFailure(const ccPelBuffer_const<unsigned char>& img,
+                   const ccCalib2VertexFeatureParams& params, List& features,
+                   const wchar_t* message = nullptr) {
   ccDiagObject diag;
   try {
     cfCalib2VertexFeatureExtract(img, params, features, &diag, ccDiagDefs::eRecordAll);
@@ -68,19 +71,23 @@ void expectFailure(const ccPelBuffer_const<unsigned char>& img, const ccCalib2Ve
 }
 
 TEST(VertexFeatureExtract, ImageChecksComeFirstAndLeaveTheWeightedListAlone) {
-  const std::vector<ccCrspPairWeighted> before(2, ccCrspPairWeighted(ccVector<2>(1, 2), ccVector<2>(3, 4), 0.5));
+  const std::vector<ccCrspPairWeighted> before(
+      2, ccCrspPairWeighted(ccVector<2>(1, 2), ccVector<2>(3, 4), 0.5));
   std::vector<ccCrspPairWeighted> weighted = before;
   std::vector<ccPair<ccVector<2>>> pairs(3);
-  expectFailure<ccPel::UnboundWindow>(ccPelBuffer<unsigned char>(), ccCalib2VertexFeatureParams(), weighted);
+  expectFailure<ccPel::UnboundWindow>(ccPelBuffer<unsigned char>(), ccCalib2VertexFeatureParams(),
+                                      weighted);
   EXPECT_EQ(weighted, before);
-  expectFailure<ccPel::UnboundWindow>(ccPelBuffer<unsigned char>(), ccCalib2VertexFeatureParams(), pairs);
+  expectFailure<ccPel::UnboundWindow>(ccPelBuffer<unsigned char>(), ccCalib2VertexFeatureParams(),
+                                      pairs);
   EXPECT_TRUE(pairs.empty());
 
   const ccPelBuffer<unsigned char> curved = withPolynomialXform(blank());
   for (Defs::Algorithm a : {Defs::eStandard, Defs::eExhaustive}) {
     ccCalib2VertexFeatureParams p;
     p.algorithm(a);
-    expectFailure<Defs::BadParam>(curved, p, weighted, L"Client transform of srcImg must be linear.");
+    expectFailure<Defs::BadParam>(curved, p, weighted,
+                                  L"Client transform of srcImg must be linear.");
     EXPECT_EQ(weighted, before);
   }
 }
@@ -97,7 +104,8 @@ TEST(VertexFeatureExtract, FailuresOfTheSearchEmptyTheList) {
   // No corner to start from.
   for (Defs::CorrespondMethod m : {Defs::eNone, Defs::eUseOrigin}) {
     f.resize(2);
-    expectFailure<Defs::FailedCorrespondence>(blank(), withMode(m), f, L"Failed to establish correspondence.");
+    expectFailure<Defs::FailedCorrespondence>(blank(), withMode(m), f,
+                                              L"Failed to establish correspondence.");
     EXPECT_TRUE(f.empty());
   }
   // The fiducial alone: found, but no tile next to it.

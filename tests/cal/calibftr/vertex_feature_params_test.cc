@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Vertex feature parameters: setter checks, the archive format of every version, and the
 // archive round trip of the extraction's error classes.
 #include "cal/calibftr/vertex_feature_params.h"
@@ -42,12 +43,18 @@ Params nonDefault() {
 TEST(VertexFeatureParams, RefusedValuesLeaveTheObjectUnchanged) {
   const double nan = std::nan("");
   const std::pair<std::function<void(Params&)>, const wchar_t*> cases[] = {
-      {[](Params& p) { p.nominalTileSize(ccVector<2>(10, 9.99)); }, L"Supplied nominal tile dimensions are too small."},
-      {[&](Params& p) { p.nominalTileSize(ccVector<2>(nan, 20)); }, L"Supplied nominal tile dimensions are too small."},
-      {[](Params& p) { p.physicalGridPitch(ccVector<2>(0, 1)); }, L"An invalid grid pitch value was specified."},
-      {[&](Params& p) { p.physicalGridPitch(ccVector<2>(1, nan)); }, L"An invalid grid pitch value was specified."},
-      {[](Params& p) { p.labelMode(static_cast<Defs::CorrespondMethod>(3)); }, L"Invalid mode specified."},
-      {[](Params& p) { p.labelMode(static_cast<Defs::CorrespondMethod>(-1)); }, L"Invalid mode specified."},
+      {[](Params& p) { p.nominalTileSize(ccVector<2>(10, 9.99)); },
+       L"Supplied nominal tile dimensions are too small."},
+      {[&](Params& p) { p.nominalTileSize(ccVector<2>(nan, 20)); },
+       L"Supplied nominal tile dimensions are too small."},
+      {[](Params& p) { p.physicalGridPitch(ccVector<2>(0, 1)); },
+       L"An invalid grid pitch value was specified."},
+      {[&](Params& p) { p.physicalGridPitch(ccVector<2>(1, nan)); },
+       L"An invalid grid pitch value was specified."},
+      {[](Params& p) { p.labelMode(static_cast<Defs::CorrespondMethod>(3)); },
+       L"Invalid mode specified."},
+      {[](Params& p) { p.labelMode(static_cast<Defs::CorrespondMethod>(-1)); },
+       L"Invalid mode specified."},
       {[](Params& p) { p.precisionThreshold(-0.1); }, L"precisionThreshold must be >= 0.0"},
       {[&](Params& p) { p.precisionThreshold(nan); }, L"precisionThreshold must be >= 0.0"},
       {[](Params& p) { p.algorithm(static_cast<Defs::Algorithm>(2)); }, L"invalid algorithm"},
@@ -73,7 +80,8 @@ TEST(VertexFeatureParams, RefusedValuesLeaveTheObjectUnchanged) {
 }
 
 // A stream of the given version, written item by item in the documented order.
-std::vector<unsigned char> stream(unsigned char version, const Params& p, unsigned long mode, unsigned long algorithm) {
+std::vector<unsigned char> stream(unsigned char version, const Params& p, unsigned long mode,
+                                  unsigned long algorithm) {
   std::vector<unsigned char> bytes;
   ccArchive out(bytes, ccArchive::eStoring);
   ccVector<2> tile = p.nominalTileSize(), pitch = p.physicalGridPitch(), origin = p.origin();
@@ -92,11 +100,13 @@ TEST(VertexFeatureParams, ArchiveVersionsZeroToTwoReadThreeRefused) {
     ccArchive out(bytes, ccArchive::eStoring);
     out || written;
   }
-  EXPECT_EQ(bytes, stream(2, written, Defs::eUseFiducial, Defs::eExhaustive));  // the documented format
+  EXPECT_EQ(bytes,
+            stream(2, written, Defs::eUseFiducial, Defs::eExhaustive));  // the documented format
 
   // Older versions restore what they hold; the rest keeps the loading object's values.
   for (unsigned char version : {0, 1, 2}) {
-    std::vector<unsigned char> old = stream(version, written, Defs::eUseFiducial, Defs::eExhaustive);
+    std::vector<unsigned char> old =
+        stream(version, written, Defs::eUseFiducial, Defs::eExhaustive);
     Params read;
     ccArchive in(old, ccArchive::eLoading);
     in || read;
@@ -128,9 +138,10 @@ TEST(VertexFeatureParams, ArchiveVersionsZeroToTwoReadThreeRefused) {
 }
 
 TEST(VertexFeatureErrors, ArchiveRoundTripOfEachClass) {
-  const std::shared_ptr<ccPersistent> errors[] = {std::make_shared<Defs::BadParam>(L"bad"),
-                                                  std::make_shared<Defs::FailedCorrespondence>(L"failed"),
-                                                  std::make_shared<Defs::FiducialNotFound>()};
+  const std::shared_ptr<ccPersistent> errors[] = {
+      std::make_shared<Defs::BadParam>(L"bad"),
+      std::make_shared<Defs::FailedCorrespondence>(L"failed"),
+      std::make_shared<Defs::FiducialNotFound>()};
   for (std::shared_ptr<ccPersistent> original : errors) {
     std::vector<unsigned char> bytes;
     ccArchive(bytes, ccArchive::eStoring).exchangeShared(original);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fiducial search: on rendered plates (position and axes against the camera's truth)
 // and on drawn bar pairs that must or must not form the mark.
 #include <gtest/gtest.h>
@@ -21,8 +22,8 @@ Found find(const ccPelBuffer_const<unsigned char>& image, bool uniform = true) {
   ccCalib2VertexFeatureParams params;
   params.uniformLighting(uniform);
   Found f;
-  f.found = cfCheckerFindFiducial(image, ccPelBuffer<unsigned char>(), params, f.rect1, f.rect2, f.xStep, f.yStep,
-                                  f.point);
+  f.found = cfCheckerFindFiducial(image, ccPelBuffer<unsigned char>(), params, f.rect1, f.rect2,
+                                  f.xStep, f.yStep, f.point);
   return f;
 }
 
@@ -33,7 +34,8 @@ TEST(CheckerFiducialSearch, RenderedPlatesGiveTheCrossingAndTheLabelAxes) {
   for (const View v : {View{0, 0, 0}, View{15, -10, 30}, View{0, 20, 160}, View{25, 0, -75}}) {
     SCOPED_TRACE(testing::Message() << v.tiltX << " " << v.tiltY << " " << v.rotation);
     const ccCheckerPlate plate = cfCheckerPlate(12, 10, true);
-    const ccPlateCamera camera = cfPlateCameraView(cfPaperRegion(plate), 800, 600, v.tiltX, v.tiltY, v.rotation);
+    const ccPlateCamera camera =
+        cfPlateCameraView(cfPaperRegion(plate), 800, 600, v.tiltX, v.tiltY, v.rotation);
     ccPlateRenderParams rp;
     rp.width = 800, rp.height = 600, rp.blurSigma = 0.8, rp.noiseSigma = 2.0;
     const ccPlateRendering r = cfRenderPlate(plate, camera, rp);
@@ -63,7 +65,8 @@ struct Bar {
 
 ccPelBuffer<unsigned char> drawBars(const std::vector<Bar>& bars) {
   ccSyntheticSpec spec;
-  spec.width = 320, spec.height = 240, spec.foreground = 200, spec.background = 40, spec.blurSigma = 0.7;
+  spec.width = 320, spec.height = 240, spec.foreground = 200, spec.background = 40,
+  spec.blurSigma = 0.7;
   spec.supersample = 3;
   return cfSyntheticImage(spec, [&bars](double x, double y) {
     for (const Bar& b : bars)
@@ -90,7 +93,9 @@ TEST(CheckerFiducialSearch, PairingRules) {
   // A plus (crossing at both centres), bars 20 degrees apart, and a lone bar: no mark.
   EXPECT_FALSE(find(drawBars({{{100, 120}, {230, 120}, 10}, {{165, 50}, {165, 190}, 10}})).found);
   const double t = 20.0 * ccPi / 180.0;
-  EXPECT_FALSE(find(drawBars({a, {{110, 75}, {110 + 120 * std::cos(t), 75 + 120 * std::sin(t)}, 10}})).found);
+  EXPECT_FALSE(
+      find(drawBars({a, {{110, 75}, {110 + 120 * std::cos(t), 75 + 120 * std::sin(t)}, 10}}))
+          .found);
   const Found none = find(drawBars({a}));
   EXPECT_FALSE(none.found);
   EXPECT_TRUE(none.rect1.degen() && none.rect2.degen());

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Start corner, label axes, anchors, label propagation and the final feature pairs, on
 // hand-made corner meshes with known grid positions.
 #include <gtest/gtest.h>
@@ -16,7 +17,8 @@ using Defs = ccCalib2VertexFeatureDefs;
 // Image from grid: pitch s along the axes turned by `deg` degrees, grid (0, 0) at `origin`.
 ccXform<2> gridCamera(double s, double deg, const ccVector<2>& origin = ccVector<2>(300, 200)) {
   const double a = deg * ccPi / 180.0;
-  return ccXform<2>(ccMatrix<2>(s * std::cos(a), -s * std::sin(a), s * std::sin(a), s * std::cos(a)), origin);
+  return ccXform<2>(
+      ccMatrix<2>(s * std::cos(a), -s * std::sin(a), s * std::sin(a), s * std::cos(a)), origin);
 }
 
 void propagate(cc_Corner& start, const ccPair<long>& label, const ccXform<2>& grid = ccXform<2>()) {
@@ -40,7 +42,8 @@ TEST(CheckerStartCorner, NearestValidCornerAndAxesFromTheMesh) {
   ccTestMesh mesh(-2, 2, -2, 2, gridCamera(20.0, 100.0));
   mesh.at(0, 0).valid = false;  // the corner at the target is no candidate
   ccVector<2> xStep, yStep;
-  const cc_Corner* start = cfCheckerStartCorner(ccVector<2>(300.0, 201.0), mesh.corners, xStep, yStep);
+  const cc_Corner* start =
+      cfCheckerStartCorner(ccVector<2>(300.0, 201.0), mesh.corners, xStep, yStep);
   ASSERT_NE(start, nullptr);
   EXPECT_NEAR(start->position.distance(ccVector<2>(300, 201)), 20.0, 1.0);
   const double a = 100.0 * ccPi / 180.0;
@@ -68,10 +71,12 @@ TEST(CheckerPropagation, LabelsTheWholeMeshAlongTheGivenAxes) {
     const double a = deg * ccPi / 180.0;
     const ccVector<2> xStep(std::cos(a), std::sin(a)), yStep(-std::sin(a), std::cos(a));
     propagate(mesh.at(-1, 0), ccPair<long>(7, -3),
-              ccXform<2>(ccMatrix<2>(xStep.x(), yStep.x(), xStep.y(), yStep.y()), ccVector<2>()).inverse());
+              ccXform<2>(ccMatrix<2>(xStep.x(), yStep.x(), xStep.y(), yStep.y()), ccVector<2>())
+                  .inverse());
     for (long j = mesh.j0; j <= mesh.j1; ++j)
       for (long i = mesh.i0; i <= mesh.i1; ++i)
-        EXPECT_EQ(mesh.at(i, j).label, i == 2 && j == 1 ? cc_Corner().label : ccPair<long>(i + 8, j - 3));
+        EXPECT_EQ(mesh.at(i, j).label,
+                  i == 2 && j == 1 ? cc_Corner().label : ccPair<long>(i + 8, j - 3));
   }
 }
 
@@ -107,7 +112,9 @@ struct FiducialScene {
   std::vector<cc_Checker> tiles = std::vector<cc_Checker>(2);
   std::vector<cc_Corner> corners = std::vector<cc_Corner>(1);
 
-  static ccVector<2> at(double x, double y) { return ccVector<2>(200, 200) + ccVector<2>(x, y) * 20.0; }
+  static ccVector<2> at(double x, double y) {
+    return ccVector<2>(200, 200) + ccVector<2>(x, y) * 20.0;
+  }
   FiducialScene() {
     tiles[0].centerOfMass = at(-2.5, -2.5);
     tiles[1].centerOfMass = at(-1.5, -1.5);
@@ -120,7 +127,8 @@ struct FiducialScene {
   long run(const ccCalib2VertexFeatureParams& p = ccCalib2VertexFeatureParams()) const {
     const ccAffineRectangle barA(at(-1.5, -3.5), 130, 10, ccRadian(0.0), ccRadian(0.0));
     const ccAffineRectangle barB(at(-3.5, -1.125), 10, 75, ccRadian(0.0), ccRadian(0.0));
-    return cfCheckerFiducialCorner(barA, barB, at(-3.5, -3.5), ccVector<2>(1, 0), ccVector<2>(0, 1), corners, tiles, p);
+    return cfCheckerFiducialCorner(barA, barB, at(-3.5, -3.5), ccVector<2>(1, 0), ccVector<2>(0, 1),
+                                   corners, tiles, p);
   }
 };
 
@@ -148,7 +156,8 @@ TEST(CheckerSecondAnchor, CornerMirroredAcrossTheFirstBar) {
   ccCalib2VertexFeatureParams params;
   auto anchor = [&](std::vector<cc_Corner>& corners) {
     cc_Corner* a = nullptr;
-    cfCheckerSecondAnchor(corners, fiducial, ccVector<2>(1, 0), ccVector<2>(0, 1), start, params, a);
+    cfCheckerSecondAnchor(corners, fiducial, ccVector<2>(1, 0), ccVector<2>(0, 1), start, params,
+                          a);
     return a;
   };
   EXPECT_EQ(anchor(mesh.corners), &mesh.at(-2, -5));  // on the mesh's edge row: three links

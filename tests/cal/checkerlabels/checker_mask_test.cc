@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The board mask, the median window derived from it and the flattened image.
 #include <gtest/gtest.h>
 
@@ -23,8 +24,8 @@ TEST(CheckerMask, HullOfTheWellLinkedCornersOverTheirPixelBox) {
   ASSERT_TRUE(mask.isBound());
   EXPECT_EQ(mask.window(), ccPelRect(40, 30, 81, 61));
   EXPECT_EQ(mask.at(60, 50), 255);
-  EXPECT_EQ(mask.at(40, 50), 255);   // on the hull's left edge
-  EXPECT_EQ(mask.at(41, 31), 0);     // the (0, 0) corner is not in the hull
+  EXPECT_EQ(mask.at(40, 50), 255);  // on the hull's left edge
+  EXPECT_EQ(mask.at(41, 31), 0);    // the (0, 0) corner is not in the hull
   EXPECT_EQ(mask.at(119, 89), 0);
 
   for (cc_Corner& c : mesh.corners)
@@ -56,7 +57,8 @@ TEST(CheckerFlatten, BackgroundComesOutMidGrey) {
   const ccPelBuffer<unsigned char> img = rampWithSquares();
   ccPelBuffer<unsigned char> mask(ccPelRect(30, 30, 150, 100));
   cfPelSet(mask, static_cast<unsigned char>(255));
-  const ccPelBuffer<unsigned char> flat = cfCheckerFlattenBackground(img, mask, ccPair<long>(31, 31));
+  const ccPelBuffer<unsigned char> flat =
+      cfCheckerFlattenBackground(img, mask, ccPair<long>(31, 31));
   EXPECT_EQ(flat.window(), ccPelRect(30, 30, 150, 100));
   // Away from the mask's border, where the window is cut and no longer centred on the ramp.
   for (long y = 45; y < 115; ++y)
@@ -69,7 +71,8 @@ TEST(CheckerFlatten, BackgroundComesOutMidGrey) {
     }
 
   // A one-pixel median is the image itself: everything is mid grey.
-  const ccPelBuffer<unsigned char> same = cfCheckerFlattenBackground(img, ccPelBuffer<unsigned char>(), {1, 1});
+  const ccPelBuffer<unsigned char> same =
+      cfCheckerFlattenBackground(img, ccPelBuffer<unsigned char>(), {1, 1});
   EXPECT_EQ(same.window(), img.window());
   const std::vector<unsigned long> h = cfPelHistogram(same);
   EXPECT_EQ(h[128], static_cast<unsigned long>(200 * 120));

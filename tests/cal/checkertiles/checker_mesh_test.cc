@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Mesh building on hand-placed tiles: links of a checkerboard's light squares, the slot rules
 // of a fifth and sixth neighbour, rejection of impossible configurations, recovery of links
 // the overlap test missed, and the overlap rules of the two passes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The corner detection stages on real photographs of checkerboards with a light margin (the
 // outer light squares merge with the margin, so only vertices next to an inner light square
 // can be found). Skips when the photographs are absent.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Caliper measurement and corner fit: quads estimated for tiles without four neighbours (each
 // of the three ways), corners measured from both tiles or from one, and the homogeneous fit
 // of edge lines.

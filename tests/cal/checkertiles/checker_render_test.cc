@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tile detection, mesh, calipers and corner fit on rendered checkerboards with exact truth:
 // completeness of tiles and corners and the accuracy of fitted vertex positions, over image
 // sizes, square sizes, tilts, rotations, blur, noise, the fiducial and both lighting modes.

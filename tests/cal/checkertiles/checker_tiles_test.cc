@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tile detection: the second pass over the first pass's edge map and blobs, the polygon
 // overlap area, images that hold no board, image windows with an offset, and cancellation.
 #include <gtest/gtest.h>

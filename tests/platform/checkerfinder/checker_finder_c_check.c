@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* Compiled as C: the finder's header must be plain C, and a C caller can run the finder. */
 #include <stddef.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Checker finder through its C interface: statuses and records, cancellation across the C
 // boundary, and the finder on rendered boards (accuracy and labels against the renderer's
 // exact truth) and on the shared real photographs.
@@ -55,13 +56,17 @@ TEST(CheckerFinderC, RefusesBadArguments) {
     void (*apply)(cclft_calibrationCheckerFinderParams&);
   };
   const Edit edits[] = {
-      {"fiducial labels without the fiducial", [](cclft_calibrationCheckerFinderParams& q) { q.labelMode = CCLFT_LABEL_FIDUCIAL; }},
+      {"fiducial labels without the fiducial",
+       [](cclft_calibrationCheckerFinderParams& q) { q.labelMode = CCLFT_LABEL_FIDUCIAL; }},
       {"unknown label mode", [](cclft_calibrationCheckerFinderParams& q) { q.labelMode = 0; }},
-      {"NaN precision", [](cclft_calibrationCheckerFinderParams& q) { q.precisionThreshold = NAN; }},
-      {"negative precision", [](cclft_calibrationCheckerFinderParams& q) { q.precisionThreshold = -1; }},
+      {"NaN precision",
+       [](cclft_calibrationCheckerFinderParams& q) { q.precisionThreshold = NAN; }},
+      {"negative precision",
+       [](cclft_calibrationCheckerFinderParams& q) { q.precisionThreshold = -1; }},
       {"NaN start point", [](cclft_calibrationCheckerFinderParams& q) { q.startPoint.y = NAN; }},
       {"too few vertices", [](cclft_calibrationCheckerFinderParams& q) { q.minVertices = 3; }},
-      {"zero weight floor", [](cclft_calibrationCheckerFinderParams& q) { q.weightSigmaFloor = 0; }},
+      {"zero weight floor",
+       [](cclft_calibrationCheckerFinderParams& q) { q.weightSigmaFloor = 0; }},
   };
   for (const Edit& e : edits) {
     SCOPED_TRACE(e.what);
@@ -102,8 +107,20 @@ TEST(CheckerFinderResponse, ScoresJunctionsAboveEdgesCornersAndBlobs) {
   };
   const Shape shapes[] = {
       {"junction", [&](double x, double y) { return (x < c) == (y < c); }, true},
-      {"junction turned 30 degrees", [&](double x, double y) { double u, v; turned(x, y, 30, u, v); return (u < 0) == (v < 0); }, true},
-      {"junction, 60 degree sectors", [&](double x, double y) { double u, v; turned(x, y, 0, u, v); return (u < 0.58 * v) == (u < -0.58 * v); }, true},
+      {"junction turned 30 degrees",
+       [&](double x, double y) {
+         double u, v;
+         turned(x, y, 30, u, v);
+         return (u < 0) == (v < 0);
+       },
+       true},
+      {"junction, 60 degree sectors",
+       [&](double x, double y) {
+         double u, v;
+         turned(x, y, 0, u, v);
+         return (u < 0.58 * v) == (u < -0.58 * v);
+       },
+       true},
       {"edge", [&](double x, double) { return x < c; }, false},
       {"L-corner", [&](double x, double y) { return x < c && y < c; }, false},
       {"blob", [&](double x, double y) { return std::hypot(x - c, y - c) < 4; }, false},
@@ -118,7 +135,8 @@ TEST(CheckerFinderResponse, ScoresJunctionsAboveEdgesCornersAndBlobs) {
     const cclft_internal::GrayView view{im.row(0), im.rowUpdate(), 64, 64};
     int best = -100000;
     for (int y = 29; y <= 35; ++y) {
-      for (int x = 29; x <= 35; ++x) best = std::max(best, cclft_internal::cfJunctionResponse(view, x, y));
+      for (int x = 29; x <= 35; ++x)
+        best = std::max(best, cclft_internal::cfJunctionResponse(view, x, y));
     }
     // Contrast 150: a junction scores several hundred, the rest at most a small fraction.
     if (s.junction) {
@@ -143,16 +161,76 @@ TEST(CheckerFinderRendered, FindsAndLabelsAcrossConditions) {
   const Condition conditions[] = {
       {"dark margin", [](ccCheckerView&) {}, 1.0, 0.03},
       {"light margin", [](ccCheckerView& b) { b.margin = 0; }, 1.0, 0.03},
-      {"small in view", [](ccCheckerView& b) { b.width = 1280; b.height = 960; b.fill = 0.22; }, 1.0, 0.04},
-      {"cut by the border", [](ccCheckerView& b) { b.fill = 1.5; b.shift = ccVector<2>(2, 1); }, 0.6, 0.03},
-      {"lighting gradient and vignetting", [](ccCheckerView& b) { b.gradient = 0.002; b.vignetting = 0.6; }, 1.0, 0.04},
-      {"blur 3 px", [](ccCheckerView& b) { b.blur = 3; b.cols = 6; b.rows = 5; }, 1.0, 0.04},
-      {"tilt 60 degrees", [](ccCheckerView& b) { b.tiltY = 60; b.fov = 50; }, 1.0, 0.04},
-      {"tilt 45 and 30 degrees", [](ccCheckerView& b) { b.tiltX = 45; b.tiltY = 30; b.rotation = 25; }, 1.0, 0.05},
-      {"barrel k1 -0.2", [](ccCheckerView& b) { b.k1 = -0.2; b.fov = 70; b.fill = 0.95; }, 1.0, 0.04},
-      {"pincushion k1 +0.2", [](ccCheckerView& b) { b.k1 = 0.2; b.fov = 70; b.fill = 0.75; }, 1.0, 0.04},
-      {"squares of 8 px", [](ccCheckerView& b) { b.cols = 30; b.rows = 22; b.fill = 0.5; b.rotation = 3; }, 1.0, 0.04},
-      {"squares of 200 px", [](ccCheckerView& b) { b.width = 1280; b.height = 960; b.cols = 5; b.rows = 4; b.fill = 0.95; }, 1.0, 0.03},
+      {"small in view",
+       [](ccCheckerView& b) {
+         b.width = 1280;
+         b.height = 960;
+         b.fill = 0.22;
+       },
+       1.0, 0.04},
+      {"cut by the border",
+       [](ccCheckerView& b) {
+         b.fill = 1.5;
+         b.shift = ccVector<2>(2, 1);
+       },
+       0.6, 0.03},
+      {"lighting gradient and vignetting",
+       [](ccCheckerView& b) {
+         b.gradient = 0.002;
+         b.vignetting = 0.6;
+       },
+       1.0, 0.04},
+      {"blur 3 px",
+       [](ccCheckerView& b) {
+         b.blur = 3;
+         b.cols = 6;
+         b.rows = 5;
+       },
+       1.0, 0.04},
+      {"tilt 60 degrees",
+       [](ccCheckerView& b) {
+         b.tiltY = 60;
+         b.fov = 50;
+       },
+       1.0, 0.04},
+      {"tilt 45 and 30 degrees",
+       [](ccCheckerView& b) {
+         b.tiltX = 45;
+         b.tiltY = 30;
+         b.rotation = 25;
+       },
+       1.0, 0.05},
+      {"barrel k1 -0.2",
+       [](ccCheckerView& b) {
+         b.k1 = -0.2;
+         b.fov = 70;
+         b.fill = 0.95;
+       },
+       1.0, 0.04},
+      {"pincushion k1 +0.2",
+       [](ccCheckerView& b) {
+         b.k1 = 0.2;
+         b.fov = 70;
+         b.fill = 0.75;
+       },
+       1.0, 0.04},
+      {"squares of 8 px",
+       [](ccCheckerView& b) {
+         b.cols = 30;
+         b.rows = 22;
+         b.fill = 0.5;
+         b.rotation = 3;
+       },
+       1.0, 0.04},
+      {"squares of 200 px",
+       [](ccCheckerView& b) {
+         b.width = 1280;
+         b.height = 960;
+         b.cols = 5;
+         b.rows = 4;
+         b.fill = 0.95;
+       },
+       1.0, 0.03},
       {"rotated 44 degrees", [](ccCheckerView& b) { b.rotation = 44; }, 1.0, 0.04},
       {"upside down", [](ccCheckerView& b) { b.rotation = 183; }, 1.0, 0.03},
   };
@@ -161,7 +239,8 @@ TEST(CheckerFinderRendered, FindsAndLabelsAcrossConditions) {
     ccCheckerView board;
     c.edit(board);
     const ccRenderedView b = cfRenderCheckerView(board);
-    const ccFinderRun r = cfRunCheckerFinder(b.rendering.image, false, ccVector<2>(board.width * 0.5, board.height * 0.5));
+    const ccFinderRun r = cfRunCheckerFinder(b.rendering.image, false,
+                                             ccVector<2>(board.width * 0.5, board.height * 0.5));
     ASSERT_EQ(r.status, CCLFT_STATUS_OK);
     const ccCheckerScore s = cfScoreCheckerVertices(b.camera, cfReportedVertices(r.pairs), false);
     EXPECT_EQ(s.wrongLabels, 0);
@@ -199,8 +278,10 @@ TEST(CheckerFinderRendered, WeightsFollowThePositionUncertainty) {
   clean.noise = 0;
   ccCheckerView noisy;
   noisy.noise = 4;
-  const ccFinderRun rc = cfRunCheckerFinder(cfRenderCheckerView(clean).rendering.image, false, ccVector<2>(320, 240));
-  const ccFinderRun rn = cfRunCheckerFinder(cfRenderCheckerView(noisy).rendering.image, false, ccVector<2>(320, 240));
+  const ccFinderRun rc =
+      cfRunCheckerFinder(cfRenderCheckerView(clean).rendering.image, false, ccVector<2>(320, 240));
+  const ccFinderRun rn =
+      cfRunCheckerFinder(cfRenderCheckerView(noisy).rendering.image, false, ccVector<2>(320, 240));
   ASSERT_EQ(rc.status, CCLFT_STATUS_OK);
   ASSERT_EQ(rn.status, CCLFT_STATUS_OK);
   double wc = 0, wn = 0;
@@ -287,14 +368,16 @@ TEST(CheckerFinderRendered, FiducialGivesThePlateLabels) {
 
 TEST(CheckerFinderRendered, MissingFiducialAndMissingBoardAreStatuses) {
   const ccRenderedView plain = cfRenderCheckerView(ccCheckerView{});
-  EXPECT_EQ(cfRunCheckerFinder(plain.rendering.image, true, ccVector<2>()).status, CCLFT_STATUS_FIDUCIAL_NOT_FOUND);
+  EXPECT_EQ(cfRunCheckerFinder(plain.rendering.image, true, ccVector<2>()).status,
+            CCLFT_STATUS_FIDUCIAL_NOT_FOUND);
 
   // Noise, and a clutter of random rectangles (corners and T-junctions, no checker).
   ccPelBuffer<unsigned char> noise(640, 480), clutter(640, 480);
   std::mt19937 rng(5);
   std::normal_distribution<double> g(128, 20);
   for (long y = 0; y < 480; ++y) {
-    for (long x = 0; x < 640; ++x) noise.at(x, y) = static_cast<unsigned char>(std::clamp(g(rng), 0.0, 255.0));
+    for (long x = 0; x < 640; ++x)
+      noise.at(x, y) = static_cast<unsigned char>(std::clamp(g(rng), 0.0, 255.0));
   }
   std::uniform_int_distribution<int> pos(0, 600), size(5, 80), grey(0, 255);
   for (int k = 0; k < 300; ++k) {
@@ -333,14 +416,17 @@ TEST(CheckerFinderRendered, ImageOffsetMovesPositionsNotLabels) {
 TEST(CheckerFinderRealPhotos, VerticesLabelledAsOneGrid) {
   const std::string dir = CCALIB_REALDATA_DIR;
   std::vector<std::string> files;
-  for (int k = 1; k <= 9; ++k) files.push_back(dir + "/checker-opencv/chessboard-0" + std::to_string(k) + ".jpg");
-  for (int k = 1; k <= 3; ++k) files.push_back(dir + "/checker-visp/chessboard-0" + std::to_string(k) + ".png");
+  for (int k = 1; k <= 9; ++k)
+    files.push_back(dir + "/checker-opencv/chessboard-0" + std::to_string(k) + ".jpg");
+  for (int k = 1; k <= 3; ++k)
+    files.push_back(dir + "/checker-visp/chessboard-0" + std::to_string(k) + ".png");
   if (!std::ifstream(files[0]).good()) GTEST_SKIP() << "no real data at " << dir;
   int complete = 0;
   for (const std::string& f : files) {
     SCOPED_TRACE(f);
     const ccPelBuffer<unsigned char> image = cfReadImage(f);
-    const ccFinderRun r = cfRunCheckerFinder(image, false, ccVector<2>(image.width() * 0.5, image.height() * 0.5));
+    const ccFinderRun r =
+        cfRunCheckerFinder(image, false, ccVector<2>(image.width() * 0.5, image.height() * 0.5));
     ASSERT_EQ(r.status, CCLFT_STATUS_OK);
     ASSERT_GE(r.pairs.size(), 53u);
     ASSERT_LE(r.pairs.size(), 54u);

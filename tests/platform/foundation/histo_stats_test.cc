@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/foundation/histo_stats.h"
 
 #include <gtest/gtest.h>

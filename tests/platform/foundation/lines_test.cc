@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/foundation/lines.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +12,8 @@ namespace {
 
 ::testing::AssertionResult PointNear(const ccVector<2>& a, const ccVector<2>& b, double tol) {
   if (a.distance(b) <= tol) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "(" << a.x() << ", " << a.y() << ") vs (" << b.x() << ", " << b.y()
-                                       << "), distance " << a.distance(b) << " > " << tol;
+  return ::testing::AssertionFailure() << "(" << a.x() << ", " << a.y() << ") vs (" << b.x() << ", "
+                                       << b.y() << "), distance " << a.distance(b) << " > " << tol;
 }
 
 TEST(FLine, SignedDistanceFollowsTheLineEquation) {
@@ -36,11 +37,15 @@ TEST(FLine, IntersectionGivesOnePointOrNone) {
   ASSERT_EQ(hits.size(), 1u);
   EXPECT_TRUE(PointNear(hits[0], p, 1e-12));
 
-  EXPECT_TRUE(ccFLine(p, ccDegree(10)).intersection(ccFLine(ccVector<2>(0, 0), ccDegree(190))).empty());  // parallel
-  EXPECT_TRUE(ccFLine(p, ccDegree(10)).intersection(ccFLine(p, ccDegree(10))).empty());  // coincident
+  EXPECT_TRUE(ccFLine(p, ccDegree(10))
+                  .intersection(ccFLine(ccVector<2>(0, 0), ccDegree(190)))
+                  .empty());  // parallel
+  EXPECT_TRUE(
+      ccFLine(p, ccDegree(10)).intersection(ccFLine(p, ccDegree(10))).empty());  // coincident
 
   // Point-direction lines: the crossing of the x axis through (1, 1) and a vertical line.
-  auto cross = ccLine(ccVector<2>(2, 0), ccVector<2>(1, 1)).intersection(ccLine(ccVector<2>(0, -3), ccVector<2>(4, 7)));
+  auto cross = ccLine(ccVector<2>(2, 0), ccVector<2>(1, 1))
+                   .intersection(ccLine(ccVector<2>(0, -3), ccVector<2>(4, 7)));
   ASSERT_EQ(cross.size(), 1u);
   EXPECT_TRUE(PointNear(cross[0], ccVector<2>(4, 1), 1e-15));
   EXPECT_THROW(ccLine(ccVector<2>(0, 0), ccVector<2>(1, 1)), ccBadArgument);
@@ -52,7 +57,8 @@ TEST(LSLineFitter, RecoversNoisyLineAndReportsRmsDistance) {
   const ccRadian angle(2.2);
   const ccVector<2> through(100.0, -40.0), dir(1.0, angle);
   ccLSLineFitter fitter;
-  for (int i = 0; i < 400; ++i) fitter.addPoint(through + dir * (i * 0.25 - 50.0) + dir.perp() * noise(rng));
+  for (int i = 0; i < 400; ++i)
+    fitter.addPoint(through + dir * (i * 0.25 - 50.0) + dir.perp() * noise(rng));
   ccFLine line;
   double error = 0.0;
   ASSERT_TRUE(fitter.fitAndError(line, error));

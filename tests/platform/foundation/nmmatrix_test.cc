@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/foundation/nmmatrix.h"
 
 #include <gtest/gtest.h>
@@ -11,14 +12,16 @@ namespace {
 
 // Prints the worst element of both matrices when they differ by more than tol.
 ::testing::AssertionResult MatrixNear(const ccNMMatrix& a, const ccNMMatrix& b, double tol) {
-  if (a.rows() != b.rows() || a.cols() != b.cols()) return ::testing::AssertionFailure() << "sizes differ";
+  if (a.rows() != b.rows() || a.cols() != b.cols())
+    return ::testing::AssertionFailure() << "sizes differ";
   int wr = 0, wc = 0;
   for (int r = 0; r < a.rows(); ++r)
     for (int c = 0; c < a.cols(); ++c)
       if (std::fabs(a(r, c) - b(r, c)) > std::fabs(a(wr, wc) - b(wr, wc))) wr = r, wc = c;
-  if (a.rows() == 0 || a.cols() == 0 || std::fabs(a(wr, wc) - b(wr, wc)) <= tol) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "element (" << wr << ", " << wc << "): " << a(wr, wc) << " vs " << b(wr, wc)
-                                       << ", tolerance " << tol;
+  if (a.rows() == 0 || a.cols() == 0 || std::fabs(a(wr, wc) - b(wr, wc)) <= tol)
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "element (" << wr << ", " << wc << "): " << a(wr, wc)
+                                       << " vs " << b(wr, wc) << ", tolerance " << tol;
 }
 
 // Checks A = U diag(W) V^T, W sorted and non-negative, V orthonormal, and the first
@@ -27,8 +30,10 @@ void ExpectValidSvd(const ccNMMatrix& a) {
   ccNMMatrix u, v;
   std::vector<double> w;
   a.decompose(u, w, v);
-  ASSERT_TRUE(u.rows() == a.rows() && u.cols() == a.cols() && static_cast<int>(w.size()) == a.cols());
-  for (std::size_t i = 0; i < w.size(); ++i) EXPECT_TRUE(w[i] >= 0.0 && (i == 0 || w[i] <= w[i - 1])) << i;
+  ASSERT_TRUE(u.rows() == a.rows() && u.cols() == a.cols() &&
+              static_cast<int>(w.size()) == a.cols());
+  for (std::size_t i = 0; i < w.size(); ++i)
+    EXPECT_TRUE(w[i] >= 0.0 && (i == 0 || w[i] <= w[i - 1])) << i;
   double scale = std::max(1.0, a.maxAbs());
   EXPECT_TRUE(MatrixNear(u * ccNMMatrix::diagonal(w) * v.transpose(), a, 1e-12 * scale));
   EXPECT_TRUE(MatrixNear(v.transpose() * v, ccNMMatrix::identity(a.cols()), 1e-12));
@@ -90,7 +95,8 @@ TEST(NMMatrixSvd, SingularValuesOfConstructedMatrix) {
 TEST(NMMatrixSvd, NullVectorOfTwoLinesIsTheirIntersection) {
   // Rows (cos t, sin t, -d) of two lines through (3, -2): the trailing column of V of the wide
   // 2x3 matrix is the homogeneous intersection.
-  const double px = 3.0, py = -2.0, c0 = std::cos(0.3), s0 = std::sin(0.3), c1 = std::cos(1.9), s1 = std::sin(1.9);
+  const double px = 3.0, py = -2.0, c0 = std::cos(0.3), s0 = std::sin(0.3), c1 = std::cos(1.9),
+               s1 = std::sin(1.9);
   ccNMMatrix a(2, 3, {c0, s0, -(c0 * py - s0 * px), c1, s1, -(c1 * py - s1 * px)});
   ccNMMatrix u, v;
   std::vector<double> w;
@@ -107,7 +113,8 @@ TEST(NMMatrix, LeastSquaresAndBadInput) {
   EXPECT_NEAR(x(0, 0), 1.0, 1e-13);
   EXPECT_NEAR(x(1, 0), 2.0, 1e-13);
 
-  EXPECT_THROW(ccNMMatrix(3, 2, {1, 2, 2, 4, 3, 6}).solveLeastSquares(ccNMMatrix(3, 1), 1e-12), ccMathError);
+  EXPECT_THROW(ccNMMatrix(3, 2, {1, 2, 2, 4, 3, 6}).solveLeastSquares(ccNMMatrix(3, 1), 1e-12),
+               ccMathError);
   EXPECT_THROW(a.solveLeastSquares(ccNMMatrix(3, 1), 1e-12), ccBadArgument);
   EXPECT_THROW(a * a, ccBadArgument);
   EXPECT_THROW(a.element(4, 0), ccBadArgument);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/foundation/point_fitter.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +12,8 @@ namespace {
 ::testing::AssertionResult XformNear(const ccXform<2>& a, const ccXform<2>& b, double tol) {
   double worst = 0.0;
   for (int r = 0; r < 2; ++r)
-    for (int c = 0; c < 2; ++c) worst = std::max(worst, std::fabs(a.matrix().element(r, c) - b.matrix().element(r, c)));
+    for (int c = 0; c < 2; ++c)
+      worst = std::max(worst, std::fabs(a.matrix().element(r, c) - b.matrix().element(r, c)));
   worst = std::max(worst, a.trans().distance(b.trans()));
   if (worst <= tol) return ::testing::AssertionSuccess();
   auto text = [](const ccXform<2>& x) {
@@ -20,7 +22,8 @@ namespace {
            std::to_string(m.element(1, 0)) + " " + std::to_string(m.element(1, 1)) + "] + (" +
            std::to_string(x.trans().x()) + ", " + std::to_string(x.trans().y()) + ")";
   };
-  return ::testing::AssertionFailure() << text(a) << " vs " << text(b) << ", worst " << worst << " > " << tol;
+  return ::testing::AssertionFailure()
+         << text(a) << " vs " << text(b) << ", worst " << worst << " > " << tol;
 }
 
 TEST(LSPointToPointFitter, RecoversKnownTransforms) {
@@ -43,19 +46,24 @@ TEST(LSPointToPointFitter, RecoversKnownTransforms) {
   ccLSPointToPointFitter noisy(toNoisy, from);
   ccXform<2> fit = noisy.fit(6);
   EXPECT_NEAR(noisy.rmsError(fit), std::sqrt(2.0) * 1e-3, 3e-4);
-  EXPECT_NEAR(fit.mapPoint(ccVector<2>(1000, 2000)).distance(affine.mapPoint(ccVector<2>(1000, 2000))), 0.0, 1e-3);
+  EXPECT_NEAR(
+      fit.mapPoint(ccVector<2>(1000, 2000)).distance(affine.mapPoint(ccVector<2>(1000, 2000))), 0.0,
+      1e-3);
 
   std::vector<ccVector<2>> shifted;
   for (const ccVector<2>& p : from) shifted.push_back(p + ccVector<2>(2, -1));
-  EXPECT_TRUE(XformNear(ccLSPointToPointFitter(shifted, from).fit(2), ccXform<2>(ccMatrix<2>(), ccVector<2>(2, -1)), 1e-12));
+  EXPECT_TRUE(XformNear(ccLSPointToPointFitter(shifted, from).fit(2),
+                        ccXform<2>(ccMatrix<2>(), ccVector<2>(2, -1)), 1e-12));
 }
 
 TEST(LSPointToPointFitter, RefusesDegenerateInput) {
   const std::vector<ccVector<2>> three = {{0, 0}, {1, 0}, {0, 1}};
   const std::vector<ccVector<2>> collinear = {{0, 0}, {1, 1}, {2, 2}, {3, 3}};
   const std::vector<ccVector<2>> same = {{0.1, 0.7}, {0.1, 0.7}, {0.1, 0.7}};
-  EXPECT_THROW(ccLSPointToPointFitter(three, {{0, 0}, {1, 0}}).fit(6), ccMathError);          // sizes differ
-  EXPECT_THROW(ccLSPointToPointFitter({{0, 0}, {1, 0}}, {{0, 0}, {1, 0}}).fit(6), ccMathError);  // too few
+  EXPECT_THROW(ccLSPointToPointFitter(three, {{0, 0}, {1, 0}}).fit(6),
+               ccMathError);  // sizes differ
+  EXPECT_THROW(ccLSPointToPointFitter({{0, 0}, {1, 0}}, {{0, 0}, {1, 0}}).fit(6),
+               ccMathError);  // too few
   EXPECT_THROW(ccLSPointToPointFitter(collinear, collinear).fit(6), ccMathError);
   EXPECT_THROW(ccLSPointToPointFitter(same, same).fit(4), ccMathError);
   EXPECT_THROW(ccLSPointToPointFitter(same, same).fit(6), ccMathError);

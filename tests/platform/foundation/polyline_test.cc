@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/foundation/polyline.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +14,8 @@ using Points = std::vector<ccVector<2>>;
 
 ::testing::AssertionResult PointNear(const ccVector<2>& a, const ccVector<2>& b, double tol) {
   if (a.distance(b) <= tol) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "(" << a.x() << ", " << a.y() << ") vs (" << b.x() << ", " << b.y()
-                                       << "), distance " << a.distance(b) << " > " << tol;
+  return ::testing::AssertionFailure() << "(" << a.x() << ", " << a.y() << ") vs (" << b.x() << ", "
+                                       << b.y() << "), distance " << a.distance(b) << " > " << tol;
 }
 
 // Independent inside test (crossing number), for area estimates by sampling.
@@ -55,13 +56,16 @@ TEST(Polyline, AreaCentroidAndConvexityDependOnVertexOrder) {
   // L shape: 2x2 square plus 2x1 bar to its right; centroid by composite areas.
   ccPolyline ell({{0, 0}, {4, 0}, {4, 1}, {2, 1}, {2, 2}, {0, 2}}, true);
   EXPECT_DOUBLE_EQ(ell.area(), 6.0);
-  EXPECT_TRUE(PointNear(ell.centroid(), ccVector<2>((4 * 1.0 + 2 * 3.0) / 6, (4 * 1.0 + 2 * 0.5) / 6), 1e-14));
+  EXPECT_TRUE(PointNear(ell.centroid(),
+                        ccVector<2>((4 * 1.0 + 2 * 3.0) / 6, (4 * 1.0 + 2 * 0.5) / 6), 1e-14));
 }
 
 TEST(Polyline, PrincipalMomentsOfRotatedRectangle) {
   const double w = 6.0, h = 2.0, angle = 0.5;
   const ccXform<2> place(ccVector<2>(10, -3), 1.0, 1.0, ccRadian(0.0), ccRadian(angle));
-  ccPolyline rect = place * ccPolyline({{-w / 2, -h / 2}, {w / 2, -h / 2}, {w / 2, h / 2}, {-w / 2, h / 2}}, true);
+  ccPolyline rect =
+      place *
+      ccPolyline({{-w / 2, -h / 2}, {w / 2, -h / 2}, {w / 2, h / 2}, {-w / 2, h / 2}}, true);
   for (int order = 0; order < 2; ++order) {
     SCOPED_TRACE(order == 0 ? "positive" : "negative order");
     ccPolyline::PrincipalMoments m = rect.principalMomentsArea();
@@ -80,14 +84,17 @@ TEST(ConvexHull, HoldsEveryPointAndIsConvex) {
   Points points;
   for (int i = 0; i < 300; ++i) points.push_back(ccVector<2>(u(rng), u(rng)));
   // A duplicate, and a collinear triple on the hull whose middle point must be dropped.
-  points.insert(points.end(), {points[0], ccVector<2>(200, 0), ccVector<2>(200, 50), ccVector<2>(200, 100)});
+  points.insert(points.end(),
+                {points[0], ccVector<2>(200, 0), ccVector<2>(200, 50), ccVector<2>(200, 100)});
   Points hull = cfConvexHull(points);
   EXPECT_TRUE(ccPolyline(hull, true).isConvex());
-  for (const ccVector<2>& p : hull) EXPECT_NE(std::find(points.begin(), points.end(), p), points.end());
+  for (const ccVector<2>& p : hull)
+    EXPECT_NE(std::find(points.begin(), points.end(), p), points.end());
   for (std::size_t i = 0; i < hull.size(); ++i) {
     ccVector<2> a = hull[i], b = hull[(i + 1) % hull.size()], c = hull[(i + 2) % hull.size()];
     EXPECT_GT((b - a).cross(c - b), 0.0) << "collinear or reflex vertex " << i;
-    for (const ccVector<2>& p : points) ASSERT_GE((b - a).cross(p - a), -1e-9) << "point outside edge " << i;
+    for (const ccVector<2>& p : points)
+      ASSERT_GE((b - a).cross(p - a), -1e-9) << "point outside edge " << i;
   }
   EXPECT_EQ(std::find(hull.begin(), hull.end(), ccVector<2>(200, 50)), hull.end());
 
@@ -107,7 +114,8 @@ TEST(ClipPolygon, NonConvexSubjectByConvexClip) {
   EXPECT_NEAR(cfClipPolygon(ccPolyline(clockwise, true), band).signedArea(), -2.0, 1e-14);
   Points bandReversed(band.vertices().rbegin(), band.vertices().rend());
   EXPECT_NEAR(cfClipPolygon(u, ccPolyline(bandReversed, true)).signedArea(), 2.0, 1e-14);
-  EXPECT_NEAR(cfClipPolygon(u, ccPolyline({{10, 10}, {11, 10}, {11, 11}}, true)).area(), 0.0, 1e-15);
+  EXPECT_NEAR(cfClipPolygon(u, ccPolyline({{10, 10}, {11, 10}, {11, 11}}, true)).area(), 0.0,
+              1e-15);
   EXPECT_THROW(cfClipPolygon(band, u), ccBadArgument);  // the clip must be convex
 
   // Random star-shaped subjects by random convex clips, against area by sampling.
@@ -125,7 +133,8 @@ TEST(ClipPolygon, NonConvexSubjectByConvexClip) {
     int hits = 0;
     for (int i = 0; i < n; ++i) {
       for (int j = 0; j < n; ++j) {
-        ccVector<2> s(box.x() + box.width() * (j + 0.5) / n, box.y() + box.height() * (i + 0.5) / n);
+        ccVector<2> s(box.x() + box.width() * (j + 0.5) / n,
+                      box.y() + box.height() * (i + 0.5) / n);
         hits += insidePolygon(p, s) && insidePolygon(q, s);
       }
     }
@@ -147,7 +156,8 @@ TEST(Polyline, NearestPointsBetweenBoundaries) {
   EXPECT_NEAR(inner.nearestPoints(square).distance, 0.25, 1e-15);
   // An open polyline lacks its closing segment.
   ccPolyline openU({{0, 1}, {0, -1}, {1, -1}, {1, 1}}, false);
-  EXPECT_NEAR(openU.nearestPoints(ccPolyline({{0.5, 3}}, false)).distance, std::hypot(0.5, 2.0), 1e-15);
+  EXPECT_NEAR(openU.nearestPoints(ccPolyline({{0.5, 3}}, false)).distance, std::hypot(0.5, 2.0),
+              1e-15);
   EXPECT_THROW(square.nearestPoints(ccPolyline()), ccBadArgument);
 
   // Random pairs against brute force: apart, the distance is the smallest vertex-to-segment

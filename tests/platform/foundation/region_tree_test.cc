@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/foundation/region_tree.h"
 
 #include <gtest/gtest.h>
@@ -21,11 +22,13 @@ Where classify(const Points& v, const ccVector<2>& p) {
   for (std::size_t i = 0, j = v.size() - 1; i < v.size(); j = i++) {
     const ccVector<2>& a = v[j];
     const ccVector<2>& b = v[i];
-    if ((b - a).cross(p - a) == 0.0 && p.x() >= std::min(a.x(), b.x()) && p.x() <= std::max(a.x(), b.x()) &&
-        p.y() >= std::min(a.y(), b.y()) && p.y() <= std::max(a.y(), b.y())) {
+    if ((b - a).cross(p - a) == 0.0 && p.x() >= std::min(a.x(), b.x()) &&
+        p.x() <= std::max(a.x(), b.x()) && p.y() >= std::min(a.y(), b.y()) &&
+        p.y() <= std::max(a.y(), b.y())) {
       return eOn;
     }
-    if ((b.y() > p.y()) != (a.y() > p.y()) && p.x() < (a.x() - b.x()) * (p.y() - b.y()) / (a.y() - b.y()) + b.x()) {
+    if ((b.y() > p.y()) != (a.y() > p.y()) &&
+        p.x() < (a.x() - b.x()) * (p.y() - b.y()) / (a.y() - b.y()) + b.x()) {
       in = !in;
     }
   }
@@ -85,7 +88,8 @@ TEST(Rasterize, HalfOpenRuleTilesSharedEdges) {
   int filled = 0;
   for (long y = 0; y < 24; ++y) {
     for (long x = 0; x < 24; ++x) {
-      ASSERT_FALSE(a.at(x, y) == 255 && b.at(x, y) == 255) << "both triangles fill " << x << ", " << y;
+      ASSERT_FALSE(a.at(x, y) == 255 && b.at(x, y) == 255)
+          << "both triangles fill " << x << ", " << y;
       ASSERT_EQ(whole.at(x, y) == 255, a.at(x, y) == 255 || b.at(x, y) == 255) << x << ", " << y;
       filled += whole.at(x, y) == 255;
     }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/foundation/rle_buffer.h"
 
 #include <gtest/gtest.h>
@@ -25,13 +26,15 @@ ccPelBuffer<unsigned char> blockyImage(long w, long h, long ox, long oy, unsigne
   return img;
 }
 
-::testing::AssertionResult samePixels(const ccPelBuffer_const<unsigned char>& a, const ccPelBuffer_const<unsigned char>& b) {
+::testing::AssertionResult samePixels(const ccPelBuffer_const<unsigned char>& a,
+                                      const ccPelBuffer_const<unsigned char>& b) {
   if (a.window() != b.window()) return ::testing::AssertionFailure() << "windows differ";
   for (long y = a.offset().y(); y < a.offset().y() + a.height(); ++y) {
     for (long x = a.offset().x(); x < a.offset().x() + a.width(); ++x) {
       if (a.at(x, y) != b.at(x, y)) {
-        return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << "): " << int(a.at(x, y)) << " vs "
-                                             << int(b.at(x, y));
+        return ::testing::AssertionFailure()
+               << "pixel (" << x << ", " << y << "): " << int(a.at(x, y)) << " vs "
+               << int(b.at(x, y));
       }
     }
   }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/foundation/xform_poly.h"
 
 #include <gtest/gtest.h>
@@ -17,8 +18,8 @@ using Map = std::function<ccVector<2>(const ccVector<2>&)>;
 
 ::testing::AssertionResult PointNear(const ccVector<2>& a, const ccVector<2>& b, double tol) {
   if (a.distance(b) <= tol) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "(" << a.x() << ", " << a.y() << ") vs (" << b.x() << ", " << b.y()
-                                       << "), distance " << a.distance(b) << " > " << tol;
+  return ::testing::AssertionFailure() << "(" << a.x() << ", " << a.y() << ") vs (" << b.x() << ", "
+                                       << b.y() << "), distance " << a.distance(b) << " > " << tol;
 }
 
 // A lens-like client-from-image map over a 1024 x 768 image: affine part of 0.05 mm per pixel
@@ -70,8 +71,10 @@ TEST(XformPoly, RecoversKnownMapsAndInvertsThem) {
     // linearAt: central differences for the map, the inverse matrix for the inverse.
     const double h = 1e-3;
     ccXform<2> lin = fit.linearAt(p), linInv = inverse->linearAt(fit.mapPoint(p));
-    ccVector<2> dx = (fit.mapPoint(p + ccVector<2>(h, 0)) - fit.mapPoint(p - ccVector<2>(h, 0))) / (2 * h);
-    EXPECT_TRUE(PointNear(ccVector<2>(lin.matrix().element(0, 0), lin.matrix().element(1, 0)), dx, 1e-9));
+    ccVector<2> dx =
+        (fit.mapPoint(p + ccVector<2>(h, 0)) - fit.mapPoint(p - ccVector<2>(h, 0))) / (2 * h);
+    EXPECT_TRUE(
+        PointNear(ccVector<2>(lin.matrix().element(0, 0), lin.matrix().element(1, 0)), dx, 1e-9));
     ccMatrix<2> product = linInv.matrix() * lin.matrix();
     EXPECT_TRUE(PointNear(product * ccVector<2>(1, 2), ccVector<2>(1, 2), 1e-12));
     EXPECT_TRUE(PointNear(linInv.mapPoint(fit.mapPoint(p)), p, 1e-9));
@@ -94,7 +97,8 @@ TEST(XformPoly, ComposesWithAffineMapsBothWays) {
     ASSERT_TRUE(PointNear(composed->mapPoint(p), q, 1e-12));
     ASSERT_TRUE(PointNear(composed->inverseBase()->mapPoint(q), p, 1e-9));
     ASSERT_TRUE(PointNear(composedInverse->mapPoint(fit.mapPoint(p)), imageLeft.mapPoint(p), 1e-9));
-    ASSERT_TRUE(PointNear(composedInverse->inverseBase()->mapPoint(imageLeft.mapPoint(p)), fit.mapPoint(p), 1e-12));
+    ASSERT_TRUE(PointNear(composedInverse->inverseBase()->mapPoint(imageLeft.mapPoint(p)),
+                          fit.mapPoint(p), 1e-12));
   }
   EXPECT_THROW(fit.composedAfter(ccXform<2>(ccMatrix<2>(1, 2, 2, 4), ccVector<2>())), ccMathError);
 }
@@ -108,11 +112,13 @@ TEST(XformPoly, RefusesDegenerateInput) {
   for (int i = 0; i < 5; ++i)
     for (int j = 0; j < 5; ++j) grid5.push_back(ccVector<2>(j * 10.0, i * 10.0));
   gridPlate = mapAll(plateFromImage(3), grid5);
-  for (const ccVector<2>& p : image) folded.push_back(ccVector<2>(std::pow((p.x() - 512.0) / 400.0, 2), p.y()));
+  for (const ccVector<2>& p : image)
+    folded.push_back(ccVector<2>(std::pow((p.x() - 512.0) / 400.0, 2), p.y()));
 
   EXPECT_THROW(cc2XformPoly(plate, image, 0), ccBadArgument);
   EXPECT_THROW(cc2XformPoly(plate, image, 6), ccBadArgument);
-  EXPECT_THROW(cc2XformPoly(Points(plate.begin(), plate.begin() + 9), Points(image.begin(), image.begin() + 9), 3),
+  EXPECT_THROW(cc2XformPoly(Points(plate.begin(), plate.begin() + 9),
+                            Points(image.begin(), image.begin() + 9), 3),
                ccMathError);  // 9 pairs < 10 terms
   EXPECT_THROW(cc2XformPoly(plate, Points(image.begin(), image.end() - 1), 3), ccMathError);
   EXPECT_THROW(cc2XformPoly(line, line, 3), ccMathError);
@@ -157,8 +163,11 @@ TEST(XformPoly, ArchiveRoundTripThroughBaseHandle) {
 TEST(PolynomialMap, ConvertsStoredForwardAndInversePair) {
   // Forward: a cubic in raw pixel coordinates; inverse record: only a rough affine inverse.
   std::vector<double> ax(static_cast<std::size_t>(cc2DPolynomialMap::numTerms(3)), 0.0), ay(ax);
-  for (auto [i, j, cx, cy] : {std::tuple<int, int, double, double>{0, 0, 1.0, -2.0}, {1, 0, 0.05, 0.0},
-                              {0, 1, 0.002, 0.05}, {3, 0, 2e-10, 0.0}, {1, 2, 0.0, -1e-10}}) {
+  for (auto [i, j, cx, cy] : {std::tuple<int, int, double, double>{0, 0, 1.0, -2.0},
+                              {1, 0, 0.05, 0.0},
+                              {0, 1, 0.002, 0.05},
+                              {3, 0, 2e-10, 0.0},
+                              {1, 2, 0.0, -1e-10}}) {
     ax[static_cast<std::size_t>(cc2DPolynomialMap::termIndex(i, j))] = cx;
     ay[static_cast<std::size_t>(cc2DPolynomialMap::termIndex(i, j))] = cy;
   }
@@ -177,7 +186,8 @@ TEST(PolynomialMap, ConvertsStoredForwardAndInversePair) {
   cc2XformPoly x = cf_2XformPolyConvert(read, inverse);
   const double u = 700.0, v = 300.0;
   EXPECT_TRUE(PointNear(x.mapPoint(ccVector<2>(u, v)),
-                        ccVector<2>(1.0 + 0.05 * u + 0.002 * v + 2e-10 * u * u * u, -2.0 + 0.05 * v - 1e-10 * u * v * v),
+                        ccVector<2>(1.0 + 0.05 * u + 0.002 * v + 2e-10 * u * u * u,
+                                    -2.0 + 0.05 * v - 1e-10 * u * v * v),
                         1e-12));
   std::mt19937 rng(2);
   for (const ccVector<2>& p : randomImagePoints(rng, 20)) {

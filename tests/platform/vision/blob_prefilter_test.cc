@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The area pre-filter of blob analysis keeps exactly what an area filter would select, with
 // identical measures and tree, and large analyses (many stored rows and runs) stay consistent.
 #include <gtest/gtest.h>
@@ -31,8 +32,10 @@ ccPelBuffer<unsigned char> cloudImage(long w, long h, std::uint32_t seed) {
     for (long y = 1; y + 1 < h; ++y) {
       for (long x = 1; x + 1 < w; ++x) {
         double& c = f[static_cast<std::size_t>(y * w + x)];
-        c = (c + f[static_cast<std::size_t>(y * w + x - 1)] + f[static_cast<std::size_t>(y * w + x + 1)] +
-             f[static_cast<std::size_t>((y - 1) * w + x)] + f[static_cast<std::size_t>((y + 1) * w + x)]) /
+        c = (c + f[static_cast<std::size_t>(y * w + x - 1)] +
+             f[static_cast<std::size_t>(y * w + x + 1)] +
+             f[static_cast<std::size_t>((y - 1) * w + x)] +
+             f[static_cast<std::size_t>((y + 1) * w + x)]) /
             5.0;
       }
     }
@@ -40,14 +43,16 @@ ccPelBuffer<unsigned char> cloudImage(long w, long h, std::uint32_t seed) {
   ccPelBuffer<unsigned char> img(ccPelRect(7, -3, w, h));
   for (long y = 0; y < h; ++y) {
     for (long x = 0; x < w; ++x) {
-      img.row(y)[x] = static_cast<unsigned char>(std::clamp(128.0 + 150.0 * f[static_cast<std::size_t>(y * w + x)], 0.0, 255.0));
+      img.row(y)[x] = static_cast<unsigned char>(
+          std::clamp(128.0 + 150.0 * f[static_cast<std::size_t>(y * w + x)], 0.0, 255.0));
     }
   }
   return img;
 }
 
 // Analyses with and without the pre-filter and compares everything a caller can read.
-void expectPrefilterExact(const ccPelBuffer<unsigned char>& img, ccBlobParams params, double minArea) {
+void expectPrefilterExact(const ccPelBuffer<unsigned char>& img, ccBlobParams params,
+                          double minArea) {
   ccBlobResults all, kept;
   cfBlobAnalysis(img, params, all);
   params.prefilterMinArea(minArea);
@@ -84,7 +89,8 @@ void expectPrefilterExact(const ccPelBuffer<unsigned char>& img, ccBlobParams pa
     for (const ccBlob* c = b->firstChild(); c != nullptr; c = c->nextSibling()) {
       if (expected.count(keyOf(sa, c))) want.push_back(keyOf(sa, c));
     }
-    for (const ccBlob* c = k->firstChild(); c != nullptr; c = c->nextSibling()) got.push_back(keyOf(sk, c));
+    for (const ccBlob* c = k->firstChild(); c != nullptr; c = c->nextSibling())
+      got.push_back(keyOf(sk, c));
     EXPECT_EQ(want, got);
     ++checked;
   }
@@ -141,12 +147,15 @@ TEST(BlobPrefilter, DotPlateInNoisySurround) {
   rp.blurSigma = 1.0;
   rp.noiseSigma = 2.0;
   ccPelBuffer<unsigned char> img =
-      cfRenderPlate(dots, cfPlateCameraAffine(cfPatternRegion(dots), 800, 600, 10.0, 0.0, 4.0, 0.6), rp).image;
+      cfRenderPlate(dots, cfPlateCameraAffine(cfPatternRegion(dots), 800, 600, 10.0, 0.0, 4.0, 0.6),
+                    rp)
+          .image;
   std::mt19937 rng(4);
   std::normal_distribution<double> n(120.0, 12.0);
   for (long y = 0; y < 600; ++y) {
     for (long x = 0; x < 800; ++x) {
-      if (x < 140 || x >= 660 || y < 100 || y >= 500) img.at(x, y) = static_cast<unsigned char>(std::clamp(n(rng), 0.0, 255.0));
+      if (x < 140 || x >= 660 || y < 100 || y >= 500)
+        img.at(x, y) = static_cast<unsigned char>(std::clamp(n(rng), 0.0, 255.0));
     }
   }
   ccBlobParams p;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/vision/blob.h"
 
 #include <gtest/gtest.h>
@@ -13,10 +14,13 @@
 namespace {
 
 // A binary image from rows of text: '#' is 200, anything else 50.
-ccPelBuffer<unsigned char> fromText(const std::vector<std::string>& rows, long ox = 0, long oy = 0) {
-  ccPelBuffer<unsigned char> img(ccPelRect(ox, oy, static_cast<long>(rows[0].size()), static_cast<long>(rows.size())));
+ccPelBuffer<unsigned char> fromText(const std::vector<std::string>& rows, long ox = 0,
+                                    long oy = 0) {
+  ccPelBuffer<unsigned char> img(
+      ccPelRect(ox, oy, static_cast<long>(rows[0].size()), static_cast<long>(rows.size())));
   for (std::size_t j = 0; j < rows.size(); ++j) {
-    for (std::size_t i = 0; i < rows[j].size(); ++i) img.row(static_cast<long>(j))[i] = rows[j][i] == '#' ? 200 : 50;
+    for (std::size_t i = 0; i < rows[j].size(); ++i)
+      img.row(static_cast<long>(j))[i] = rows[j][i] == '#' ? 200 : 50;
   }
   return img;
 }
@@ -32,7 +36,8 @@ double peakGradient(const ccPelBuffer<unsigned char>& img) {
   double g = 0.0;
   for (long y = 1; y + 1 < img.height(); ++y) {
     for (long x = 1; x + 1 < img.width(); ++x) {
-      g = std::max(g, std::hypot((img.at(x + 1, y) - img.at(x - 1, y)) / 2.0, (img.at(x, y + 1) - img.at(x, y - 1)) / 2.0));
+      g = std::max(g, std::hypot((img.at(x + 1, y) - img.at(x - 1, y)) / 2.0,
+                                 (img.at(x, y + 1) - img.at(x, y - 1)) / 2.0));
     }
   }
   return g;
@@ -40,7 +45,8 @@ double peakGradient(const ccPelBuffer<unsigned char>& img) {
 
 // Soft-threshold centre error of one disc, with a band like the dot finder's: around the mid
 // grey, 0.2 times the peak gradient wide (at least 8 grey levels), softness 6.
-double discCentreError(double diameter, double cx, double cy, double blur, double noise, unsigned seed) {
+double discCentreError(double diameter, double cx, double cy, double blur, double noise,
+                       unsigned seed) {
   ccSyntheticSpec s;
   s.width = s.height = static_cast<long>(diameter) + 30;
   s.blurSigma = blur;
@@ -48,11 +54,12 @@ double discCentreError(double diameter, double cx, double cy, double blur, doubl
   s.seed = seed;
   s.supersample = 16;
   const double r = diameter / 2;
-  ccPelBuffer<unsigned char> img =
-      cfSyntheticImage(s, [&](double x, double y) { return (x - cx) * (x - cx) + (y - cy) * (y - cy) < r * r; });
+  ccPelBuffer<unsigned char> img = cfSyntheticImage(
+      s, [&](double x, double y) { return (x - cx) * (x - cx) + (y - cy) * (y - cy) < r * r; });
   const double band = std::clamp(0.2 * peakGradient(img), 8.0, 100.0), mid = 125.0;
   ccBlobParams p;
-  p.setSegmentationSoftThresh(static_cast<int>(mid - band / 2), static_cast<int>(mid + band / 2), 6, false);
+  p.setSegmentationSoftThresh(static_cast<int>(mid - band / 2), static_cast<int>(mid + band / 2), 6,
+                              false);
   ccBlobResults res;
   cfBlobAnalysis(img, p, res);
   res.connectedBlobs().setFilter(ccBlob::eLabel, 1, 1, false);
@@ -66,7 +73,8 @@ TEST(BlobAccuracy, SoftDiscCentreOverOffsetsAndBlurs) {
     for (double blur : {0.0, 0.7, 1.2}) {
       double worst = 0.0;
       for (int k = 0; k < 12; ++k) {
-        double cx = 15 + d / 2 + std::fmod(0.37 * k, 1.0), cy = 15 + d / 2 + std::fmod(0.61 * k + 0.1, 1.0);
+        double cx = 15 + d / 2 + std::fmod(0.37 * k, 1.0),
+               cy = 15 + d / 2 + std::fmod(0.61 * k + 0.1, 1.0);
         worst = std::max(worst, discCentreError(d, cx, cy, blur, 0.0, 1));
       }
       EXPECT_LT(worst, 0.02) << "diameter " << d << " blur " << blur;
@@ -78,7 +86,8 @@ TEST(BlobAccuracy, SoftDiscCentreWithNoise) {
   for (double d : {10.0, 24.0, 40.0}) {
     double worst = 0.0;
     for (int k = 0; k < 12; ++k) {
-      double cx = 15 + d / 2 + std::fmod(0.37 * k, 1.0), cy = 15 + d / 2 + std::fmod(0.61 * k + 0.1, 1.0);
+      double cx = 15 + d / 2 + std::fmod(0.37 * k, 1.0),
+             cy = 15 + d / 2 + std::fmod(0.61 * k + 0.1, 1.0);
       worst = std::max(worst, discCentreError(d, cx, cy, 1.0, 3.0, 100 + k));
     }
     EXPECT_LT(worst, 0.05) << "diameter " << d;
@@ -107,7 +116,8 @@ TEST(BlobShape, RotatedRectangleAngleBoxAndAspect) {
     if (want > ccPi / 2) want -= ccPi;
     EXPECT_GT(got, -ccPi / 2);
     EXPECT_LE(got, ccPi / 2);
-    EXPECT_NEAR(std::remainder(got - want, ccPi), 0.0, 0.01) << deg << ": " << got << " vs " << want;
+    EXPECT_NEAR(std::remainder(got - want, ccPi), 0.0, 0.01)
+        << deg << ": " << got << " vs " << want;
     ccRect box = b.boundingBoxPrincipal(false);
     EXPECT_NEAR(box.width(), len, 2.0) << deg;  // pixel corners stick out up to 0.71 px
     EXPECT_NEAR(box.height(), wid, 2.0) << deg;
@@ -148,13 +158,15 @@ TEST(BlobShape, ClientCoordinatesFollowTheImageTransform) {
 
 TEST(BlobMeasures, HardBoxesAreaPerimeterAndBorder) {
   // Columns 3..7 and rows 1..3 of the image frame (offset 1, 1).
-  ccPelBuffer<unsigned char> img = fromText({
-      "#.........",
-      "..#####...",
-      "..#####...",
-      "..#####...",
-      "..........",
-  }, 1, 0);
+  ccPelBuffer<unsigned char> img = fromText(
+      {
+          "#.........",
+          "..#####...",
+          "..#####...",
+          "..#####...",
+          "..........",
+      },
+      1, 0);
   ccBlobResults res;
   cfBlobAnalysis(img, hardParams(), res);
   ccBlobSceneDescription& scene = res.connectedBlobs();
@@ -182,8 +194,8 @@ TEST(BlobMeasures, SoftFringeKeepsTotalAreaAndWidensBox) {
   // rectangle's own area and box edges come out to sub-pixel precision.
   ccSyntheticSpec spec;
   spec.width = spec.height = 40;
-  ccPelBuffer<unsigned char> img =
-      cfSyntheticImage(spec, [](double x, double y) { return x > 10.3 && x < 25.3 && y > 12.6 && y < 22.6; });
+  ccPelBuffer<unsigned char> img = cfSyntheticImage(
+      spec, [](double x, double y) { return x > 10.3 && x < 25.3 && y > 12.6 && y < 22.6; });
   ccBlobParams p;
   p.setSegmentationSoftThresh(110, 140, 6, false);
   ccBlobResults res;
@@ -277,8 +289,10 @@ TEST(BlobChainCode, RetracesTheOuterBoundary) {
       twiceArea += a.x() * c.y() - a.y() * c.x();
       // Pixel centres to the right and left of the step (image frame, y down).
       ccVector<2> mid = (a + c) * 0.5, d = c - a, right(-d.y() * 0.5, d.x() * 0.5);
-      ASSERT_TRUE(inBlob(mid.x() + right.x(), mid.y() + right.y())) << "blob " << b->index() << " step " << k;
-      ASSERT_FALSE(inBlob(mid.x() - right.x(), mid.y() - right.y())) << "blob " << b->index() << " step " << k;
+      ASSERT_TRUE(inBlob(mid.x() + right.x(), mid.y() + right.y()))
+          << "blob " << b->index() << " step " << k;
+      ASSERT_FALSE(inBlob(mid.x() - right.x(), mid.y() - right.y()))
+          << "blob " << b->index() << " step " << k;
     }
     // Filled area: own pixels plus every descendant's.
     double filled = 0.0;
@@ -295,14 +309,16 @@ TEST(BlobChainCode, RetracesTheOuterBoundary) {
 }
 
 TEST(BlobScene, FiltersSortImageAndRegion) {
-  ccPelBuffer<unsigned char> img = fromText({
-      "............",
-      ".###....##..",
-      ".###....##..",
-      ".###........",
-      "......#.....",
-      "............",
-  }, 10, 20);
+  ccPelBuffer<unsigned char> img = fromText(
+      {
+          "............",
+          ".###....##..",
+          ".###....##..",
+          ".###........",
+          "......#.....",
+          "............",
+      },
+      10, 20);
   ccBlobResults res;
   cfBlobAnalysis(img, hardParams(), res);
   ccBlobSceneDescription& scene = res.connectedBlobs();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/vision/caliper.h"
 
 #include <gtest/gtest.h>
@@ -82,15 +83,20 @@ TEST(Caliper, StraightEdgePositionIsUnbiasedOverPhasesAndAngles) {
   // Noise-free cases are limited by 8-bit rounding of the image (about 0.007 px spread);
   // noise of 1 grey level on a contrast of 130 roughly triples that.
   const ccCase cases[] = {
-      {1.0, 0.0, 0.0, 20.0, 0.005, 0.012}, {1.0, 0.0, 12.0, 14.7, 0.005, 0.012},
-      {1.0, 1.0, 0.0, 20.0, 0.010, 0.030}, {1.0, 1.0, -15.0, 14.7, 0.010, 0.030},
-      {0.6, 0.0, 0.0, 16.0, 0.005, 0.015}, {2.0, 0.0, 0.0, 24.0, 0.005, 0.015},
+      {1.0, 0.0, 0.0, 20.0, 0.005, 0.012},
+      {1.0, 0.0, 12.0, 14.7, 0.005, 0.012},
+      {1.0, 1.0, 0.0, 20.0, 0.010, 0.030},
+      {1.0, 1.0, -15.0, 14.7, 0.010, 0.030},
+      {0.6, 0.0, 0.0, 16.0, 0.005, 0.015},
+      {2.0, 0.0, 0.0, 24.0, 0.005, 0.015},
       // Sharp edges, narrower than a sample: the phase bias of a sampled narrow step is
       // removed by matching areas (without that, a spread of about 0.07 px).
-      {0.3, 0.0, 0.0, 20.0, 0.010, 0.040}, {0.3, 0.0, 12.0, 14.7, 0.010, 0.040},
+      {0.3, 0.0, 0.0, 20.0, 0.010, 0.040},
+      {0.3, 0.0, 12.0, 14.7, 0.010, 0.040},
       // Broad, noisy edges: noise splits the response into several peaks, which must give one
       // edge at one place (without merging them, errors of up to 2 px and extra results).
-      {2.0, 5.0, 0.0, 24.0, 0.030, 0.150}, {2.0, 2.0, 10.0, 24.0, 0.020, 0.080}};
+      {2.0, 5.0, 0.0, 24.0, 0.030, 0.150},
+      {2.0, 2.0, 10.0, 24.0, 0.020, 0.080}};
   for (const ccCase& c : cases) {
     SCOPED_TRACE(testing::Message() << "blur " << c.blur << " noise " << c.noise << " tilt "
                                     << c.tilt << " length " << c.length);

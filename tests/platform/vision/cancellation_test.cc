@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // An armed deadline or a raised cancel token stops every long-running vision tool within a
 // bounded time on sensor-sized images of noise and of a dot plate.
 #include <gtest/gtest.h>
@@ -51,7 +52,9 @@ const ccPelBuffer<unsigned char>& plate() {
     p.invert = true;
     p.blurSigma = 1.0;
     p.noiseSigma = 2.0;
-    return cfRenderPlate(dots, cfPlateCameraAffine(cfPatternRegion(dots), kWidth, kHeight, 10.0, 0.0, 4.0, 0.95), p)
+    return cfRenderPlate(
+               dots,
+               cfPlateCameraAffine(cfPatternRegion(dots), kWidth, kHeight, 10.0, 0.0, 4.0, 0.95), p)
         .image;
   }();
   return img;
@@ -68,7 +71,8 @@ template <class Call>
   } catch (const ccTimeout&) {
     const auto overrun = std::chrono::duration_cast<milliseconds>(Clock::now() - start - kDeadline);
     if (overrun <= kMaxOverrun) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "stopped " << overrun.count() << " ms after the deadline";
+    return ::testing::AssertionFailure()
+           << "stopped " << overrun.count() << " ms after the deadline";
   }
   return ::testing::AssertionFailure() << "finished without ccTimeout";
 }
@@ -87,7 +91,8 @@ TEST(Cancellation, BlobAnalysisStopsAndLeavesEmptyResults) {
     for (const ccPelBuffer<unsigned char>* img : {&noise(), &plate()}) {
       ccBlobResults res;
       cfBlobAnalysis(ccPelBuffer<unsigned char>(8, 8), dotFinderParams(prefilter), res);
-      EXPECT_TRUE(stopsSoonAfterDeadline([&] { cfBlobAnalysis(*img, dotFinderParams(prefilter), res); }));
+      EXPECT_TRUE(
+          stopsSoonAfterDeadline([&] { cfBlobAnalysis(*img, dotFinderParams(prefilter), res); }));
       EXPECT_EQ(res.connectedBlobs().numBlobs(), 0u);
       EXPECT_TRUE(res.rle().degen());
     }
@@ -119,7 +124,8 @@ TEST(Cancellation, TokenRaisedFromAnotherThreadStopsBlobAnalysis) {
   }
   canceller.join();
   EXPECT_TRUE(cancelled);
-  EXPECT_LE(std::chrono::duration_cast<milliseconds>(Clock::now() - start), kDeadline + kMaxOverrun);
+  EXPECT_LE(std::chrono::duration_cast<milliseconds>(Clock::now() - start),
+            kDeadline + kMaxOverrun);
 }
 
 TEST(Cancellation, EdgesAndPeaksStop) {
@@ -142,7 +148,8 @@ TEST(Cancellation, FiltersStop) {
   const ccPelBuffer<unsigned char>& dots = plate();
   ccPelBuffer<unsigned char> out;
   EXPECT_TRUE(stopsSoonAfterDeadline([&] {
-    cfGaussSample(noisy, ccGaussSampleParams(1, ccGaussSampleParams::kMaxHalfWidth, 20.0, true), out);
+    cfGaussSample(noisy, ccGaussSampleParams(1, ccGaussSampleParams::kMaxHalfWidth, 20.0, true),
+                  out);
   }));
   EXPECT_FALSE(out.isBound());  // left as it was
 
@@ -151,7 +158,8 @@ TEST(Cancellation, FiltersStop) {
   EXPECT_TRUE(stopsSoonAfterDeadline([&] { cfPelMedian(noisy, dots, median, out); }));
   EXPECT_FALSE(out.isBound());
 
-  const ccGMorphElement chain(std::vector<ccGMorph3x3Element>(8, ccGMorph3x3Element(ccGMorphDefs::eSquare)));
+  const ccGMorphElement chain(
+      std::vector<ccGMorph3x3Element>(8, ccGMorph3x3Element(ccGMorphDefs::eSquare)));
   EXPECT_TRUE(stopsSoonAfterDeadline([&] { chain.erode(dots, out); }));
   EXPECT_FALSE(out.isBound());
 }
@@ -159,11 +167,13 @@ TEST(Cancellation, FiltersStop) {
 TEST(Cancellation, WatershedStops) {
   // Edges wherever the noise is dark: tens of thousands of small basins.
   const ccPelBuffer<unsigned char>& edgeMap = noise();
-  EXPECT_TRUE(stopsSoonAfterDeadline([&] { cfWatershedTransform(edgeMap, ccWatershedRunParams()); }));
+  EXPECT_TRUE(
+      stopsSoonAfterDeadline([&] { cfWatershedTransform(edgeMap, ccWatershedRunParams()); }));
 }
 
 TEST(Cancellation, AffineSamplingStops) {
-  const ccAffineRectangle rect(ccVector<2>(kWidth / 2.0, kHeight / 2.0), 1500.0, 1500.0, ccRadian(0.3), ccRadian(0.0));
+  const ccAffineRectangle rect(ccVector<2>(kWidth / 2.0, kHeight / 2.0), 1500.0, 1500.0,
+                               ccRadian(0.3), ccRadian(0.0));
   const ccAffineSamplingParams params(rect, 4000, 4000, ccAffineSamplingParams::eLanczos3);
   const ccPelBuffer<unsigned char>& dots = plate();
   EXPECT_TRUE(stopsSoonAfterDeadline([&] { cfAffineSampleProfile(dots, params); }));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Random test images and an image comparison that reports where two images differ.
 #ifndef TESTS_PLATFORM_VISION_VISION_TEST_IMAGES_H
 #define TESTS_PLATFORM_VISION_VISION_TEST_IMAGES_H

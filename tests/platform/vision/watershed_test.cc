@@ -1,11 +1,12 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/vision/watershed.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <random>
-#include <cstdint>
 #include <set>
 #include <vector>
 
@@ -207,8 +208,6 @@ TEST(Watershed, NoEdgesFarEdgesAndBadArguments) {
   EXPECT_THROW(p.distMergeThresh(std::nan("")), ccBadArgument);
 }
 
-
-
 // FNV-1a hash of a label image (window pixels, row by row).
 std::uint64_t labelHash(const Labels& l) {
   std::uint64_t h = 1469598103934665603ull;
@@ -226,14 +225,17 @@ std::vector<ccPelBuffer<unsigned char>> referenceInputs() {
   std::vector<ccPelBuffer<unsigned char>> in;
   std::mt19937 rng(31);
   for (int density : {1, 5, 20, 45})
-    in.push_back(edgeMap(157, 101, [&](long, long) { return static_cast<int>(rng() % 100) < density; }));
+    in.push_back(
+        edgeMap(157, 101, [&](long, long) { return static_cast<int>(rng() % 100) < density; }));
   for (double pitch : {9.0, 23.0}) {
     const double c = std::cos(0.3), s = std::sin(0.3);
     auto cell = [&](long x, long y) {
-      return std::make_pair(std::floor((c * x + s * y) / pitch), std::floor((-s * x + c * y) / pitch));
+      return std::make_pair(std::floor((c * x + s * y) / pitch),
+                            std::floor((-s * x + c * y) / pitch));
     };
     in.push_back(edgeMap(211, 163, [&](long x, long y) {
-      return ((x + 1 < 211 && cell(x + 1, y) != cell(x, y)) || (y + 1 < 163 && cell(x, y + 1) != cell(x, y))) &&
+      return ((x + 1 < 211 && cell(x + 1, y) != cell(x, y)) ||
+              (y + 1 < 163 && cell(x, y + 1) != cell(x, y))) &&
              rng() % 25 != 0;
     }));
   }
@@ -256,7 +258,8 @@ TEST(Watershed, LabelsMatchTheReferenceImplementation) {
       for (bool tiles : {true, false}) {
         ccWatershedRunParams p = tiles ? tileParams() : ccWatershedRunParams();
         p.fillLines(fill);
-        SCOPED_TRACE(testing::Message() << "case " << n << (fill ? " filled" : "") << (tiles ? " tile params" : ""));
+        SCOPED_TRACE(testing::Message()
+                     << "case " << n << (fill ? " filled" : "") << (tiles ? " tile params" : ""));
         EXPECT_EQ(labelHash(cfWatershedTransform(img, p)), expected[n]);
         ++n;
       }

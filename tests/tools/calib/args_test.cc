@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Command-line parsing of the calib tool.
 #include "tools/calib/args.h"
 
@@ -28,15 +29,18 @@ TEST(CommandArgs, ParsesOptionsValuesAndPositionals) {
 }
 
 TEST(CommandArgs, RepeatedOptionsMissingValuesAndNonPositiveNumbersAreUsageErrors) {
-  const std::vector<ccCommandArgs::Option> options = {{"pitch", true}, {"out", true}, {"json", false}};
+  const std::vector<ccCommandArgs::Option> options = {
+      {"pitch", true}, {"out", true}, {"json", false}};
   EXPECT_THROW(ccCommandArgs({"--pitch", "1", "--pitch", "2"}, options), ccUsageError);
   EXPECT_THROW(ccCommandArgs({"--pitch=1", "--pitch", "1"}, options), ccUsageError);
   EXPECT_THROW(ccCommandArgs({"--json", "--json"}, options), ccUsageError);
-  EXPECT_THROW(ccCommandArgs({"--out", "--json"}, options), ccUsageError);  // not a file named --json
+  EXPECT_THROW(ccCommandArgs({"--out", "--json"}, options),
+               ccUsageError);  // not a file named --json
   EXPECT_EQ(ccCommandArgs({"--out", "-"}, options).text("out"), "-");
   for (const char* bad : {"0", "-1", "-0", "inf", "nan", "1e999"}) {
     SCOPED_TRACE(bad);
-    EXPECT_THROW(ccCommandArgs({"--pitch", bad}, options).positiveNumber("pitch", 1.0), ccUsageError);
+    EXPECT_THROW(ccCommandArgs({"--pitch", bad}, options).positiveNumber("pitch", 1.0),
+                 ccUsageError);
   }
   EXPECT_DOUBLE_EQ(ccCommandArgs({"--pitch", "1e-3"}, options).positiveNumber("pitch", 1.0), 1e-3);
 }

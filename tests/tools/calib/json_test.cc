@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // JSON writer: layout, number formatting, escaping and misuse.
 #include "tools/calib/json.h"
 

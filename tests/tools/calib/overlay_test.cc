@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Overlay canvas: sub-pixel placement in the grey image's frame, anti-aliasing, clipping
 // and the bitmap font.
 #include "tools/calib/overlay.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Image files: round trips, every PNG layout, netpbm variants, and damaged or missing files
 // that must fail with ccImageFileError instead of crashing.
 #include "tools/imageio/image_io.h"
@@ -11,8 +12,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -254,7 +255,8 @@ TEST(ImageIo, FileErrorsNameTheFile) {
 
 // A PNG of signature, IHDR (with a valid CRC), an empty IDAT and IEND: 57 bytes that
 // declare `width` x `height` pixels of the colour type.
-std::vector<unsigned char> pngHeaderOnly(std::uint32_t width, std::uint32_t height, unsigned char colourType) {
+std::vector<unsigned char> pngHeaderOnly(std::uint32_t width, std::uint32_t height,
+                                         unsigned char colourType) {
   std::vector<unsigned char> out{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   auto be32 = [&](std::uint32_t v) {
     for (int i = 3; i >= 0; --i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
@@ -264,7 +266,8 @@ std::vector<unsigned char> pngHeaderOnly(std::uint32_t width, std::uint32_t heig
     const std::size_t start = out.size();
     out.insert(out.end(), type, type + 4);
     out.insert(out.end(), data.begin(), data.end());
-    be32(static_cast<std::uint32_t>(crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
+    be32(static_cast<std::uint32_t>(
+        crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
   };
   std::vector<unsigned char> ihdr;
   for (std::uint32_t v : {width, height})
@@ -310,7 +313,8 @@ TEST(ImageIo, HugeDeclaredSizesAreRefusedByTheLimitBeforeDecoding) {
   const struct {
     const char* name;
     std::vector<unsigned char> bytes;
-  } cases[] = {{"png", png}, {"jpeg", jpegDeclaring(65500, 65500)}, {"pgm", {pgm.begin(), pgm.end()}}};
+  } cases[] = {
+      {"png", png}, {"jpeg", jpegDeclaring(65500, 65500)}, {"pgm", {pgm.begin(), pgm.end()}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string message = refusal([&] { cfDecodeImage(c.bytes, "hostile.img"); });
@@ -318,7 +322,8 @@ TEST(ImageIo, HugeDeclaredSizesAreRefusedByTheLimitBeforeDecoding) {
     EXPECT_NE(message.find("over the limit of " + limit + " bytes"), std::string::npos) << message;
   }
   // Endless input that is no image stops at its first bytes.
-  EXPECT_NE(refusal([] { cfReadImage("/dev/zero"); }).find("not a PGM, PNG or JPEG"), std::string::npos);
+  EXPECT_NE(refusal([] { cfReadImage("/dev/zero"); }).find("not a PGM, PNG or JPEG"),
+            std::string::npos);
 }
 
 TEST(ImageIo, CallerLimitsCountChannelsAndFileBytes) {
@@ -329,7 +334,8 @@ TEST(ImageIo, CallerLimitsCountChannelsAndFileBytes) {
   limits.maxDecodedBytes = 10 * 8 * 3;
   EXPECT_NO_THROW(cfDecodeImage(colour, "colour", limits));
   limits.maxDecodedBytes = 10 * 8 * 3 - 1;
-  EXPECT_NE(refusal([&] { cfDecodeImage(colour, "colour", limits); }).find("limit of 239 bytes"), std::string::npos);
+  EXPECT_NE(refusal([&] { cfDecodeImage(colour, "colour", limits); }).find("limit of 239 bytes"),
+            std::string::npos);
   limits.maxDecodedBytes = 10 * 8;
   EXPECT_NO_THROW(cfDecodeImage(grey, "grey", limits));
   limits.maxDecodedBytes = 10 * 8 - 1;
@@ -344,7 +350,9 @@ TEST(ImageIo, CallerLimitsCountChannelsAndFileBytes) {
   limits.maxFileBytes = grey.size() - 1;
   const std::string message = refusal([&] { cfReadImage(path, limits); });
   EXPECT_NE(message.find(path), std::string::npos) << message;
-  EXPECT_NE(message.find("larger than the limit of " + std::to_string(grey.size() - 1)), std::string::npos) << message;
+  EXPECT_NE(message.find("larger than the limit of " + std::to_string(grey.size() - 1)),
+            std::string::npos)
+      << message;
   EXPECT_THROW(cfDecodeImage(grey, "grey", limits), ccImageFileError);
 }
 
@@ -358,9 +366,11 @@ TEST(ImageIo, PipeWithAHugeHeaderStopsAtItsFirstBytes) {
   std::thread writer([&] {
     std::ofstream out(fifo, std::ios::binary);
     const std::vector<unsigned char> header = pngHeaderOnly(16384, 16384, PNG_COLOR_TYPE_RGB);
-    out.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
+    out.write(reinterpret_cast<const char*>(header.data()),
+              static_cast<std::streamsize>(header.size()));
     const std::string zeros(1 << 16, '\0');
-    for (int k = 0; k < 64 && out; ++k) out.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+    for (int k = 0; k < 64 && out; ++k)
+      out.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
   });
   ccImageReadLimits limits;
   limits.maxFileBytes = 1 << 20;
@@ -433,11 +443,11 @@ TEST(ImageIo, WritersRecordTheResolution) {
   const std::vector<unsigned char> png = cfEncodeImage(image, eImagePng, at300dpi);
   const std::size_t phys = find(png, "pHYs");
   ASSERT_NE(phys, std::string::npos);
-  EXPECT_EQ(bigEndian(png, phys - 4, 4), 9u);       // chunk length
-  EXPECT_EQ(bigEndian(png, phys + 4, 4), 11811u);   // x
-  EXPECT_EQ(bigEndian(png, phys + 8, 4), 11811u);   // y
-  EXPECT_EQ(png.at(phys + 12), 1);                  // unit: metre
-  EXPECT_LT(phys, find(png, "IDAT"));  // before the pixels, where readers expect it
+  EXPECT_EQ(bigEndian(png, phys - 4, 4), 9u);      // chunk length
+  EXPECT_EQ(bigEndian(png, phys + 4, 4), 11811u);  // x
+  EXPECT_EQ(bigEndian(png, phys + 8, 4), 11811u);  // y
+  EXPECT_EQ(png.at(phys + 12), 1);                 // unit: metre
+  EXPECT_LT(phys, find(png, "IDAT"));              // before the pixels, where readers expect it
   EXPECT_EQ(maxDiff(cfDecodeImage(png, "x.png"), image), 0);
   EXPECT_EQ(find(cfEncodeImage(image, eImagePng), "pHYs"), std::string::npos);
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Printable plates: the SVG is sized in millimetres and the raster spans the sheet.
 #include "tools/plate/plate_print.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Plate renderer: the ground truth must agree with the rendered pixels (dot centroids,
 // vertex symmetry centres, marker and fiducial where the layout puts them), the camera
 // must invert consistently, and noise must be repeatable by seed.
@@ -209,7 +210,8 @@ TEST(PlateRender, SurroundLiesBeyondTheSheet) {
     p.width = 320;
     p.height = 240;
     p.surroundLevel = 250;
-    const ccPlateRendering r = plateKind ? cfRenderPlate(board, cam, p) : cfRenderPlate(dots, cam, p);
+    const ccPlateRendering r =
+        plateKind ? cfRenderPlate(board, cam, p) : cfRenderPlate(dots, cam, p);
     // Points a few pixels either side of the sheet's corner, clear of its anti-aliased edge.
     const ccVector<2> corner(paper.x(), paper.y());
     const ccVector<2> outside = cam.imageFromPlate(corner - ccVector<2>(0.5, 0.5));
