@@ -25,6 +25,7 @@
 #include "platform/foundation/persistent.h"
 #include "tools/calib/commands.h"
 #include "tools/calib/json.h"
+#include "tools/calib/read_limits.h"
 
 namespace {
 
@@ -145,15 +146,21 @@ std::vector<ccCommandArgs::Option> cfWithBatchOptions(std::vector<ccCommandArgs:
   return options;
 }
 
-std::string cfBatchHelp() {
-  return "Several images (paths, glob patterns such as 'shots/*.png', folders: their .png, .jpg,\n"
-         ".jpeg and .pgm files, sorted by name) give one record per image, in the order given:\n"
-         "  --format F   text (default), jsonl (one JSON object per line with \"file\"; the\n"
-         "               default with --json) or csv (header, then one row per image)\n"
-         "  --jobs N     images run at once, each on its own thread (default 1)\n"
-         "  -o, --output FILE  write the records to FILE instead of standard output\n"
-         "A failed image is recorded (found false, its error) and the batch goes on; a summary\n"
-         "goes to standard error. Exit status 0 when every image succeeded, 1 otherwise.\n";
+void cfPrintBatchCommandHelp(const char* head, const char* tail) {
+  std::fputs(head, stdout);
+  std::fputs(cfReadLimitHelp().c_str(), stdout);
+  std::fputs("\n", stdout);
+  std::fputs(
+      "Several images (paths, glob patterns such as 'shots/*.png', folders: their .png, .jpg,\n"
+      ".jpeg and .pgm files, sorted by name) give one record per image, in the order given:\n"
+      "  --format F   text (default), jsonl (one JSON object per line with \"file\"; the\n"
+      "               default with --json) or csv (header, then one row per image)\n"
+      "  --jobs N     images run at once, each on its own thread (default 1)\n"
+      "  -o, --output FILE  write the records to FILE instead of standard output\n"
+      "A failed image is recorded (found false, its error) and the batch goes on; a summary\n"
+      "goes to standard error. Exit status 0 when every image succeeded, 1 otherwise.\n",
+      stdout);
+  std::fputs(tail, stdout);
 }
 
 std::vector<std::string> cfExpandShortOptions(std::vector<std::string> words) {

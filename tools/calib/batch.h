@@ -15,8 +15,9 @@
 // The options every batch-capable command accepts, added to its own.
 std::vector<ccCommandArgs::Option> cfWithBatchOptions(std::vector<ccCommandArgs::Option> options);
 
-// Help lines of those options.
-std::string cfBatchHelp();
+// Prints a batch-capable command's help: its own text, the image-limit options, the batch
+// options, then its closing text.
+void cfPrintBatchCommandHelp(const char* head, const char* tail);
 
 // The words with the short option "-o" (before any "--") spelled "--output", so that
 // ccCommandArgs parses it.

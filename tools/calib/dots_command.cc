@@ -356,11 +356,7 @@ int cfCalibDots(const std::vector<std::string>& words) {
                                                                       {"json", false},
                                                                       {"overlay", true}})));
   if (args.help()) {
-    std::fputs(kHelp, stdout);
-    std::fputs(cfReadLimitHelp().c_str(), stdout);
-    std::fputs("\n", stdout);
-    std::fputs(cfBatchHelp().c_str(), stdout);
-    std::fputs(kHelpEnd, stdout);
+    cfPrintBatchCommandHelp(kHelp, kHelpEnd);
     return 0;
   }
   // Every argument is checked before an image is read.
