@@ -59,14 +59,8 @@ ccRegionalThreshold::ccRegionalThreshold(const ccPelBuffer_const<unsigned char>&
   ccAttention::check();
   if (count == 0) return;
 
-  // First column and row of each region (and one past the last).
-  std::vector<long> xs(static_cast<std::size_t>(nx_ + 1)), ys(static_cast<std::size_t>(ny_ + 1));
-  for (long i = 0; i <= nx_; ++i)
-    xs[static_cast<std::size_t>(i)] =
-        static_cast<long>(std::lround(static_cast<double>(i) * regionW_));
-  for (long j = 0; j <= ny_; ++j)
-    ys[static_cast<std::size_t>(j)] =
-        static_cast<long>(std::lround(static_cast<double>(j) * regionH_));
+  std::vector<long> xs, ys;
+  regionBounds(xs, ys);
   auto x0Of = [&](long i) { return xs[static_cast<std::size_t>(i)]; };
   auto y0Of = [&](long j) { return ys[static_cast<std::size_t>(j)]; };
 
@@ -173,20 +167,25 @@ double ccRegionalThreshold::at(double x, double y) const {
   return top * (1.0 - ay) + bottom * ay;
 }
 
-ccPelBuffer<unsigned char> ccRegionalThreshold::binarise(
-    const ccPelBuffer_const<unsigned char>& image) const {
-  const long w = image.width(), h = image.height();
-  ccPelBuffer<unsigned char> out(image.window());
-  if (!valid_) return out;
-
-  // Region columns and rows (first pixel of each, and one past the last).
-  std::vector<long> xs(static_cast<std::size_t>(nx_ + 1)), ys(static_cast<std::size_t>(ny_ + 1));
+void ccRegionalThreshold::regionBounds(std::vector<long>& xs, std::vector<long>& ys) const {
+  xs.resize(static_cast<std::size_t>(nx_ + 1));
+  ys.resize(static_cast<std::size_t>(ny_ + 1));
   for (long i = 0; i <= nx_; ++i)
     xs[static_cast<std::size_t>(i)] =
         static_cast<long>(std::lround(static_cast<double>(i) * regionW_));
   for (long j = 0; j <= ny_; ++j)
     ys[static_cast<std::size_t>(j)] =
         static_cast<long>(std::lround(static_cast<double>(j) * regionH_));
+}
+
+ccPelBuffer<unsigned char> ccRegionalThreshold::binarise(
+    const ccPelBuffer_const<unsigned char>& image) const {
+  const long w = image.width(), h = image.height();
+  ccPelBuffer<unsigned char> out(image.window());
+  if (!valid_) return out;
+
+  std::vector<long> xs, ys;
+  regionBounds(xs, ys);
 
   std::vector<double> columnThreshold(static_cast<std::size_t>(nx_));
   std::vector<float> rowThreshold(static_cast<std::size_t>(w));

@@ -50,6 +50,8 @@ class ccRegionalThreshold {
     return regions_[static_cast<std::size_t>(j * nx_ + i)];
   }
   Region& region(long i, long j) { return regions_[static_cast<std::size_t>(j * nx_ + i)]; }
+  // First column and row of each region, and one past the last.
+  void regionBounds(std::vector<long>& xs, std::vector<long>& ys) const;
   void fillInvalidRegions();
 
   ccPelRect window_;
